@@ -1,0 +1,26 @@
+# Checks the DLL's export table (exactly the two undecorated factory functions)
+# and its import table (Windows system DLLs only: everything else is linked in).
+execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "objdump failed on ${DLL}")
+endif()
+
+string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" _ "${dump}")
+string(REGEX MATCHALL "\\][ \t]+[^ \t\n]+" exported "${CMAKE_MATCH_1}")
+list(TRANSFORM exported REPLACE "^\\][ \t]+" "")
+list(SORT exported)
+if(NOT exported STREQUAL "CreatePluginObject;DeletePluginObject")
+  message(FATAL_ERROR "unexpected exports: '${exported}'")
+endif()
+
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+list(TRANSFORM imports REPLACE "DLL Name: " "")
+set(system_dlls kernel32.dll user32.dll gdi32.dll winspool.drv advapi32.dll shell32.dll
+    shlwapi.dll comctl32.dll msvcrt.dll ole32.dll)
+foreach(dll IN LISTS imports)
+  string(TOLOWER "${dll}" lower)
+  if(NOT lower IN_LIST system_dlls AND NOT lower MATCHES "^api-ms-win-")
+    message(FATAL_ERROR "the DLL imports a non-system library: ${dll}")
+  endif()
+endforeach()
+message(STATUS "exports: ${exported}; imports: ${imports}")

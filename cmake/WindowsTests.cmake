@@ -1,0 +1,31 @@
+# The Windows suite: GoogleTest built from Debian's sources with the cross
+# compiler, run under Wine in this build tree's private prefix.
+set(QVR_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${QVR_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+file(GLOB_RECURSE win_test_sources CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/win32/*.cpp)
+add_executable(qvr_windows_tests ${win_test_sources})
+target_include_directories(qvr_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+target_link_libraries(qvr_windows_tests PRIVATE qvr_shell gtest gmock ${qvr_static_link})
+add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
+
+if(CMAKE_CROSSCOMPILING)
+  add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${QVR_WINEPREFIX})
+  set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 600)
+endif()
+
+add_test(NAME windows_suite COMMAND qvr_windows_tests --gtest_color=no)
+set_tests_properties(windows_suite PROPERTIES
+  FIXTURES_REQUIRED wine TIMEOUT 1800 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+if(MINGW)
+  find_program(QVR_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
+  add_test(NAME dll_exports_and_imports
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QVR_OBJDUMP} -DDLL=$<TARGET_FILE:QVR_PLUGIN_ZK-R41x0>
+            -P ${PROJECT_SOURCE_DIR}/cmake/CheckDllInterface.cmake)
+  set_tests_properties(dll_exports_and_imports PROPERTIES CROSSCOMPILING_EMULATOR "")
+endif()

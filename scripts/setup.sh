@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Installs everything the project needs, from Debian's packages only, and
+# fetches Debian's libpng source for the Windows build. Does nothing when all
+# of it is present already, so every entry point may call it.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+deps="${QVR_DEPS_DIR:-$root/.deps}"
+
+packages=(
+  cmake ninja-build g++ pkg-config dpkg-dev
+  libpng-dev zlib1g-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
+  binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  wine wine64 xvfb xauth
+)
+
+sudo_cmd=()
+if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+updated=0
+apt_update() {
+  if [ "$updated" = 0 ]; then
+    "${sudo_cmd[@]}" apt-get update -qq
+    updated=1
+  fi
+}
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  apt_update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Windows build compiles libpng from Debian's own source package with the
+# cross compiler, so the DLL carries the same library the native build links.
+png_src="$deps/libpng-src"
+if [ ! -f "$png_src/png.c" ]; then
+  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
+    echo "setup: adding deb-src entries that mirror the binary sources"
+    for f in /etc/apt/sources.list.d/*.sources; do
+      [ -f "$f" ] || continue
+      sed 's/^Types:.*$/Types: deb-src/' "$f" | "${sudo_cmd[@]}" tee "${f%.sources}-src.sources" >/dev/null
+    done
+    if [ -f /etc/apt/sources.list ]; then
+      sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/qvr-src.list >/dev/null
+    fi
+    updated=0
+  fi
+  apt_update
+  rm -rf "$deps/libpng-download" && mkdir -p "$deps/libpng-download"
+  # The main suite's source is reliably there; a security update's may not be.
+  suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  (cd "$deps/libpng-download" &&
+    { apt-get source -qq "libpng1.6/$suite" >/dev/null 2>&1 || apt-get source -qq libpng1.6; })
+  dir=$(find "$deps/libpng-download" -maxdepth 1 -mindepth 1 -type d -name 'libpng*' | head -n 1)
+  [ -n "$dir" ] && [ -f "$dir/png.c" ] || { echo "setup: libpng source not found" >&2; exit 1; }
+  rm -rf "$png_src" && mv "$dir" "$png_src" && rm -rf "$deps/libpng-download"
+fi
+echo "setup: ready"

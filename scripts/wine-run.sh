@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in a private prefix: wine-run.sh --prefix DIR program args...
+set -euo pipefail
+if [ "${1:-}" = --prefix ]; then export WINEPREFIX="$2"; shift 2; fi
+: "${WINEPREFIX:?wine-run.sh needs --prefix DIR or WINEPREFIX}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+exec wine "$@"

@@ -1,0 +1,143 @@
+// CPrintControl: the job engine. Checks each job against the printer, writes
+// the job set-up, assembles pages from the host's bitmaps and frames them in
+// the command stream. One per plug-in object, from the first initialisation on.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "output/print_command.h"
+#include "output/print_image.h"
+#include "platform/clock.h"
+#include "platform/log_sink.h"
+#include "platform/printer_port.h"
+#include "platform/text_renderer.h"
+
+// Everything the engine needs of the machine it runs on.
+struct JobServices {
+  PrinterPort& printer;
+  Clock& clock;
+  TextRenderer& text;
+  LogSink& log;
+};
+
+// A host position in dots: x to the right, y down from the label's top-left corner.
+struct DotPoint {
+  int32_t x;
+  int32_t y;
+};
+static_assert(sizeof(DotPoint) == 8, "DotPoint crosses the host boundary as two 32-bit values");
+
+// The thirteen values of the host's layout call; the engine reads five.
+struct LayoutData {
+  int32_t rotation = 0;
+  int32_t unused2 = 0;
+  int32_t unused3 = 0;
+  int32_t horizontalPitch = 0;  // tenths of a millimetre
+  int32_t verticalPitch = 0;    // tenths of a millimetre
+  int32_t unused6 = 0;
+  int32_t unused7 = 0;
+  int32_t unused8 = 0;
+  int32_t unused9 = 0;
+  int32_t unused10 = 0;
+  int32_t labelColumns = 0;
+  int32_t labelRows = 0;
+  uint8_t unused13 = 0;
+};
+
+inline constexpr std::array<const char*, 6> MediaTypeCodes = {"P1", "M1", "M2", "S1", "S2", "G1"};
+
+namespace printer_limits {
+inline constexpr int32_t kResolution = 360;
+inline constexpr int32_t kMinWidth = 425;
+inline constexpr int32_t kMaxWidth = 1587;
+inline constexpr int32_t kMinLength = 113;
+inline constexpr int32_t kMaxLength = 14400;
+inline constexpr int32_t kMinCutLength = 212;
+inline constexpr int32_t kErrorPageLength = 212;
+}  // namespace printer_limits
+
+inline constexpr size_t kMessageChars = 256;
+inline constexpr std::u16string_view kHeaderSource = u"lpxWritePrintJobHeader";
+inline constexpr std::u16string_view kMessageInvalidResolution = u"ERROR: Invalid Resolution";
+inline constexpr std::u16string_view kMessageInvalidPaperSize = u"ERROR: Invalid Paper Size";
+inline constexpr std::u16string_view kMessageTooShortToCut = u"ERROR:\nPaper is too short to cut";
+
+// Names of the bitmaps the engine expects and of the one image it keeps in the printer.
+inline constexpr std::string_view kBaseBitmapName = "BASE01";
+inline constexpr std::string_view kStartLabelName = "START01";
+inline constexpr std::string_view kEndLabelName = "END01";
+inline constexpr const char* kDiffImageName = "DIFF";
+
+struct ErrorPageSize {
+  int32_t width = 0;
+  int32_t length = 0;
+};
+
+class CPrintControl {
+ public:
+  CPrintControl(int32_t resolution, JobServices services);
+  virtual ~CPrintControl() = default;
+  CPrintControl(const CPrintControl&) = delete;
+  CPrintControl& operator=(const CPrintControl&) = delete;
+
+  // Job set-up: `header` points at the host's record (width at byte 0, length at byte 4).
+  ResultCode WritePrintJobHeader(const void* header);
+
+  // Page assembly.
+  void CreateNewPage();
+  ResultCode ReferToBaseBitmap(const DotPoint* position);
+  ResultCode ReferToVariableBitmap(const DotPoint* position, const char* name);
+  ResultCode WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight,
+                        const char16_t* faceName);
+  ResultCode CloseNewPageStatic(int32_t copies);
+  ResultCode CloseNewPageDynamic(int32_t labelsUsed);
+  void CloseNewPageFinal();
+  ResultCode AddEmptyPage();
+  ResultCode ReferToLabel(const DotPoint* position, const char* name);
+
+  // What the plug-in object reaches directly.
+  CPrintCommand command;
+  CPrintImage image;
+  LayoutData layout;
+  std::string imageName;
+
+  int32_t Resolution() const { return resolution_; }
+  int32_t LabelWidth() const { return labelWidth_; }
+  int32_t LabelLength() const { return labelLength_; }
+  int32_t HeaderWidth() const { return headerWidth_; }
+  int32_t HeaderLength() const { return headerLength_; }
+  int32_t ExtraCopies() const { return extraCopies_; }
+  int32_t BaseReferCount() const { return baseReferCount_; }
+  int32_t VariableKey() const { return variableKey_; }
+  DotPoint BasePosition() const { return basePosition_; }
+  PrinterPort& Printer() { return services_.printer; }
+
+ private:
+  bool CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,
+                      uint32_t& pagesPerCut) const;
+  const char* MediaCode();
+  void PrintErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode,
+                      uint32_t pagesPerCut);
+
+  void SendDiffImage(const RasterImage& raster, DotPoint start);
+  void BlankUnusedLabels(int64_t firstCell);
+  PageSize Page() const { return {labelWidth_, labelLength_}; }
+
+  JobServices services_;
+  int32_t resolution_;
+  int32_t labelWidth_ = 0;
+  int32_t labelLength_ = 0;
+  int32_t headerWidth_ = 0;
+  int32_t headerLength_ = 0;
+  int32_t extraCopies_ = 0;
+  int32_t baseReferCount_ = 0;
+  int32_t variableKey_ = 0;
+  DotPoint basePosition_{0, 0};
+
+  // Reused from band to band and from label to label, so that steady printing
+  // does not allocate.
+  ByteImage pngBuffer_;
+  RasterImage scratch_;
+};

@@ -1,0 +1,41 @@
+// Which positions of a regular grid can touch the page. Layout counts come
+// from the host unchecked; walking only the positions that can land on the
+// page keeps a huge or far-off grid from looping over millions of cells.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+struct IndexRange {
+  int64_t first = 0;
+  int64_t last = 0;  // one past the end
+  bool Empty() const { return first >= last; }
+};
+
+// Indices k in [0, count) whose span [start + k*step, start + k*step + extent)
+// overlaps [0, pageSize).
+constexpr IndexRange VisibleRange(int64_t start, int64_t step, int64_t count, int64_t extent, int64_t pageSize) {
+  if (count <= 0 || extent <= 0 || pageSize <= 0) return {};
+  auto overlaps = [&](int64_t origin) { return origin + extent > 0 && origin < pageSize; };
+  if (step == 0) return overlaps(start) ? IndexRange{0, count} : IndexRange{};
+  // Solve start + k*step > -extent and start + k*step < pageSize for k.
+  auto floorDiv = [](int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); };
+  auto ceilDiv = [&](int64_t a, int64_t b) { return -floorDiv(-a, b); };
+  int64_t lo = 0;
+  int64_t hi = 0;
+  if (step > 0) {
+    lo = floorDiv(-extent - start, step) + 1;  // first k with origin > -extent
+    hi = ceilDiv(pageSize - start, step);      // first k with origin >= pageSize
+  } else {
+    lo = floorDiv(start - pageSize, -step) + 1;  // first k with origin < pageSize
+    hi = ceilDiv(start + extent, -step);         // first k with origin <= -extent
+  }
+  IndexRange range{std::max<int64_t>(lo, 0), std::min<int64_t>(hi, count)};
+  return range.Empty() ? IndexRange{} : range;
+}
+
+// Saturating conversion for host positions moved by offsets or pitches.
+constexpr int32_t SaturateToInt32(int64_t value) {
+  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
+                                                  std::numeric_limits<int32_t>::max()));
+}

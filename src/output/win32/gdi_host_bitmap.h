@@ -1,0 +1,15 @@
+// A host bitmap read through GDI (GetObjectW, GetDIBits).
+#pragma once
+#include <windows.h>
+
+#include "platform/host_bitmap.h"
+
+class GdiHostBitmap final : public HostBitmap {
+ public:
+  GdiHostBitmap(HDC dc, HBITMAP bitmap) noexcept : dc_(dc), bitmap_(bitmap) {}
+  ResultCode Read(DibRows& rows) noexcept override;
+
+ private:
+  HDC dc_;
+  HBITMAP bitmap_;
+};

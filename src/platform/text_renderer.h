@@ -1,0 +1,22 @@
+// Draws a text into a 24-bit raster of exactly its extent (GDI in the shell).
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "output/raster_image.h"
+#include "platform/result_codes.h"
+
+struct RasterPoint {
+  int32_t x = 0;
+  int32_t y = 0;
+};
+
+class TextRenderer {
+ public:
+  virtual ~TextRenderer() = default;
+  // Renders black text on white. `position` is moved for the rotation so that
+  // it becomes the raster's top-left corner on the page. Returns 0, 406 or 407.
+  virtual ResultCode RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t height,
+                                       std::u16string_view faceName, int32_t rotation,
+                                       RasterImage& raster) noexcept = 0;
+};

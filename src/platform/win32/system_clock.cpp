@@ -1,0 +1,9 @@
+#include "platform/win32/system_clock.h"
+
+#include <windows.h>
+
+LocalTime SystemClock::Now() {
+  SYSTEMTIME t{};
+  GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}

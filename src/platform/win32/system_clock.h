@@ -1,0 +1,8 @@
+// The machine's local time.
+#pragma once
+#include "platform/clock.h"
+
+class SystemClock final : public Clock {
+ public:
+  LocalTime Now() override;
+};
