@@ -3,7 +3,7 @@
 # program run in: headless (null display driver) and without Wine's debugger,
 # so that a crash ends the program instead of waiting for a user.
 set -euo pipefail
-prefix="${1:?usage: wine-prefix.sh PREFIX}"
+prefix=$(realpath -m "${1:?usage: wine-prefix.sh PREFIX}")
 marker="$prefix/.qvr-prefix-ready"
 [ -f "$marker" ] && exit 0
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
