@@ -47,7 +47,8 @@ class CPrintImage {
                               const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key);
   void Reset();
 
-  // A white raster of the page size.
+  // A white raster of the page size (padding 0); an empty raster for a page
+  // without area. Throws std::bad_alloc for a page no raster can hold.
   static void CreatePageCanvas(PageSize page, RasterImage& out);
 
   TileSize GetTileSize() const { return tileSize_; }
@@ -61,13 +62,21 @@ class CPrintImage {
     int32_t stride = 0;
   };
 
+  // The tiled placement shared by the base and the static image: the source
+  // copied over a grid onto a white page, later copies over earlier ones.
+  ResultCode PlaceTiled(RasterPoint position, PageSize page, RasterImage& out, int32_t rows, int32_t columns,
+                        int32_t verticalPitch, int32_t horizontalPitch) const;
+
   TextRenderer& text_;
   RasterImage source_;
   RasterImage base_;
   std::map<int32_t, AreaSize> areaSizes_;
   std::map<int32_t, RasterPoint> areaPositions_;
   TileSize tileSize_;
+  RasterImage rendered_;  // a message text, drawn here before it becomes the source
 };
 
-// Expands 1-bit rows (set bits white, clear bits black) into a 24-bit raster.
+// Expands 1-bit rows (set bits white, clear bits black) into a 24-bit raster
+// with zero padding. Leaves `out` empty when the rows cannot be a 1-bit image
+// of their width and height, or the raster would be too large to hold.
 void ExpandMonochrome(const DibRows& rows, RasterImage& out);

@@ -1,0 +1,283 @@
+#include "output/print_image.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <random>
+
+#include "support/native/fakes.h"
+
+namespace {
+
+class MemoryBitmap : public HostBitmap {
+ public:
+  DibRows rows;
+  ResultCode Read(DibRows& out) noexcept override {
+    out = rows;
+    return rows.bitCount == 0 ? result::kBadSourceBitmap : result::kOk;
+  }
+};
+
+using Bgr = std::array<uint8_t, 3>;
+constexpr Bgr kWhitePixel{255, 255, 255};
+
+// A 24-bit bitmap whose pixel (x, y) is (tag, x, y), so a test can tell which
+// source pixel landed where. Row padding is 0xEE, as from a careless platform.
+MemoryBitmap Tagged(int32_t width, int32_t height, uint8_t tag) {
+  MemoryBitmap bitmap;
+  const auto stride = static_cast<size_t>(RasterStride(width));
+  bitmap.rows = {width, height, 24, std::vector<uint8_t>(stride * height, 0xEE)};
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* p = &bitmap.rows.bytes[y * stride + x * 3];
+      p[0] = tag, p[1] = static_cast<uint8_t>(x), p[2] = static_cast<uint8_t>(y);
+    }
+  return bitmap;
+}
+
+Bgr At(const RasterImage& r, int64_t x, int64_t y) {
+  const uint8_t* p = &r.pixels.at(static_cast<size_t>(y * r.stride + x * 3));
+  return {p[0], p[1], p[2]};
+}
+
+Bgr Tag(uint8_t tag, int x, int y) { return {tag, static_cast<uint8_t>(x), static_cast<uint8_t>(y)}; }
+
+struct Fixture {
+  BlockTextRenderer text;
+  CPrintImage image{text};
+  RasterImage out;
+
+  ResultCode Give(MemoryBitmap bitmap) { return image.SetSourceBitmap(bitmap); }
+  ResultCode Base(MemoryBitmap bitmap, PageSize page, RasterPoint at = {}, int32_t rows = 1, int32_t columns = 1,
+                  int32_t dy = 0, int32_t dx = 0) {
+    if (ResultCode code = Give(std::move(bitmap))) return code;
+    return image.ComposeBaseImage(at, page, rows, columns, dy, dx);
+  }
+  ResultCode Variable(MemoryBitmap bitmap, RasterPoint& at, PageSize page, int32_t key = 0) {
+    if (ResultCode code = Give(std::move(bitmap))) return code;
+    return image.ComposeVariableImage(at, page, out, key);
+  }
+};
+
+// Paints the grid copy by copy, the slow obvious way.
+RasterImage NaiveTiling(const RasterImage& src, RasterPoint at, PageSize page, int rows, int cols, int dy, int dx) {
+  RasterImage page_raster;
+  CPrintImage::CreatePageCanvas(page, page_raster);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j)
+      for (int sy = 0; sy < src.height; ++sy)
+        for (int sx = 0; sx < src.width; ++sx) {
+          const int64_t px = at.x + int64_t{j} * dx + sx, py = at.y + int64_t{i} * dy + sy;
+          if (px < 0 || py < 0 || px >= page.width || py >= page.length) continue;
+          std::memcpy(&page_raster.pixels[py * page_raster.stride + px * 3], &src.pixels[sy * src.stride + sx * 3], 3);
+        }
+  return page_raster;
+}
+
+}  // namespace
+
+TEST(PrintImageSource, MonochromeSetBitsBecomeWhiteWithZeroPadding) {
+  Fixture f;
+  MemoryBitmap mono;
+  // 10 pixels: row 0 = 1010 0000 01.., row 1 = 0000 0001 10..; delivered rows 4 bytes, junk after the width.
+  mono.rows = {10, 2, 1, {0xA0, 0x7F, 0xFF, 0xFF, 0x01, 0x80, 0xFF, 0xFF}};
+  ASSERT_EQ(f.Give(mono), 0);
+  const RasterImage& s = f.image.Source();
+  EXPECT_EQ(s.bitsPerPixel, 24);
+  EXPECT_EQ(s.stride, 32);
+  const char* expected[2] = {"1010000001", "0000000110"};
+  for (int y = 0; y < 2; ++y) {
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(At(s, x, y), expected[y][x] == '1' ? kWhitePixel : Bgr{}) << x << "," << y;
+    EXPECT_EQ(s.pixels[y * 32 + 30], 0);
+    EXPECT_EQ(s.pixels[y * 32 + 31], 0);
+  }
+}
+
+TEST(PrintImageSource, RefusesUnusableBitmapsAndAnUnconsumedSource) {
+  Fixture f;
+  MemoryBitmap deep = Tagged(2, 2, 1);
+  deep.rows.bitCount = 32;
+  EXPECT_EQ(f.Give(deep), 401);
+  EXPECT_EQ(f.Give(MemoryBitmap{}), 401);  // the platform could not read it
+  MemoryBitmap tooWide = Tagged(2, 2, 1);
+  tooWide.rows.width = INT32_MAX;  // rows far shorter than the width claims
+  EXPECT_EQ(f.Give(tooWide), 401);
+  tooWide.rows.bitCount = 1;
+  EXPECT_EQ(f.Give(tooWide), 401);
+  MemoryBitmap noRows = Tagged(2, 2, 1);
+  noRows.rows.height = 0;
+  EXPECT_EQ(f.Give(noRows), 401);
+  EXPECT_TRUE(f.image.Source().Empty());
+
+  ASSERT_EQ(f.Give(Tagged(3, 2, 7)), 0);
+  EXPECT_EQ(f.Give(Tagged(3, 2, 8)), 401);
+  EXPECT_EQ(At(f.image.Source(), 2, 1), Tag(7, 2, 1));  // kept as delivered, padding included
+  EXPECT_EQ(f.image.Source().pixels[9], 0xEE);
+  ASSERT_EQ(f.image.ComposeStaticImage({0, 0}, {4, 4}, f.out), 0);
+  EXPECT_EQ(f.Give(Tagged(3, 2, 8)), 0);  // consumed, so a new one is taken
+}
+
+TEST(PrintImageTiling, ClipsAtEveryEdgeOnAWhitePage) {
+  Fixture f;
+  ASSERT_EQ(f.Give(Tagged(4, 3, 1)), 0);
+  ASSERT_EQ(f.image.ComposeStaticImage({-1, -2}, {10, 8}, f.out), 0);
+  EXPECT_EQ(At(f.out, 0, 0), Tag(1, 1, 2));
+  EXPECT_EQ(At(f.out, 2, 0), Tag(1, 3, 2));
+  EXPECT_EQ(At(f.out, 3, 0), kWhitePixel);
+  EXPECT_EQ(At(f.out, 0, 1), kWhitePixel);
+  EXPECT_TRUE(f.image.Source().Empty());
+
+  ASSERT_EQ(f.Give(Tagged(4, 3, 2)), 0);
+  ASSERT_EQ(f.image.ComposeStaticImage({8, 6}, {10, 8}, f.out), 0);
+  EXPECT_EQ(At(f.out, 9, 7), Tag(2, 1, 1));
+  EXPECT_EQ(At(f.out, 7, 7), kWhitePixel);
+  EXPECT_EQ(f.out.pixels[7 * 32 + 30], 0);  // padding after the last pixel
+
+  EXPECT_EQ(f.image.ComposeStaticImage({0, 0}, {10, 8}, f.out), 404);  // nothing handed over
+}
+
+TEST(PrintImageTiling, MatchesCopyByCopyPaintingForAnyGrid) {
+  std::mt19937 random(7);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  for (int round = 0; round < 300; ++round) {
+    Fixture f;
+    const int w = pick(1, 6), h = pick(1, 5), rows = pick(1, 4), cols = pick(1, 4);
+    const int dy = pick(-7, 7), dx = pick(-7, 7);
+    const RasterPoint at{pick(-8, 14), pick(-8, 14)};
+    const PageSize page{pick(1, 17), pick(1, 13)};
+    ASSERT_EQ(f.Give(Tagged(w, h, static_cast<uint8_t>(round))), 0);
+    const RasterImage source = f.image.Source();
+    ASSERT_EQ(f.image.ComposeBaseImage(at, page, rows, cols, dy, dx), 0);
+    const RasterImage expected = NaiveTiling(source, at, page, rows, cols, dy, dx);
+    ASSERT_EQ(f.image.Base().pixels, expected.pixels) << "round " << round;
+  }
+}
+
+TEST(PrintImageTiling, HugeOrFarOffGridsFinishAndStayCorrect) {
+  Fixture f;
+  // Pitch 1 over two billion rows and columns: every page pixel ends up
+  // covered last by a copy whose corner lies on it.
+  ASSERT_EQ(f.Base(Tagged(4, 4, 3), {100, 80}, {0, 0}, INT32_MAX, INT32_MAX, 1, 1), 0);
+  EXPECT_EQ(At(f.image.Base(), 99, 79), Tag(3, 0, 0));
+  EXPECT_EQ(At(f.image.Base(), 0, 0), Tag(3, 0, 0));
+
+  f.image.Reset();
+  ASSERT_EQ(f.Base(Tagged(4, 4, 4), {100, 80}, {5, 5}, INT32_MAX, INT32_MAX, 0, 0), 0);  // all on one spot
+  EXPECT_EQ(At(f.image.Base(), 8, 8), Tag(4, 3, 3));
+
+  f.image.Reset();
+  ASSERT_EQ(f.Base(Tagged(4, 4, 5), {100, 80}, {INT32_MIN, INT32_MAX}, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN),
+            0);
+  RasterImage white;
+  CPrintImage::CreatePageCanvas({100, 80}, white);
+  EXPECT_EQ(f.image.Base().pixels, white.pixels);
+
+  f.image.Reset();
+  EXPECT_EQ(f.Base(Tagged(4, 4, 6), {INT32_MAX, INT32_MAX}), 404);  // no raster could hold that page
+  EXPECT_TRUE(f.image.Base().Empty());
+  EXPECT_FALSE(f.image.Source().Empty());  // a failing composition keeps its source
+}
+
+TEST(PrintImageBase, ComposedOnceUntilResetAndSetsTheTileSizeForGrids) {
+  Fixture f;
+  ASSERT_EQ(f.Base(Tagged(4, 3, 1), {20, 10}), 0);
+  EXPECT_EQ(f.image.GetTileSize().width, 0);
+  EXPECT_EQ(f.image.GetTileSize().height, 0);
+  const std::vector<uint8_t> first = f.image.Base().pixels;
+  ASSERT_EQ(f.Base(Tagged(5, 5, 2), {20, 10}, {3, 3}, 2, 3, 5, 6), 0);  // discarded
+  EXPECT_EQ(f.image.Base().pixels, first);
+  EXPECT_TRUE(f.image.Source().Empty());
+  EXPECT_EQ(f.image.GetTileSize().width, 0);
+
+  f.image.Reset();
+  EXPECT_TRUE(f.image.Base().Empty());
+  ASSERT_EQ(f.Base(Tagged(4, 3, 2), {20, 10}, {0, 0}, 2, 3, 5, 6), 0);
+  EXPECT_EQ(f.image.GetTileSize().width, 4);
+  EXPECT_EQ(f.image.GetTileSize().height, 3);
+  EXPECT_EQ(At(f.image.Base(), 12 + 3, 5 + 2), Tag(2, 3, 2));  // row 1, column 2
+}
+
+TEST(PrintImageVariable, RestoresWhatTheShrunkElementNoLongerCovers) {
+  Fixture f;
+  ASSERT_EQ(f.Base(Tagged(20, 12, 9), {20, 12}), 0);
+  RasterPoint at{-2, 3};
+  ASSERT_EQ(f.Variable(Tagged(8, 5, 1), at, {20, 12}), 0);  // first: exactly the clipped image
+  EXPECT_EQ(f.out.width, 6);
+  EXPECT_EQ(f.out.height, 5);
+  EXPECT_EQ(at.x, 0);
+  EXPECT_EQ(At(f.out, 0, 0), Tag(1, 2, 0));
+
+  at = {0, 5};  // narrower, shorter and lower under the same key
+  ASSERT_EQ(f.Variable(Tagged(2, 1, 2), at, {20, 12}), 0);
+  EXPECT_EQ(at.y, 3);  // the old top
+  EXPECT_EQ(f.out.width, 6);
+  EXPECT_EQ(f.out.height, 5);
+  EXPECT_EQ(At(f.out, 0, 0), Tag(9, 0, 3));  // top strip from the base
+  EXPECT_EQ(At(f.out, 1, 2), Tag(2, 1, 0));  // the new image
+  EXPECT_EQ(At(f.out, 5, 2), Tag(9, 5, 5));  // right extension
+  EXPECT_EQ(At(f.out, 3, 4), Tag(9, 3, 7));  // bottom strip
+
+  at = {40, 40};  // off the page: nothing to send, the last rectangle stays
+  ASSERT_EQ(f.Variable(Tagged(2, 1, 3), at, {20, 12}), 0);
+  EXPECT_TRUE(f.out.Empty());
+  at = {0, 5};
+  ASSERT_EQ(f.Variable(Tagged(1, 1, 4), at, {20, 12}), 0);
+  EXPECT_EQ(f.out.width, 2);
+  EXPECT_EQ(At(f.out, 1, 0), Tag(9, 1, 5));
+
+  at = {INT32_MAX - 1, INT32_MIN};  // far positions clip without overflow
+  EXPECT_EQ(f.Variable(Tagged(4, 4, 5), at, {20, 12}, 1), 0);
+  EXPECT_TRUE(f.out.Empty());
+}
+
+TEST(PrintImageVariable, RestoreStripsBeyondTheBaseRasterAreWhiteNotFailures) {
+  Fixture f;
+  ASSERT_EQ(f.Base(Tagged(10, 5, 9), {10, 5}), 0);  // rows 32 bytes: 2 of padding
+  RasterPoint at{2, 0};
+  ASSERT_EQ(f.Variable(Tagged(8, 5, 1), at, {10, 10}), 0);
+  at = {6, 6};  // the old width reaches past the right edge, the top strip below the base's last row
+  ASSERT_EQ(f.Variable(Tagged(2, 1, 2), at, {10, 10}), 0);
+  EXPECT_EQ(at.x, 6);
+  EXPECT_EQ(f.out.width, 8);
+  EXPECT_EQ(At(f.out, 1, 0), Tag(9, 7, 0));  // top strip: row 0 from column 6
+  EXPECT_EQ(At(f.out, 3, 0), Tag(9, 9, 0));
+  EXPECT_EQ(At(f.out, 4, 0), kWhitePixel);  // beyond the page, not the row padding
+  EXPECT_EQ(At(f.out, 7, 4), kWhitePixel);
+  EXPECT_EQ(At(f.out, 0, 5), kWhitePixel);
+  EXPECT_EQ(At(f.out, 0, 6), Tag(2, 0, 0));
+  EXPECT_EQ(At(f.out, 2, 6), kWhitePixel);  // right extension past the base's last row
+}
+
+TEST(PrintImageVariable, ShrinkingWithoutABaseFailsAndKeepsTheSource) {
+  Fixture f;
+  RasterPoint at{0, 0};
+  ASSERT_EQ(f.Variable(Tagged(6, 4, 1), at, {20, 12}, 5), 0);
+  ASSERT_EQ(f.Variable(Tagged(3, 4, 2), at, {20, 12}, 5), 405);
+  EXPECT_FALSE(f.image.Source().Empty());
+  f.image.Reset();
+  EXPECT_EQ(f.image.ComposeVariableImage(at, {20, 12}, f.out, 5), 405);  // empty source
+}
+
+TEST(PrintImageText, RendersThroughTheRendererAndPlacesLikeAVariable) {
+  Fixture f;
+  RasterPoint at{30, 40};
+  EXPECT_EQ(f.image.ComposeTextImage(at, {100, 100}, nullptr, 20, u"Face", 0, f.out, 0), 402);
+  EXPECT_EQ(f.image.ComposeTextImage(at, {100, 100}, u"x", 20, nullptr, 0, f.out, 0), 402);
+  EXPECT_EQ(f.image.ComposeTextImage(at, {100, 100}, u"x", -1, u"Face", 0, f.out, 0), 402);
+  EXPECT_EQ(f.image.ComposeTextImage(at, {100, 100}, u"abc", 20, u"Face", 45, f.out, 0), 406);
+  EXPECT_EQ(at.x, 30);
+  EXPECT_TRUE(f.image.Source().Empty());
+
+  ASSERT_EQ(f.image.ComposeTextImage(at, {100, 100}, u"abc", 20, u"Face", 90, f.out, 0), 0);
+  EXPECT_EQ(f.out.width, 10);
+  EXPECT_EQ(f.out.height, 24);
+  EXPECT_EQ(at.y, 16);
+  EXPECT_TRUE(f.image.Source().Empty());
+
+  // An empty text sends nothing: the earlier image must not be left to resend.
+  EXPECT_EQ(f.image.ComposeTextImage(at, {100, 100}, u"", 20, u"Face", 0, f.out, 1), 0);
+  EXPECT_TRUE(f.out.Empty());
+  EXPECT_EQ(f.text.rendered.size(), 2u);
+}
