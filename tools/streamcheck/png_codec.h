@@ -1,0 +1,46 @@
+// Reading downloaded PNG images (refusing anything larger than the printer's
+// largest label before a pixel buffer is allocated) and writing label
+// pictures, both through libpng.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "rgb_image.h"
+
+namespace streamcheck {
+
+// The printer's largest label, in dots.
+inline constexpr int32_t kLargestLabelWidth = 1587;
+inline constexpr int32_t kLargestLabelLength = 14400;
+
+struct PngLimits {
+  uint32_t maxWidth = kLargestLabelWidth;
+  uint32_t maxHeight = kLargestLabelLength;
+};
+
+struct PngHeader {
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// Decodes a complete PNG file held in `data` into 8-bit RGB (other colour
+// types are converted, alpha is dropped). Returns an empty text on success,
+// otherwise what is wrong; `out` is then unspecified. Bytes after the PNG's
+// end are an error: a download must hold exactly one PNG file.
+std::string DecodePng(const uint8_t* data, size_t size, const PngLimits& limits, RgbImage& out,
+                      PngHeader* header = nullptr);
+
+struct PngEncodeOptions {
+  int32_t level = 6;
+  int32_t memLevel = 8;
+  int32_t strategy = 0;        // zlib's default strategy
+  bool filtersNoneOnly = false;
+  uint32_t dotsPerInch = 360;  // recorded in pHYs
+};
+
+// Encodes `image` as an RGB PNG file into `out`; false when libpng fails.
+bool EncodePng(const RgbImage& image, const PngEncodeOptions& options, std::vector<uint8_t>& out);
+
+}  // namespace streamcheck

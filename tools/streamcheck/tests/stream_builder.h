@@ -1,0 +1,79 @@
+// Test streams built with the plug-in's own command writer and PNG encoder,
+// so that the checker is tried on exactly the bytes the plug-in emits.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "output/png_encoder.h"
+#include "output/print_command.h"
+#include "rgb_image.h"
+#include "support/native/fakes.h"
+
+namespace streamcheck::testing {
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+inline RgbImage Solid(int32_t width, int32_t height, Rgb colour) {
+  RgbImage image = RgbImage::White(width, height);
+  for (size_t i = 0; i < image.rgb.size(); i += 3) {
+    image.rgb[i] = colour.r;
+    image.rgb[i + 1] = colour.g;
+    image.rgb[i + 2] = colour.b;
+  }
+  return image;
+}
+
+// PNG bytes as the plug-in encodes a band: blue-green-red rows padded to 4 bytes.
+inline std::vector<uint8_t> PluginPng(const RgbImage& image) {
+  const uint32_t stride = (static_cast<uint32_t>(image.width) * 3 + 3) & ~3u;
+  std::vector<uint8_t> bgr(static_cast<size_t>(stride) * image.height, 0);
+  for (int32_t y = 0; y < image.height; ++y) {
+    for (int32_t x = 0; x < image.width; ++x) {
+      const uint8_t* p = image.Pixel(x, y);
+      uint8_t* q = bgr.data() + static_cast<size_t>(y) * stride + static_cast<size_t>(x) * 3;
+      q[0] = p[2];
+      q[1] = p[1];
+      q[2] = p[0];
+    }
+  }
+  std::vector<uint8_t> png;
+  PngWriteSettings{}.EncodePng(png, bgr.data(), static_cast<uint32_t>(image.width),
+                               static_cast<uint32_t>(image.height), stride, 360, 360);
+  return png;
+}
+
+class StreamBuilder {
+ public:
+  StreamBuilder& Setup(int32_t width, int32_t length) {
+    const int32_t size[2] = {width, length};
+    command_.AppendJobSetup(size, "M2", 'E', 0, 2, 'B');
+    return *this;
+  }
+  StreamBuilder& Raw(std::string_view text) {
+    command_.AppendRaw(text);
+    return *this;
+  }
+  StreamBuilder& Download(const std::vector<uint8_t>& png, const char* name = "DIFF") {
+    command_.AppendImageDownload(name, png);
+    return *this;
+  }
+  StreamBuilder& Recall(int32_t x, int32_t y, const char* name = "DIFF") {
+    const int32_t position[2] = {x, y};
+    command_.AppendImageRecall(name, position);
+    return *this;
+  }
+  // One band as page assembly sends it: downloaded and recalled at once.
+  StreamBuilder& Band(const RgbImage& image, int32_t x, int32_t y) { return Download(PluginPng(image)).Recall(x, y); }
+
+  std::string Text() const { return std::string(command_.Buffer().begin(), command_.Buffer().end()); }
+
+ private:
+  FixedClock clock_;
+  CPrintCommand command_{clock_};
+};
+
+}  // namespace streamcheck::testing
