@@ -3,58 +3,188 @@
 #include <png.h>
 
 #include <cstring>
+#include <new>
 
 #include "platform/debug_output.h"
 
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define QVR_PNG_SWAP_SSE2 1
+#endif
+
 namespace {
 
-constexpr uint32_t kTenThousand = 10000;
-constexpr uint32_t kTenthsMmPerInch = 254;
+constexpr uint64_t kMicrometresPerMetre = 10000;  // pixels per metre = dpi × 10000 / 254
+constexpr uint64_t kTenthsMmPerInch = 254;
+constexpr uint64_t kLargestPngValue = 0x7FFFFFFF;  // PNG's four-byte numbers stop at 2^31 - 1
+constexpr int kBitDepth = 8;
+constexpr size_t kBytesPerPixel = 3;
+// libpng collects compressed data in a buffer of this size and writes one IDAT
+// chunk each time it fills; larger than libpng's 8 KB so that a band costs few
+// chunk headers, CRC restarts and write callbacks.
+constexpr size_t kIdatBufferSize = 64 * 1024;
 
-void AppendToVector(png_structp png, png_bytep data, png_size_t length) {
+// Pixels per metre for a resolution in dots per inch, truncated. Computed in
+// 64 bits so that no resolution wraps round to a wrong small value.
+png_uint_32 PixelsPerMetre(uint32_t dpi) {
+  const uint64_t perMetre = uint64_t{dpi} * kMicrometresPerMetre / kTenthsMmPerInch;
+  return static_cast<png_uint_32>(perMetre < kLargestPngValue ? perMetre : kLargestPngValue);
+}
+
+// Masks for swapping red and blue in a block of eight 3-byte pixels held in
+// three little-endian 64-bit words: byte k of the block is byte k % 8 of
+// word k / 8, and the residue k % 3 says whether it is blue (0), green (1) or
+// red (2).
+constexpr uint64_t ResidueMask(int word, int residue) {
+  uint64_t mask = 0;
+  for (int b = 0; b < 8; ++b) {
+    if ((word * 8 + b) % 3 == residue) mask |= uint64_t{0xFF} << (8 * b);
+  }
+  return mask;
+}
+
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+#ifdef QVR_PNG_SWAP_SSE2
+// The same residue masks for a block of sixteen pixels in three 16-byte registers.
+struct SseMasks {
+  uint8_t bytes[3][48];
+};
+constexpr SseMasks MakeSseMasks() {
+  SseMasks m{};
+  for (int residue = 0; residue < 3; ++residue) {
+    for (int b = 0; b < 48; ++b) m.bytes[residue][b] = b % 3 == residue ? 0xFF : 0;
+  }
+  return m;
+}
+constexpr SseMasks kSseMasks = MakeSseMasks();
+#endif
+
+#ifdef QVR_PNG_SWAP_SSE2
+// Sixteen pixels (48 bytes, three registers) at a time: green stays, every
+// blue takes the byte two places on, every red the byte two places back.
+// Byte shifts carry across register borders through the neighbour register.
+// Returns the number of pixels done.
+size_t SwapRedBlueSse2(uint8_t* p, size_t pixels) {
+  const auto mask = [](int reg, int residue) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSseMasks.bytes[residue] + 16 * reg));
+  };
+  const __m128i blue0 = mask(0, 0), blue1 = mask(1, 0), blue2 = mask(2, 0);
+  const __m128i green0 = mask(0, 1), green1 = mask(1, 1), green2 = mask(2, 1);
+  const __m128i red0 = mask(0, 2), red1 = mask(1, 2), red2 = mask(2, 2);
+  size_t i = 0;
+  for (; i + 16 <= pixels; i += 16) {
+    uint8_t* q = p + i * kBytesPerPixel;
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 32));
+    // Byte k of "ahead" is byte k + 2 of the block; of "behind", byte k - 2.
+    const __m128i aheadA = _mm_or_si128(_mm_srli_si128(a, 2), _mm_slli_si128(b, 14));
+    const __m128i aheadB = _mm_or_si128(_mm_srli_si128(b, 2), _mm_slli_si128(c, 14));
+    const __m128i aheadC = _mm_srli_si128(c, 2);
+    const __m128i behindA = _mm_slli_si128(a, 2);
+    const __m128i behindB = _mm_or_si128(_mm_slli_si128(b, 2), _mm_srli_si128(a, 14));
+    const __m128i behindC = _mm_or_si128(_mm_slli_si128(c, 2), _mm_srli_si128(b, 14));
+    const __m128i outA = _mm_or_si128(_mm_and_si128(a, green0),
+                                      _mm_or_si128(_mm_and_si128(aheadA, blue0), _mm_and_si128(behindA, red0)));
+    const __m128i outB = _mm_or_si128(_mm_and_si128(b, green1),
+                                      _mm_or_si128(_mm_and_si128(aheadB, blue1), _mm_and_si128(behindB, red1)));
+    const __m128i outC = _mm_or_si128(_mm_and_si128(c, green2),
+                                      _mm_or_si128(_mm_and_si128(aheadC, blue2), _mm_and_si128(behindC, red2)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), outA);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 16), outB);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), outC);
+  }
+  return i;
+}
+#endif
+
+// Eight pixels (24 bytes, three words) at a time, the same way as above.
+// Returns the number of pixels done.
+size_t SwapRedBlueWords(uint8_t* p, size_t pixels) {
+  constexpr uint64_t blue0 = ResidueMask(0, 0), blue1 = ResidueMask(1, 0), blue2 = ResidueMask(2, 0);
+  constexpr uint64_t green0 = ResidueMask(0, 1), green1 = ResidueMask(1, 1), green2 = ResidueMask(2, 1);
+  constexpr uint64_t red0 = ResidueMask(0, 2), red1 = ResidueMask(1, 2), red2 = ResidueMask(2, 2);
+  size_t i = 0;
+  for (; i + 8 <= pixels; i += 8) {
+    uint8_t* q = p + i * kBytesPerPixel;
+    const uint64_t a = Load64(q), b = Load64(q + 8), c = Load64(q + 16);
+    Store64(q, (a & green0) | (((a >> 16) | (b << 48)) & blue0) | ((a << 16) & red0));
+    Store64(q + 8, (b & green1) | (((b >> 16) | (c << 48)) & blue1) | (((b << 16) | (a >> 48)) & red1));
+    Store64(q + 16, (c & green2) | ((c >> 16) & blue2) | (((c << 16) | (b >> 48)) & red2));
+  }
+  return i;
+}
+
+// Swaps the first and third byte of `pixels` 3-byte pixels in place: blue,
+// green, red becomes red, green, blue.
+void SwapRedBlue(uint8_t* p, size_t pixels) {
+  size_t done = 0;
+#ifdef QVR_PNG_SWAP_SSE2
+  done = SwapRedBlueSse2(p, pixels);
+#endif
+  done += SwapRedBlueWords(p + done * kBytesPerPixel, pixels - done);
+  for (uint8_t* q = p + done * kBytesPerPixel; done < pixels; ++done, q += kBytesPerPixel) {
+    const uint8_t blue = q[0];
+    q[0] = q[2];
+    q[2] = blue;
+  }
+}
+
+// libpng hands us its own copy of each row (it copies every row into its
+// row buffer before filtering), so the blue-green-red input is turned into
+// red-green-blue there, in place: no row buffer of ours, no second copy.
+void SwapRedBlueInRow(png_structp, png_row_infop info, png_bytep data) {
+  if (data != nullptr) SwapRedBlue(data, info->width);
+}
+
+void AppendToVector(png_structp png, png_bytep data, size_t length) {
   auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(png));
   if (out == nullptr || data == nullptr) return;
-  out->insert(out->end(), data, data + length);
+  bool appended = true;
+  try {
+    out->insert(out->end(), data, data + length);
+  } catch (const std::bad_alloc&) {
+    appended = false;
+  }
+  // An exception must not unwind through libpng, which would leak its
+  // structures: report the failure the library's way, after the handler ends.
+  if (!appended) png_error(png, "out of memory for the PNG image");
 }
 
 void NoFlush(png_structp) {}
 
 // libpng reports errors by longjmp, which skips destructors: this function
-// holds only plain locals, and the row buffer is owned by libpng's allocator.
+// holds only plain locals and owns nothing.
 bool EncodeRows(png_structp png, png_infop info, std::vector<uint8_t>& out, const uint8_t* pixels,
                 uint32_t width, uint32_t height, uint32_t stride, uint32_t hDpi, uint32_t vDpi,
                 const PngWriteSettings& s) {
-  png_bytep volatile row = nullptr;
-  if (setjmp(png_jmpbuf(png))) {
-    if (row != nullptr) png_free(png, row);
-    return false;
-  }
+  if (setjmp(png_jmpbuf(png))) return false;
   png_set_check_for_invalid_index(png, 0);
   out.clear();
   png_set_write_fn(png, &out, AppendToVector, NoFlush);
-  png_set_pHYs(png, info, hDpi * kTenThousand / kTenthsMmPerInch, vDpi * kTenThousand / kTenthsMmPerInch,
-               PNG_RESOLUTION_METER);
-  png_set_filter(png, 0, s.filters);
+  png_set_compression_buffer_size(png, kIdatBufferSize);
+  png_set_pHYs(png, info, PixelsPerMetre(hDpi), PixelsPerMetre(vDpi), PNG_RESOLUTION_METER);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, s.filters);
   png_set_compression_level(png, s.level);
   png_set_compression_mem_level(png, s.memLevel);
   png_set_compression_strategy(png, s.strategy);
   png_set_compression_window_bits(png, s.windowBits);
   png_set_compression_method(png, s.method);
-  png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, width, height, kBitDepth, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  row = static_cast<png_bytep>(png_malloc(png, static_cast<png_alloc_size_t>(width) * 3));
-  const uint8_t* source = pixels;
-  for (uint32_t y = 0; y < height; ++y, source += stride) {
-    for (uint32_t x = 0; x < width; ++x) {
-      row[3 * x] = source[3 * x + 2];
-      row[3 * x + 1] = source[3 * x + 1];
-      row[3 * x + 2] = source[3 * x];
-    }
-    png_write_row(png, row);
-  }
+  png_set_write_user_transform_fn(png, SwapRedBlueInRow);
+  // libpng reads exactly width × 3 bytes of each row, never the padding.
+  const uint8_t* row = pixels;
+  for (uint32_t y = 0; y < height; ++y, row += stride) png_write_row(png, row);
   png_write_end(png, info);
-  png_free(png, row);
   return true;
 }
 
