@@ -1,0 +1,91 @@
+#include "support/win32/test_printer.h"
+
+#include <winspool.h>
+
+namespace {
+
+constexpr const wchar_t* kDriver = L"QVR Test Raw Driver";
+constexpr const wchar_t* kKey = L"NOVRA_ZK-R41x0_Config";
+constexpr const wchar_t* kNames[] = {L"MediaType",  L"VOffset",       L"HOffset", L"Unit",
+                                     L"PrintError", L"ForcePrinting", L"AutoCut", L"CutTiming",
+                                     L"CutInterval", L"PrintQuality", L"Bi-d",    L"BandR"};
+
+class AdminPrinter {
+ public:
+  explicit AdminPrinter(const std::wstring& name) {
+    PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+    if (!OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &handle_, &defaults)) handle_ = nullptr;
+  }
+  ~AdminPrinter() {
+    if (handle_ != nullptr) ClosePrinter(handle_);
+  }
+  AdminPrinter(const AdminPrinter&) = delete;
+  AdminPrinter& operator=(const AdminPrinter&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+}  // namespace
+
+std::wstring InstallTestPrinter(const std::wstring& name) {
+  if (AdminPrinter existing(name); existing.get() != nullptr) return name;
+  DRIVER_INFO_3W driver{};
+  driver.cVersion = 3;
+  driver.pName = const_cast<wchar_t*>(kDriver);
+  driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
+  driver.pDataFile = const_cast<wchar_t*>(L"wineps.drv");
+  driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
+  driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
+  if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES)) {
+    AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), 0);
+  }
+  PRINTER_INFO_2W info{};
+  info.pPrinterName = const_cast<wchar_t*>(name.c_str());
+  info.pPortName = const_cast<wchar_t*>(L"FILE:");
+  info.pDriverName = const_cast<wchar_t*>(kDriver);
+  info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
+  info.pDatatype = const_cast<wchar_t*>(L"RAW");
+  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+  HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
+  if (added != nullptr) {
+    ClosePrinter(added);
+    return name;
+  }
+  return GetLastError() == ERROR_PRINTER_ALREADY_EXISTS ? name : std::wstring();
+}
+
+bool DeleteTestSettings(const std::wstring& printer) {
+  AdminPrinter handle(printer);
+  if (handle.get() == nullptr) return false;
+  for (const wchar_t* name : kNames) DeletePrinterDataExW(handle.get(), kKey, name);
+  return true;
+}
+
+bool StoreTestSetting(const std::wstring& printer, const wchar_t* valueName, uint32_t value) {
+  AdminPrinter handle(printer);
+  if (handle.get() == nullptr) return false;
+  DWORD number = value;
+  return SetPrinterDataExW(handle.get(), kKey, valueName, REG_DWORD, reinterpret_cast<BYTE*>(&number),
+                           sizeof number) == ERROR_SUCCESS;
+}
+
+std::optional<uint32_t> ReadTestSetting(const std::wstring& printer, const wchar_t* valueName) {
+  AdminPrinter handle(printer);
+  if (handle.get() == nullptr) return std::nullopt;
+  DWORD type = 0;
+  DWORD number = 0;
+  DWORD needed = 0;
+  if (GetPrinterDataExW(handle.get(), kKey, valueName, &type, reinterpret_cast<BYTE*>(&number), sizeof number,
+                        &needed) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return number;
+}
+
+int CountTestSettings(const std::wstring& printer) {
+  int count = 0;
+  for (const wchar_t* name : kNames) count += ReadTestSetting(printer, name).has_value() ? 1 : 0;
+  return count;
+}
