@@ -1,4 +1,72 @@
 #include "output/win32/gdi_host_bitmap.h"
 
-// Interim: the GDI reading arrives with the label raster work.
-ResultCode GdiHostBitmap::Read(DibRows&) noexcept { return result::kBadSourceBitmap; }
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+namespace {
+
+constexpr RGBQUAD kBlack{0x00, 0x00, 0x00, 0};
+constexpr RGBQUAD kWhite{0xFF, 0xFF, 0xFF, 0};
+constexpr int64_t kDibRowAlignBits = 32;
+constexpr int64_t kBitsPerByte = 8;
+// Larger images are refused rather than read: no label raster comes near.
+constexpr int64_t kMaxImageBytes = std::numeric_limits<int32_t>::max();
+
+// The header and the two-entry colour table that 1-bit rows are read with.
+struct MonochromeInfo {
+  BITMAPINFOHEADER header;
+  RGBQUAD colors[2];
+};
+
+void Describe(const BITMAP& bitmap, MonochromeInfo& info) {
+  info = {};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = bitmap.bmWidth;
+  info.header.biHeight = -bitmap.bmHeight;  // rows top first
+  info.header.biPlanes = bitmap.bmPlanes;
+  info.header.biBitCount = bitmap.bmBitsPixel;
+  info.header.biCompression = BI_RGB;
+  info.colors[0] = kBlack;
+  info.colors[1] = kWhite;
+}
+
+}  // namespace
+
+ResultCode GdiHostBitmap::Read(DibRows& rows) noexcept {
+  if (dc_ == nullptr || bitmap_ == nullptr) return result::kBadSourceBitmap;
+  BITMAP bitmap{};
+  if (GetObjectW(bitmap_, sizeof(bitmap), &bitmap) == 0) return result::kBadSourceBitmap;
+  if (bitmap.bmWidth <= 0 || bitmap.bmHeight <= 0 || bitmap.bmBitsPixel == 0) return result::kBadSourceBitmap;
+
+  MonochromeInfo info;
+  Describe(bitmap, info);
+  auto* header = reinterpret_cast<BITMAPINFO*>(&info);
+  if (GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(bitmap.bmHeight), nullptr, header, DIB_RGB_COLORS) == 0) {
+    return result::kBadSourceBitmap;
+  }
+  // GetDIBits writes whole rows of the requested depth whatever size it
+  // reported, so the buffer is at least that large.
+  const int64_t rowBytes = (int64_t{bitmap.bmWidth} * bitmap.bmBitsPixel + kDibRowAlignBits - 1) /
+                           kDibRowAlignBits * (kDibRowAlignBits / kBitsPerByte);
+  if (rowBytes > kMaxImageBytes / bitmap.bmHeight) return result::kBadSourceBitmap;
+  const int64_t size = std::max<int64_t>(info.header.biSizeImage, rowBytes * bitmap.bmHeight);
+  if (size > kMaxImageBytes) return result::kBadSourceBitmap;
+
+  try {
+    rows.bytes.assign(static_cast<size_t>(size), 0);
+  } catch (const std::bad_alloc&) {
+    return result::kBadSourceBitmap;  // too large to hold here
+  }
+  Describe(bitmap, info);  // the size query may have rewritten the header
+  if (GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(bitmap.bmHeight), rows.bytes.data(), header, DIB_RGB_COLORS) ==
+      0) {
+    return result::kBadSourceBitmap;
+  }
+  rows.bytes.resize(static_cast<size_t>(rowBytes * bitmap.bmHeight));
+  rows.width = bitmap.bmWidth;
+  rows.height = bitmap.bmHeight;
+  rows.bitCount = bitmap.bmBitsPixel;
+  return result::kOk;
+}
