@@ -92,7 +92,7 @@ bool DecodeRows(png_structp png, png_infop info, ReadContext& context) {
   try {
     context.out->width = static_cast<int32_t>(width);
     context.out->height = static_cast<int32_t>(height);
-    context.out->rgb.assign(static_cast<size_t>(width) * 3 * height, 0);
+    context.out->rgb.resize(static_cast<size_t>(width) * 3 * height);  // every byte is read next
   } catch (const std::bad_alloc&) {
     allocated = false;
   }
