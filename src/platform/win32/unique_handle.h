@@ -4,6 +4,7 @@
 // its guard, so that it is deselected before it is deleted.
 #pragma once
 #include <windows.h>
+#include <winspool.h>
 
 #include <utility>
 
