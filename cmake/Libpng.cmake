@@ -15,8 +15,20 @@ if(MINGW)
   foreach(n IN LISTS png_names)
     list(APPEND png_sources "${QVR_LIBPNG_SOURCE}/${n}.c")
   endforeach()
+  # libpng's shipped configuration header is the library's default option set
+  # (the one Debian's own build generates): it has everything the encoder uses
+  # (user transforms, write callbacks, pHYs, compression setters). Its only
+  # blank is the zlib version; filling it in makes libpng refuse at compile
+  # time a zlib.h that is not the one we link, e.g. the host's instead of mingw's.
+  # libpng's SIMD code (intel/, arm/, ...) only speeds up reading, so none is built.
   set(png_conf_dir "${CMAKE_BINARY_DIR}/libpng-conf")
-  configure_file("${QVR_LIBPNG_SOURCE}/scripts/pnglibconf.h.prebuilt" "${png_conf_dir}/pnglibconf.h" COPYONLY)
+  file(READ "${QVR_LIBPNG_SOURCE}/scripts/pnglibconf.h.prebuilt" png_conf)
+  file(STRINGS "${ZLIB_INCLUDE_DIR}/zlib.h" zlib_vernum REGEX "^#define ZLIB_VERNUM 0x[0-9a-fA-F]+")
+  if(zlib_vernum MATCHES "(0x[0-9a-fA-F]+)")
+    string(REPLACE "#define PNG_ZLIB_VERNUM 0 /* unknown */" "#define PNG_ZLIB_VERNUM ${CMAKE_MATCH_1}"
+           png_conf "${png_conf}")
+  endif()
+  file(CONFIGURE OUTPUT "${png_conf_dir}/pnglibconf.h" CONTENT "${png_conf}" @ONLY)
   add_library(qvr_libpng STATIC ${png_sources})
   target_include_directories(qvr_libpng PUBLIC "${QVR_LIBPNG_SOURCE}" "${png_conf_dir}")
   target_compile_definitions(qvr_libpng PRIVATE PNG_ARM_NEON_OPT=0 PNG_POWERPC_VSX_OPT=0)
