@@ -1,13 +1,19 @@
 # Checks the DLL's export table (exactly the two undecorated factory functions)
 # and its import table (Windows system DLLs only: everything else is linked in).
+cmake_minimum_required(VERSION 3.24)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
 endif()
 
-string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table[^\n]*\n(([ \t]+\\[[^\n]*\n)*)" _ "${dump}")
-string(REGEX MATCHALL "\\][ \t]+[^ \t\n]+" exported "${CMAKE_MATCH_1}")
-list(TRANSFORM exported REPLACE "^\\][ \t]+" "")
+# Export names are the lines "[ n] Name" of the export table (the address lines carry "+base").
+string(REPLACE "\n" ";" lines "${dump}")
+set(exported)
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[ \t]*\\[[ ]*[0-9]+\\][ \t]+([A-Za-z_][A-Za-z0-9_@?$]*)[ \t]*$")
+    list(APPEND exported "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
 list(SORT exported)
 if(NOT exported STREQUAL "CreatePluginObject;DeletePluginObject")
   message(FATAL_ERROR "unexpected exports: '${exported}'")

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The main job: sets everything up, builds the DLL and our host program, and
+# prints the sample label job through the plug-in into the Wine spooler. Leaves
+# the printer stream and pictures of the printed labels in out/ (or $1).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+out=$(realpath -m "${1:-$root/out}")
+job="${QVR_JOB:-$root/samples/sample.job}"
+
+bash scripts/setup.sh
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+prefix="$root/build/windows/wineprefix"
+scripts/wine-prefix.sh "$prefix"
+export WINEPREFIX="$prefix"
+
+mkdir -p "$out"
+stream="$out/sample-job.prn"
+rm -f "$stream"
+win() { winepath -w "$1" 2>/dev/null; }
+# The job file's own bitmaps (BMP files) are named relative to the samples folder.
+(cd "$root/samples" && "$root/scripts/wine-run.sh" "$root/build/windows/bin/qvr_host.exe" "$(win "$job")" \
+   --output "$(win "$stream")" 2> >(grep -v -E '^(fixme|err|warn|wine):' >&2))
+echo "main job: printer stream in $stream ($(stat -c %s "$stream") bytes)"
+
+if [ -x "$root/build/windows/bin/streamcheck.exe" ]; then
+  rm -rf "$out/labels" && mkdir -p "$out/labels"
+  "$root/scripts/wine-run.sh" "$root/build/windows/bin/streamcheck.exe" render "$(win "$stream")" "$(win "$out/labels")" \
+    2> >(grep -v -E '^(fixme|err|warn|wine):' >&2)
+  "$root/scripts/wine-run.sh" "$root/build/windows/bin/streamcheck.exe" summary "$(win "$stream")" \
+    2> >(grep -v -E '^(fixme|err|warn|wine):' >&2)
+  echo "main job: pictures of the printed labels in $out/labels"
+fi
