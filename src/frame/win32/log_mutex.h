@@ -2,8 +2,6 @@
 // process of any user: its access list grants everyone full access.
 #pragma once
 #include <windows.h>
-// The handle owners name ClosePrinter, which the lean Windows headers leave out.
-#include <winspool.h>
 
 #include "platform/win32/unique_handle.h"
 
