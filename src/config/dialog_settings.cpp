@@ -2,7 +2,6 @@
 
 #include "config/dialog_rules.h"
 #include "config/settings_store.h"
-#include "platform/debug_output.h"
 
 namespace {
 int32_t ReadSigned(PrinterPort& printer, std::u16string_view name, int32_t fallback) {
@@ -30,11 +29,9 @@ DialogStartValues ReadDialogStartValues(PrinterPort& printer) {
 }
 
 int32_t MediaIndexToSave(int32_t selection) {
-  if (IsMediaIndex(selection)) return selection;
   // Nothing selected (-1) would store a media the dialog then refuses to open
   // on; it is treated like a selection past the list's end.
-  WriteDebugOutput(u"MediaTYpe Settings Error\n");
-  return 0;
+  return IsMediaIndex(selection) ? selection : 0;
 }
 
 bool SaveDialogValues(PrinterPort& printer, const DialogSaveValues& values) {

@@ -47,7 +47,7 @@ struct DialogSaveValues {
   std::optional<CutChoice> cut;
 };
 
-// A media selection the list cannot hold is saved as 0, with a debugger line.
+// A media selection the list cannot hold is saved as 0.
 int32_t MediaIndexToSave(int32_t selection);
 
 // Writes the groups in order (media, quality, position, errors, cutting) and

@@ -59,8 +59,12 @@ std::wstring InstallTestPrinter(const std::wstring& name) {
 bool DeleteTestSettings(const std::wstring& printer) {
   AdminPrinter handle(printer);
   if (handle.get() == nullptr) return false;
-  for (const wchar_t* name : kNames) DeletePrinterDataExW(handle.get(), kKey, name);
-  return true;
+  bool deleted = true;
+  for (const wchar_t* name : kNames) {
+    const DWORD status = DeletePrinterDataExW(handle.get(), kKey, name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) deleted = false;
+  }
+  return deleted;
 }
 
 bool StoreTestSetting(const std::wstring& printer, const wchar_t* valueName, uint32_t value) {
@@ -88,4 +92,18 @@ int CountTestSettings(const std::wstring& printer) {
   int count = 0;
   for (const wchar_t* name : kNames) count += ReadTestSetting(printer, name).has_value() ? 1 : 0;
   return count;
+}
+
+std::wstring FreshTestPrinterName(const std::wstring& stem) {
+  static unsigned serial = 0;
+  return stem + L" " + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+}
+
+bool RemoveTestPrinter(const std::wstring& name) {
+  PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};
+  HANDLE printer = nullptr;
+  if (!OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &printer, &defaults)) return false;
+  const bool removed = DeletePrinter(printer) != FALSE;
+  ClosePrinter(printer);
+  return removed;
 }

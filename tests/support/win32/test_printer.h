@@ -1,7 +1,6 @@
 // Printers in the Wine prefix for the Windows tests: a raw printer on port
 // FILE: with the wineps driver, and direct access to the plug-in's settings
-// under its printer-data key (Wine 8 cannot delete a whole key, so settings
-// are cleared value by value).
+// under its printer-data key.
 #pragma once
 #include <windows.h>
 
@@ -11,7 +10,12 @@
 
 // Installs the printer unless it exists; returns its name, or an empty string on failure.
 std::wstring InstallTestPrinter(const std::wstring& name);
-// Deletes the twelve settings values of the plug-in; true when the printer opened.
+// A printer name not used before in this process, for a printer without any data.
+std::wstring FreshTestPrinterName(const std::wstring& stem);
+bool RemoveTestPrinter(const std::wstring& name);
+// Deletes the twelve settings values of the plug-in; true when every value is
+// gone. Wine 8 answers DeletePrinterDataExW with ERROR_INVALID_PARAMETER, so
+// there a fresh printer is the way to a printer without data.
 bool DeleteTestSettings(const std::wstring& printer);
 bool StoreTestSetting(const std::wstring& printer, const wchar_t* valueName, uint32_t value);
 // The stored number, or nothing when the value is missing.
