@@ -10,7 +10,7 @@ file(GLOB_RECURSE win_test_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/win32/*.cpp)
 add_executable(qvr_windows_tests ${win_test_sources})
 target_include_directories(qvr_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools)
-target_link_libraries(qvr_windows_tests PRIVATE qvr_shell qvr_host_support gtest gmock ${qvr_static_link})
+target_link_libraries(qvr_windows_tests PRIVATE qvr_shell qvr_host_support streamcheck_lib gtest gmock ${qvr_static_link})
 add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
 
 if(CMAKE_CROSSCOMPILING)
