@@ -7,9 +7,11 @@
 
 #include "platform/debug_output.h"
 
-#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
-#include <emmintrin.h>
-#define QVR_PNG_SWAP_SSE2 1
+// With GCC and Clang on x86 the pixel swap uses SSSE3 byte shuffles where the
+// processor has them (checked at run time); elsewhere it works on 64-bit words.
+#if (defined(__GNUC__) || defined(__clang__)) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#define QVR_PNG_SWAP_SSSE3 1
 #endif
 
 namespace {
@@ -51,52 +53,47 @@ inline uint64_t Load64(const uint8_t* p) {
 
 inline void Store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
-#ifdef QVR_PNG_SWAP_SSE2
-// The same residue masks for a block of sixteen pixels in three 16-byte registers.
-struct SseMasks {
-  uint8_t bytes[3][48];
+#ifdef QVR_PNG_SWAP_SSSE3
+// Shuffle masks for a block of sixteen pixels (48 bytes) in three 16-byte
+// registers: mask [out][in] picks, for each byte of output register `out`,
+// its source byte if that lies in input register `in`, else zero (0x80).
+// Green stays, blue takes the byte two places on, red the byte two back.
+struct ShuffleMasks {
+  uint8_t bytes[3][3][16];
 };
-constexpr SseMasks MakeSseMasks() {
-  SseMasks m{};
-  for (int residue = 0; residue < 3; ++residue) {
-    for (int b = 0; b < 48; ++b) m.bytes[residue][b] = b % 3 == residue ? 0xFF : 0;
+constexpr ShuffleMasks MakeShuffleMasks() {
+  ShuffleMasks m{};
+  for (int out = 0; out < 3; ++out) {
+    for (int b = 0; b < 16; ++b) {
+      const int k = out * 16 + b;
+      const int source = k % 3 == 0 ? k + 2 : k % 3 == 2 ? k - 2 : k;
+      for (int in = 0; in < 3; ++in) {
+        m.bytes[out][in][b] = source / 16 == in ? static_cast<uint8_t>(source % 16) : 0x80;
+      }
+    }
   }
   return m;
 }
-constexpr SseMasks kSseMasks = MakeSseMasks();
-#endif
+constexpr ShuffleMasks kShuffleMasks = MakeShuffleMasks();
 
-#ifdef QVR_PNG_SWAP_SSE2
-// Sixteen pixels (48 bytes, three registers) at a time: green stays, every
-// blue takes the byte two places on, every red the byte two places back.
-// Byte shifts carry across register borders through the neighbour register.
-// Returns the number of pixels done.
-size_t SwapRedBlueSse2(uint8_t* p, size_t pixels) {
-  const auto mask = [](int reg, int residue) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kSseMasks.bytes[residue] + 16 * reg));
+// Sixteen pixels at a time; returns the number of pixels done.
+__attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(uint8_t* p, size_t pixels) {
+  const auto mask = [](int out, int in) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kShuffleMasks.bytes[out][in]));
   };
-  const __m128i blue0 = mask(0, 0), blue1 = mask(1, 0), blue2 = mask(2, 0);
-  const __m128i green0 = mask(0, 1), green1 = mask(1, 1), green2 = mask(2, 1);
-  const __m128i red0 = mask(0, 2), red1 = mask(1, 2), red2 = mask(2, 2);
+  const __m128i m00 = mask(0, 0), m01 = mask(0, 1);
+  const __m128i m10 = mask(1, 0), m11 = mask(1, 1), m12 = mask(1, 2);
+  const __m128i m21 = mask(2, 1), m22 = mask(2, 2);
   size_t i = 0;
   for (; i + 16 <= pixels; i += 16) {
     uint8_t* q = p + i * kBytesPerPixel;
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 32));
-    // Byte k of "ahead" is byte k + 2 of the block; of "behind", byte k - 2.
-    const __m128i aheadA = _mm_or_si128(_mm_srli_si128(a, 2), _mm_slli_si128(b, 14));
-    const __m128i aheadB = _mm_or_si128(_mm_srli_si128(b, 2), _mm_slli_si128(c, 14));
-    const __m128i aheadC = _mm_srli_si128(c, 2);
-    const __m128i behindA = _mm_slli_si128(a, 2);
-    const __m128i behindB = _mm_or_si128(_mm_slli_si128(b, 2), _mm_srli_si128(a, 14));
-    const __m128i behindC = _mm_or_si128(_mm_slli_si128(c, 2), _mm_srli_si128(b, 14));
-    const __m128i outA = _mm_or_si128(_mm_and_si128(a, green0),
-                                      _mm_or_si128(_mm_and_si128(aheadA, blue0), _mm_and_si128(behindA, red0)));
-    const __m128i outB = _mm_or_si128(_mm_and_si128(b, green1),
-                                      _mm_or_si128(_mm_and_si128(aheadB, blue1), _mm_and_si128(behindB, red1)));
-    const __m128i outC = _mm_or_si128(_mm_and_si128(c, green2),
-                                      _mm_or_si128(_mm_and_si128(aheadC, blue2), _mm_and_si128(behindC, red2)));
+    const __m128i outA = _mm_or_si128(_mm_shuffle_epi8(a, m00), _mm_shuffle_epi8(b, m01));
+    const __m128i outB =
+        _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m10), _mm_shuffle_epi8(b, m11)), _mm_shuffle_epi8(c, m12));
+    const __m128i outC = _mm_or_si128(_mm_shuffle_epi8(b, m21), _mm_shuffle_epi8(c, m22));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(q), outA);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 16), outB);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(q + 32), outC);
@@ -105,7 +102,9 @@ size_t SwapRedBlueSse2(uint8_t* p, size_t pixels) {
 }
 #endif
 
-// Eight pixels (24 bytes, three words) at a time, the same way as above.
+// Eight pixels (24 bytes, three words) at a time: green stays, blue takes
+// the byte two places on, red the byte two places back, with shifts that
+// carry across word borders.
 // Returns the number of pixels done.
 size_t SwapRedBlueWords(uint8_t* p, size_t pixels) {
   constexpr uint64_t blue0 = ResidueMask(0, 0), blue1 = ResidueMask(1, 0), blue2 = ResidueMask(2, 0);
@@ -126,8 +125,8 @@ size_t SwapRedBlueWords(uint8_t* p, size_t pixels) {
 // green, red becomes red, green, blue.
 void SwapRedBlue(uint8_t* p, size_t pixels) {
   size_t done = 0;
-#ifdef QVR_PNG_SWAP_SSE2
-  done = SwapRedBlueSse2(p, pixels);
+#ifdef QVR_PNG_SWAP_SSSE3
+  if (__builtin_cpu_supports("ssse3")) done = SwapRedBlueSsse3(p, pixels);
 #endif
   done += SwapRedBlueWords(p + done * kBytesPerPixel, pixels - done);
   for (uint8_t* q = p + done * kBytesPerPixel; done < pixels; ++done, q += kBytesPerPixel) {
