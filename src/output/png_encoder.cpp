@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -16,7 +17,7 @@
 
 namespace {
 
-constexpr uint64_t kMicrometresPerMetre = 10000;  // pixels per metre = dpi × 10000 / 254
+constexpr uint64_t kTenthsMmPerMetre = 10000;  // pixels per metre = dpi × 10000 / 254
 constexpr uint64_t kTenthsMmPerInch = 254;
 constexpr uint64_t kLargestPngValue = 0x7FFFFFFF;  // PNG's four-byte numbers stop at 2^31 - 1
 constexpr int kBitDepth = 8;
@@ -29,7 +30,7 @@ constexpr size_t kIdatBufferSize = 64 * 1024;
 // Pixels per metre for a resolution in dots per inch, truncated. Computed in
 // 64 bits so that no resolution wraps round to a wrong small value.
 png_uint_32 PixelsPerMetre(uint32_t dpi) {
-  const uint64_t perMetre = uint64_t{dpi} * kMicrometresPerMetre / kTenthsMmPerInch;
+  const uint64_t perMetre = uint64_t{dpi} * kTenthsMmPerMetre / kTenthsMmPerInch;
   return static_cast<png_uint_32>(perMetre < kLargestPngValue ? perMetre : kLargestPngValue);
 }
 
@@ -128,7 +129,9 @@ void SwapRedBlue(uint8_t* p, size_t pixels) {
 #ifdef QVR_PNG_SWAP_SSSE3
   if (__builtin_cpu_supports("ssse3")) done = SwapRedBlueSsse3(p, pixels);
 #endif
-  done += SwapRedBlueWords(p + done * kBytesPerPixel, pixels - done);
+  if constexpr (std::endian::native == std::endian::little) {
+    done += SwapRedBlueWords(p + done * kBytesPerPixel, pixels - done);
+  }
   for (uint8_t* q = p + done * kBytesPerPixel; done < pixels; ++done, q += kBytesPerPixel) {
     const uint8_t blue = q[0];
     q[0] = q[2];
