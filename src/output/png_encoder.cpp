@@ -4,7 +4,6 @@
 
 #include <bit>
 #include <cstring>
-#include <new>
 
 #include "platform/debug_output.h"
 
@@ -152,7 +151,7 @@ void AppendToVector(png_structp png, png_bytep data, size_t length) {
   bool appended = true;
   try {
     out->insert(out->end(), data, data + length);
-  } catch (const std::bad_alloc&) {
+  } catch (...) {  // bad_alloc, or length_error past max_size()
     appended = false;
   }
   // An exception must not unwind through libpng, which would leak its
