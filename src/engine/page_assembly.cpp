@@ -182,8 +182,17 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   const int64_t originX = int64_t{basePosition_.x} + offsets.horizontal;
   const int64_t originY = int64_t{basePosition_.y} + offsets.vertical;
   // Only the rows and columns that can reach the page are walked.
-  const IndexRange outer = VisibleRange(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
-  const IndexRange inner = VisibleRange(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
+  IndexRange outer = VisibleRange(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
+  IndexRange inner = VisibleRange(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
+  // Along an axis without a pitch every cell lies on the same spot. The cell
+  // index grows along both axes, so the last one decides whether that spot is
+  // blanked; sending the same white cell once per cell would only repeat it,
+  // up to thousands of millions of times for a huge layout.
+  if (grid.outerStep == 0 && !outer.Empty()) outer.first = outer.last - 1;
+  if (grid.innerStep == 0 && !inner.Empty()) inner.first = inner.last - 1;
+  // The scratch raster may still hold the last variable image or clock: the
+  // white cell is built afresh here, then reused while the size stays.
+  bool whiteReady = false;
   for (int64_t j = outer.first; j < outer.last; ++j) {
     for (int64_t i = inner.first; i < inner.last; ++i) {
       if (grid.CellIndex(j, i, layout.labelColumns) < firstCell) continue;
@@ -196,8 +205,9 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
       const int64_t w = cell.width - left - right;
       const int64_t h = cell.height - top - bottom;
       if (w <= 0 || h <= 0) continue;
-      if (scratch_.width != w || scratch_.height != h || scratch_.Empty()) {
+      if (!whiteReady || scratch_.width != w || scratch_.height != h) {
         MakeWhiteRaster(static_cast<int32_t>(w), static_cast<int32_t>(h), scratch_);
+        whiteReady = true;
       }
       SendDiffImage(scratch_, {static_cast<int32_t>(std::max<int64_t>(0, x)),
                                static_cast<int32_t>(std::max<int64_t>(0, y))});
