@@ -1,10 +1,9 @@
 // Settings stored in the real spooler as printer data reach the job's set-up
 // label: media, cutting, print mode and direction, forced printing, and a
 // value stored with the wrong size.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <winspool.h>
-
-#include <gtest/gtest.h>
 
 #include <initializer_list>
 #include <string>

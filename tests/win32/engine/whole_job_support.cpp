@@ -99,19 +99,32 @@ int32_t TenthsToDots(int32_t tenths) {
   return static_cast<int32_t>(std::lround(tenths * static_cast<double>(kResolution) / 254.0));
 }
 
-std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, int32_t h, int32_t v,
-                              int32_t startX, int32_t startY) {
+std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, int32_t h, int32_t v, int32_t startX,
+                              int32_t startY) {
   // Rotated layouts walk the columns along y and the rows along x.
   const bool turned = rotation == 90 || rotation == 270;
   const int32_t outerCount = turned ? columns : rows;
   const int32_t innerCount = turned ? rows : columns;
   int32_t outerStep = 0, innerStep = 0;
   switch (rotation) {
-    case 0: outerStep = v; innerStep = h; break;
-    case 90: outerStep = -h; innerStep = v; break;
-    case 180: outerStep = -v; innerStep = -h; break;
-    case 270: outerStep = h; innerStep = -v; break;
-    default: return {};
+    case 0:
+      outerStep = v;
+      innerStep = h;
+      break;
+    case 90:
+      outerStep = -h;
+      innerStep = v;
+      break;
+    case 180:
+      outerStep = -v;
+      innerStep = -h;
+      break;
+    case 270:
+      outerStep = h;
+      innerStep = -v;
+      break;
+    default:
+      return {};
   }
   std::vector<Cell> cells;
   for (int32_t j = 0; j < outerCount; ++j) {
@@ -125,10 +138,14 @@ std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, i
 
 POINT TurnClockAnchor(int32_t rotation, int32_t x, int32_t y, int32_t headerWidth, int32_t headerLength) {
   switch (rotation) {
-    case 90: return {y, headerLength - x};
-    case 180: return {headerWidth - x, headerLength - y};
-    case 270: return {headerWidth - y, x};
-    default: return {x, y};
+    case 90:
+      return {y, headerLength - x};
+    case 180:
+      return {headerWidth - x, headerLength - y};
+    case 270:
+      return {headerWidth - y, x};
+    default:
+      return {x, y};
   }
 }
 
@@ -146,10 +163,14 @@ Box ClockBox(const std::wstring& text, int32_t height, const std::wstring& face,
   const int32_t w = extent.right;
   const int32_t h = extent.bottom;
   switch (rotation) {
-    case 90: return {anchor.x, anchor.y - w, h, w};
-    case 180: return {anchor.x - w, anchor.y - h, w, h};
-    case 270: return {anchor.x - h, anchor.y, h, w};
-    default: return {anchor.x, anchor.y, w, h};
+    case 90:
+      return {anchor.x, anchor.y - w, h, w};
+    case 180:
+      return {anchor.x - w, anchor.y - h, w, h};
+    case 270:
+      return {anchor.x - h, anchor.y, h, w};
+    default:
+      return {anchor.x, anchor.y, w, h};
   }
 }
 
@@ -221,9 +242,9 @@ bool StoreNeutralSettings(const std::wstring& printer) {
     const wchar_t* name;
     int64_t value;
   };
-  constexpr Setting kNeutral[] = {{L"MediaType", 2},   {L"VOffset", 0},      {L"HOffset", 0},      {L"Unit", 0},
-                                  {L"PrintError", 1},  {L"ForcePrinting", 0}, {L"AutoCut", 1},      {L"CutTiming", 0},
-                                  {L"CutInterval", 1}, {L"PrintQuality", 0}, {L"Bi-d", 1},         {L"BandR", 1}};
+  constexpr Setting kNeutral[] = {{L"MediaType", 2},   {L"VOffset", 0},       {L"HOffset", 0}, {L"Unit", 0},
+                                  {L"PrintError", 1},  {L"ForcePrinting", 0}, {L"AutoCut", 1}, {L"CutTiming", 0},
+                                  {L"CutInterval", 1}, {L"PrintQuality", 0},  {L"Bi-d", 1},    {L"BandR", 1}};
   if (!InstallRawPrinter(printer)) return false;
   for (const Setting& setting : kNeutral) {
     if (!StorePrinterSetting(printer, setting.name, setting.value)) return false;

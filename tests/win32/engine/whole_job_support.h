@@ -3,9 +3,8 @@
 // plug-in object driven through the host's 22-slot table against a raw
 // spooler printer, and the spooled stream checked and rendered.
 #pragma once
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstdint>
 #include <memory>
@@ -63,8 +62,8 @@ struct Cell {
 };
 // The cells of a rows x columns layout at a rotation, as the printer places
 // them from `start` with pitches h (between columns) and v (between rows).
-std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, int32_t h, int32_t v,
-                              int32_t startX, int32_t startY);
+std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, int32_t h, int32_t v, int32_t startX,
+                              int32_t startY);
 
 // A clock's anchor turned by the layout's rotation, for a host label of
 // headerWidth x headerLength.

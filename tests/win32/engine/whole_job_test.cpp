@@ -73,8 +73,9 @@ struct SampleRun {
 };
 
 // Start label, three pages (the second with two copies, the third with two
-// labels of six), an empty page and an end label, written in one go.
-SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file) {
+// labels of six), an empty page and an end label, written in one go or after
+// every page.
+SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file, bool writeEveryPage = false) {
   SampleRun run;
   HostSession host(plugin, kPrinter, file);
   EXPECT_TRUE(host.Ready());
@@ -135,6 +136,7 @@ SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file) {
     }
     EXPECT_TRUE(host.CloseStatic(page.copies));
     EXPECT_TRUE(host.Final());
+    if (writeEveryPage) EXPECT_TRUE(host.Write());
     for (int copy = 0; copy < page.copies; ++copy) run.expected.push_back(expected);
   }
   EXPECT_TRUE(host.EmptyPage());
@@ -150,22 +152,57 @@ SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file) {
 }
 
 TEST_F(WholeJob, SampleJobPrintsTheLabelsPaintedFromItsPictures) {
-  const SampleRun run = RunSampleJob(plugin, L"sample.prn");
-  ASSERT_NO_FATAL_FAILURE(ExpectSound(run.job));
-  ASSERT_EQ(run.job.labels.size(), run.expected.size());
-  const char* names[] = {"start label", "page 1", "page 2", "page 2, second copy", "page 3 (two labels, four white cells)",
-                         "empty page", "end label"};
-  for (size_t i = 0; i < run.expected.size(); ++i) {
-    SCOPED_TRACE(names[i]);
-    std::vector<Box> ignored;
-    for (const Box& clock : run.expected[i].clocks) {
-      ignored.push_back(clock.Grown(kClockMargin));
-      EXPECT_GT(DarkPixelsIn(run.job.labels[i], clock), 20) << "no clock at " << clock.x << "," << clock.y;
+  for (const bool writeEveryPage : {false, true}) {
+    SCOPED_TRACE(writeEveryPage ? "written after every page" : "written in one go");
+    const SampleRun run = RunSampleJob(plugin, L"sample.prn", writeEveryPage);
+    ASSERT_NO_FATAL_FAILURE(ExpectSound(run.job));
+    ASSERT_EQ(run.job.labels.size(), run.expected.size());
+    const char* names[] = {
+        "start label", "page 1",   "page 2", "page 2, second copy", "page 3 (two labels, four white cells)",
+        "empty page",  "end label"};
+    for (size_t i = 0; i < run.expected.size(); ++i) {
+      SCOPED_TRACE(names[i]);
+      std::vector<Box> ignored;
+      for (const Box& clock : run.expected[i].clocks) {
+        ignored.push_back(clock.Grown(kClockMargin));
+        EXPECT_GT(DarkPixelsIn(run.job.labels[i], clock), 20) << "no clock at " << clock.x << "," << clock.y;
+      }
+      // Outside the clock boxes every pixel is exact: fields of the page before
+      // leave no trace, white cells cover unused labels, copies repeat the page.
+      EXPECT_TRUE(SameLabel(run.job.labels[i], run.expected[i].label, ignored));
     }
-    // Outside the clock boxes every pixel is exact: fields of the page before
-    // leave no trace, white cells cover unused labels, copies repeat the page.
-    EXPECT_TRUE(SameLabel(run.job.labels[i], run.expected[i].label, ignored));
   }
+}
+
+TEST_F(WholeJob, CopiesOfTheLastStaticCloseRepeatDynamicPagesToo) {
+  const HostPicture base = SampleBase();
+  HostSession host(plugin, kPrinter, L"copies.prn");
+  ASSERT_TRUE(host.Ready());
+  host.Initialize();
+  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  host.Layout(0, kColumns, kRows, kHorizontalPitch, kVerticalPitch);
+  const std::vector<Cell> cells = SampleCells();
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Send("BASE01", base));
+  for (const Cell& cell : cells) ASSERT_TRUE(host.Base(cell.x, cell.y));
+  ASSERT_TRUE(host.CloseStatic(3));
+  ASSERT_TRUE(host.Final());
+  ASSERT_TRUE(host.Page());
+  for (int n = 0; n < 4; ++n) ASSERT_TRUE(host.Base(cells[n].x, cells[n].y));
+  ASSERT_TRUE(host.CloseDynamic(4));  // cells 4 and 5 white, still three copies
+  ASSERT_TRUE(host.Final());
+  ASSERT_TRUE(host.Write());
+  const PrintedJob job = host.Finish();
+  ASSERT_NO_FATAL_FAILURE(ExpectSound(job));
+  ASSERT_EQ(job.labels.size(), 6u);
+
+  RgbImage full = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage four = RgbImage::White(kPageWidth, kPageLength);
+  for (const Cell& cell : cells) {
+    Blit(full, base.pixels, cell.x, cell.y);
+    if (cell.index < 4) Blit(four, base.pixels, cell.x, cell.y);
+  }
+  for (size_t i = 0; i < 6; ++i) EXPECT_TRUE(SameLabel(job.labels[i], i < 3 ? full : four)) << "label " << i;
 }
 
 TEST_F(WholeJob, SampleJobStreamSendsTheBaseOnceAndOnlyChangesLater) {
@@ -229,8 +266,8 @@ TEST_F(WholeJob, SampleJobStreamSendsTheBaseOnceAndOnlyChangesLater) {
     RgbImage decoded;
     streamcheck::PngHeader header;
     const auto* d = page2Downloads[2 * n];
-    EXPECT_EQ(streamcheck::DecodePng(reinterpret_cast<const uint8_t*>(stream.data()) + d->dataOffset, d->dataSize,
-                                     {}, decoded, &header),
+    EXPECT_EQ(streamcheck::DecodePng(reinterpret_cast<const uint8_t*>(stream.data()) + d->dataOffset, d->dataSize, {},
+                                     decoded, &header),
               "");
     EXPECT_EQ(header.width, 220u) << "field " << n;
     EXPECT_EQ(header.height, 60u) << "field " << n;
@@ -341,8 +378,7 @@ TEST_F(WholeJob, PrintPositionAdjustmentMovesEverything) {
   for (int n = 0; n < 4; ++n) {
     Blit(page, fields[n].pixels, cells[n].x + kFieldOffset.x + kShift.x, cells[n].y + kFieldOffset.y + kShift.y);
   }
-  const Box clock =
-      ClockBox(clockText, kClockHeight, kClockFace, 0, POINT{clockAt.x + kShift.x, clockAt.y + kShift.y});
+  const Box clock = ClockBox(clockText, kClockHeight, kClockFace, 0, POINT{clockAt.x + kShift.x, clockAt.y + kShift.y});
   EXPECT_GT(DarkPixelsIn(job.labels[1], clock), 20) << "no clock at " << clock.x << "," << clock.y;
   EXPECT_TRUE(SameLabel(job.labels[1], page, {clock.Grown(kClockMargin)})) << "page";
 
@@ -414,9 +450,9 @@ TEST_F(WholeJob, RefusedJobLeavesExactlyTheErrorPage) {
   const auto& page = formats[2];
   std::vector<CommandKind> kinds;
   for (const auto& c : page) kinds.push_back(c.kind);
-  const std::vector<CommandKind> expectedKinds = {CommandKind::FormatStart,   CommandKind::ImageDownload,
-                                                  CommandKind::ImageRecall,   CommandKind::ImageDownload,
-                                                  CommandKind::ImageRecall,   CommandKind::FormatEnd};
+  const std::vector<CommandKind> expectedKinds = {CommandKind::FormatStart, CommandKind::ImageDownload,
+                                                  CommandKind::ImageRecall, CommandKind::ImageDownload,
+                                                  CommandKind::ImageRecall, CommandKind::FormatEnd};
   ASSERT_EQ(kinds, expectedKinds);
   EXPECT_EQ(page[2].x, 0);
   EXPECT_EQ(page[2].y, 0);
@@ -437,10 +473,13 @@ TEST_F(WholeJob, ForcedJobFollowsItsErrorPage) {
   ASSERT_TRUE(host.Ready());
   host.Initialize();
   ASSERT_TRUE(host.Header(2000, 1000));
-  host.Layout(0, 1, 1, 0, 0);
+  host.Layout(180, 1, 1, 0, 0);
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("BASE01", base));
   ASSERT_TRUE(host.Base(1400, 50));  // reaches past the corrected width and is cut there
+  // A clock is turned with the host's own label size (2000 x 1000), not the corrected one.
+  const std::wstring clockText = L"23:59";
+  ASSERT_TRUE(host.Clock(clockText, 600, 100, kClockHeight, kClockFace));
   ASSERT_TRUE(host.CloseStatic(1));
   ASSERT_TRUE(host.Final());
   ASSERT_TRUE(host.Write());
@@ -458,7 +497,9 @@ TEST_F(WholeJob, ForcedJobFollowsItsErrorPage) {
   EXPECT_EQ(job.labels[0].height, 212);
   RgbImage expected = RgbImage::White(1587, 1000);
   Blit(expected, base.pixels, 1400, 50);
-  EXPECT_TRUE(SameLabel(job.labels[1], expected));
+  const Box clock = ClockBox(clockText, kClockHeight, kClockFace, 180, TurnClockAnchor(180, 600, 100, 2000, 1000));
+  EXPECT_GT(DarkPixelsIn(job.labels[1], clock), 20) << "no clock at " << clock.x << "," << clock.y;
+  EXPECT_TRUE(SameLabel(job.labels[1], expected, {clock.Grown(kClockMargin)}));
 }
 
 }  // namespace
