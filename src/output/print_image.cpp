@@ -285,6 +285,30 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   const bool restores = rightExtension > 0 || topExtension > 0 || bottomExtension > 0;
   if (restores && !WellFormed(base_)) return result::kVariableCompose;
 
+  // The usual case in steady printing: the whole source lands on the page and
+  // covers at least its old rectangle. The output is then the source itself:
+  // hand its pixels over rather than copy them, clearing only the row padding.
+  if (!restores && leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight &&
+      source_.stride == RasterStride(w)) {
+    std::swap(out.pixels, source_.pixels);
+    const int64_t rowBytes = w * kBytesPerPixel;
+    if (source_.stride != rowBytes) {
+      for (int64_t row = 0; row < h; ++row) {
+        std::memset(out.pixels.data() + row * source_.stride + rowBytes, 0,
+                    static_cast<size_t>(source_.stride - rowBytes));
+      }
+    }
+    out.width = source_.width;
+    out.height = source_.height;
+    out.stride = source_.stride;
+    out.bitsPerPixel = source_.bitsPerPixel;
+    areaSizes_[key] = {static_cast<int32_t>(w), static_cast<int32_t>(h), source_.stride};
+    areaPositions_[key] = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
+    position = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
+    source_.Clear();
+    return result::kOk;
+  }
+
   const int64_t outHeight = topExtension + h + bottomExtension;
   const int64_t outStride = RasterStride(outWidth);
   const int64_t outBytes = RasterBytes(outStride, outHeight);
