@@ -67,9 +67,19 @@ bool StorePrinterSetting(const std::wstring& printerName, const std::wstring& va
 bool ClearPrinterSettings(const std::wstring& printerName) {
   HANDLE printer = OpenAdmin(printerName);
   if (printer == nullptr) return false;
-  for (const wchar_t* name : kSettingNames) DeletePrinterDataExW(printer, kSettingsKey, name);
+  bool cleared = true;
+  for (const wchar_t* name : kSettingNames) {
+    const DWORD status = DeletePrinterDataExW(printer, kSettingsKey, name);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) cleared = false;
+  }
+  if (cleared) {
+    ClosePrinter(printer);
+    return true;
+  }
+  // Some spoolers (Wine's) cannot delete printer data: start again from a new printer.
+  const bool removed = DeletePrinter(printer) != FALSE;
   ClosePrinter(printer);
-  return true;
+  return removed && InstallRawPrinter(printerName);
 }
 
 SpoolJob::SpoolJob(const std::wstring& printerName, const std::wstring& outputFile, bool startDocument) {
