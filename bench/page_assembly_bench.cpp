@@ -23,6 +23,7 @@
 
 #include "engine/print_control.h"
 #include "label_content.h"
+#include "zlib_baseline.h"
 #include "output/raster_image.h"
 #include "platform/clock.h"
 #include "platform/log_sink.h"
@@ -70,8 +71,6 @@ namespace {
 constexpr int32_t kDpi = 360;
 constexpr int32_t kPageWidth = 1587;
 constexpr int32_t kPageLength = 14400;
-constexpr int64_t kBandPixels = 1071360;
-constexpr int64_t kBandMaxRows = 2976;
 constexpr int32_t kFieldWidth = 400;
 constexpr int32_t kFieldHeight = 120;
 constexpr int32_t kSteadyLabelLength = 1800;
@@ -84,11 +83,6 @@ constexpr int32_t kTileHeight = 7200;
 constexpr int32_t kHorizontalPitch = 373;
 constexpr int32_t kVerticalPitch = 5080;
 
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
 
 // A host bitmap that delivers a raster's rows, copied as the platform copies them.
 class RasterBitmap : public HostBitmap {
@@ -117,54 +111,9 @@ class NullPrinter : public PrinterPort {
   }
 };
 
-// The bytes zlib sees for a PNG band with the None filter: filter byte 0 and
-// each row in red, green, blue order; one stream per band as the engine cuts them.
-void AddFilteredBands(const RasterImage& raster, std::vector<std::vector<uint8_t>>& bands) {
-  const int64_t quotient = kBandPixels / raster.width;
-  const int64_t rowsPerBand = std::clamp<int64_t>(quotient < 2 ? 1 : quotient, 1, kBandMaxRows);
-  const auto rowBytes = static_cast<size_t>(raster.width) * kBytesPerPixel;
-  for (int64_t first = 0; first < raster.height; first += rowsPerBand) {
-    const int64_t rows = std::min(rowsPerBand, raster.height - first);
-    std::vector<uint8_t> band;
-    band.reserve(static_cast<size_t>(rows) * (rowBytes + 1));
-    for (int64_t r = first; r < first + rows; ++r) {
-      const uint8_t* p = raster.pixels.data() + r * raster.stride;
-      band.push_back(0);
-      for (size_t x = 0; x < rowBytes; x += kBytesPerPixel) band.insert(band.end(), {p[x + 2], p[x + 1], p[x]});
-    }
-    bands.push_back(std::move(band));
-  }
-}
-
-// zlib alone with the PNG settings: level 3, memLevel 7, filtered, 32 KB window.
-class Deflater {
- public:
-  explicit Deflater(std::vector<std::vector<uint8_t>> bands) : bands_(std::move(bands)) {
-    size_t largest = 0;
-    for (const auto& band : bands_) largest = std::max(largest, band.size());
-    out_.resize(compressBound(static_cast<uLong>(largest)));
-  }
-  size_t Run() {
-    size_t total = 0;
-    for (const auto& band : bands_) {
-      z_stream z{};
-      if (deflateInit2(&z, 3, Z_DEFLATED, 15, 7, Z_FILTERED) != Z_OK) throw std::runtime_error("deflateInit2");
-      z.next_in = const_cast<Bytef*>(band.data());
-      z.avail_in = static_cast<uInt>(band.size());
-      z.next_out = out_.data();
-      z.avail_out = static_cast<uInt>(out_.size());
-      if (deflate(&z, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate");
-      total += z.total_out;
-      deflateEnd(&z);
-      benchmark::DoNotOptimize(out_.data());
-    }
-    return total;
-  }
-
- private:
-  std::vector<std::vector<uint8_t>> bands_;
-  std::vector<uint8_t> out_;
-};
+using zlib_baseline::AddFilteredBands;
+using zlib_baseline::Deflater;
+using zlib_baseline::ThreadCpuSeconds;
 
 class FixedClock : public Clock {
  public:

@@ -10,44 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "spooler_setup.h"
+
 namespace {
 
 constexpr UINT kSettleMs = 1500;
 constexpr int kConfigSlot = 1;
-constexpr const wchar_t* kDriver = L"QVR Screenshot Raw Driver";
 
 std::wstring g_output;
 int g_exitCode = 2;
-
-bool InstallPrinter(const std::wstring& name) {
-  PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ACCESS_USE};
-  HANDLE existing = nullptr;
-  if (OpenPrinterW(const_cast<wchar_t*>(name.c_str()), &existing, &defaults)) {
-    ClosePrinter(existing);
-    return true;
-  }
-  DRIVER_INFO_3W driver{};
-  driver.cVersion = 3;
-  driver.pName = const_cast<wchar_t*>(kDriver);
-  driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pDataFile = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
-  if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES)) {
-    AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), 0);
-  }
-  PRINTER_INFO_2W info{};
-  info.pPrinterName = const_cast<wchar_t*>(name.c_str());
-  info.pPortName = const_cast<wchar_t*>(L"FILE:");
-  info.pDriverName = const_cast<wchar_t*>(kDriver);
-  info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
-  info.pDatatype = const_cast<wchar_t*>(L"RAW");
-  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-  HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-  if (added == nullptr) return GetLastError() == ERROR_PRINTER_ALREADY_EXISTS;
-  ClosePrinter(added);
-  return true;
-}
 
 bool SaveWindowPixels(HWND window, const std::wstring& path) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW | RDW_FRAME);
@@ -120,7 +91,7 @@ int wmain(int argc, wchar_t** argv) {
   g_output = argv[3];
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
-  if (!InstallPrinter(argv[2])) {
+  if (!InstallRawPrinter(argv[2])) {
     std::fwprintf(stderr, L"configshot: cannot install printer %ls\n", argv[2]);
     return 1;
   }

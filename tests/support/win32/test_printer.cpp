@@ -2,9 +2,10 @@
 
 #include <winspool.h>
 
+#include "host/spooler_setup.h"
+
 namespace {
 
-constexpr const wchar_t* kDriver = L"QVR Test Raw Driver";
 constexpr const wchar_t* kKey = L"NOVRA_ZK-R41x0_Config";
 constexpr const wchar_t* kNames[] = {L"MediaType",  L"VOffset",       L"HOffset", L"Unit",
                                      L"PrintError", L"ForcePrinting", L"AutoCut", L"CutTiming",
@@ -30,30 +31,7 @@ class AdminPrinter {
 }  // namespace
 
 std::wstring InstallTestPrinter(const std::wstring& name) {
-  if (AdminPrinter existing(name); existing.get() != nullptr) return name;
-  DRIVER_INFO_3W driver{};
-  driver.cVersion = 3;
-  driver.pName = const_cast<wchar_t*>(kDriver);
-  driver.pDriverPath = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pDataFile = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pConfigFile = const_cast<wchar_t*>(L"wineps.drv");
-  driver.pDefaultDataType = const_cast<wchar_t*>(L"RAW");
-  if (!AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), APD_COPY_NEW_FILES)) {
-    AddPrinterDriverExW(nullptr, 3, reinterpret_cast<BYTE*>(&driver), 0);
-  }
-  PRINTER_INFO_2W info{};
-  info.pPrinterName = const_cast<wchar_t*>(name.c_str());
-  info.pPortName = const_cast<wchar_t*>(L"FILE:");
-  info.pDriverName = const_cast<wchar_t*>(kDriver);
-  info.pPrintProcessor = const_cast<wchar_t*>(L"WinPrint");
-  info.pDatatype = const_cast<wchar_t*>(L"RAW");
-  info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
-  HANDLE added = AddPrinterW(nullptr, 2, reinterpret_cast<BYTE*>(&info));
-  if (added != nullptr) {
-    ClosePrinter(added);
-    return name;
-  }
-  return GetLastError() == ERROR_PRINTER_ALREADY_EXISTS ? name : std::wstring();
+  return InstallRawPrinter(name) ? name : std::wstring();
 }
 
 bool DeleteTestSettings(const std::wstring& printer) {
