@@ -9,10 +9,10 @@
 
 namespace label_content {
 
-// Small deterministic generator: the same seed always paints the same label.
+// Small deterministic generator: the same variant number always paints the same label.
 class Random {
  public:
-  explicit Random(uint32_t seed) : state_(seed * 2654435761u + 1) {}
+  explicit Random(uint32_t variant) : state_(variant * 2654435761u + 1) {}
   uint32_t Next() {
     state_ ^= state_ << 13;
     state_ ^= state_ >> 17;
@@ -126,10 +126,10 @@ inline RasterImage WhiteRaster(int32_t width, int32_t height) {
 
 // A page of labels about 1800 dots long (5 inches at 360 dpi), each with a
 // frame, a blue header bar, a red logo, a few lines of text and a bar code.
-inline RasterImage LabelPage(int32_t width, int32_t height, uint32_t seed = 1) {
+inline RasterImage LabelPage(int32_t width, int32_t height, uint32_t variant = 1) {
   RasterImage raster = WhiteRaster(width, height);
   Painter paint(raster);
-  Random random(seed);
+  Random random(variant);
   constexpr int32_t kLabelLength = 1800;
   const int32_t margin = width / 40;
   for (int32_t top = 0; top < height; top += kLabelLength) {
@@ -152,10 +152,10 @@ inline RasterImage LabelPage(int32_t width, int32_t height, uint32_t seed = 1) {
 }
 
 // A variable field as the host sends it: a serial number and a short line.
-inline RasterImage VariableField(int32_t width, int32_t height, uint32_t seed = 7) {
+inline RasterImage VariableField(int32_t width, int32_t height, uint32_t variant = 7) {
   RasterImage raster = WhiteRaster(width, height);
   Painter paint(raster);
-  Random random(seed);
+  Random random(variant);
   paint.TextLine(random, 4, 6, width - 4, 32, 50, kBlack);
   paint.TextLine(random, 4, 70, width - 4, 22, 34, kLogoRed);
   return raster;

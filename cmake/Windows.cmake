@@ -14,6 +14,8 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 add_library(qvr_shell STATIC ${QVR_SHELL_SOURCES})
+# The shell reaches the resource identifiers as "resources/resource_ids.h".
+target_include_directories(qvr_shell PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(qvr_shell PUBLIC qvr_core winspool gdi32 user32 comctl32 advapi32 shell32 shlwapi)
 target_compile_definitions(qvr_shell PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX)
 qvr_warnings(qvr_shell)

@@ -1,6 +1,6 @@
 #include "config/win32/auto_cut.h"
 
-#include "../../../resources/resource_ids.h"
+#include "resources/resource_ids.h"
 #include "config/dialog_rules.h"
 #include "config/win32/dialog_controls.h"
 

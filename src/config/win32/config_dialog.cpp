@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "../../../resources/resource_ids.h"
+#include "resources/resource_ids.h"
 #include "config/dialog_rules.h"
 #include "config/dialog_settings.h"
 #include "config/win32/auto_cut.h"

@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "../../../resources/resource_ids.h"
+#include "resources/resource_ids.h"
 #include "config/dialog_rules.h"
 #include "config/win32/dialog_controls.h"
 

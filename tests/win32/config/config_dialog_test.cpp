@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../../../resources/resource_ids.h"
+#include "resources/resource_ids.h"
 #include "config/win32/config_dialog.h"
 #include "frame/win32/module_state.h"
 #include "support/win32/test_printer.h"
