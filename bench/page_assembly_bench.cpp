@@ -185,7 +185,9 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
     auto engine = FirstPageEngine(services, Tile());
     const DotPoint at{0, 0};
     if (engine->ReferToBaseBitmap(&at) != result::kOk) throw std::runtime_error("base");
-    AddFilteredBands(engine->image.Base(), bands);
+    RasterImage page;
+    if (engine->image.ComposeBaseRows(0, kPageLength, page) != result::kOk) throw std::runtime_error("base rows");
+    AddFilteredBands(page, bands);
   }
   Deflater zlib(std::move(bands));
   const double pageBytes = static_cast<double>(RasterStride(kPageWidth) * kPageLength);

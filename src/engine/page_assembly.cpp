@@ -61,6 +61,13 @@ RasterPoint Moved(const DotPoint& position, const OffsetsInDots& offsets) {
           SaturateToInt32(int64_t{position.y} + offsets.vertical)};
 }
 
+// Rows per band for a raster of this width: at most kBandPixels pixels and
+// kBandMaxRows rows, and at least one row however wide.
+int64_t RowsPerBand(int64_t width) {
+  const int64_t rows = kBandPixels / width;
+  return std::clamp<int64_t>(rows < 2 ? 1 : rows, 1, kBandMaxRows);
+}
+
 void MakeWhiteRaster(int32_t width, int32_t height, RasterImage& raster) {
   CPrintImage::CreatePageCanvas({width, height}, raster);
 }
@@ -71,7 +78,7 @@ void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
   const int64_t width = raster.width;
   const int64_t height = raster.height;
   if (width <= 0 || height <= 0) return;
-  const int64_t rowsPerBand = std::clamp<int64_t>(kBandPixels / width < 2 ? 1 : kBandPixels / width, 1, kBandMaxRows);
+  const int64_t rowsPerBand = RowsPerBand(width);
   const PngWriteSettings settings;
   const auto dpi = static_cast<uint32_t>(resolution_);
   for (int64_t row = 0; row < height; row += rowsPerBand) {
@@ -85,6 +92,19 @@ void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
     command.AppendImageDownload(kDiffImageName, pngBuffer_);
     const int32_t at[2] = {std::max(0, start.x), SaturateToInt32(std::max<int64_t>(0, int64_t{start.y} + row))};
     ThrowIfFailed(command.AppendImageRecall(kDiffImageName, at));
+  }
+}
+
+void CPrintControl::SendBaseImage() {
+  // The base page goes out band by band, each band composed just before it
+  // is encoded: the whole page is never held.
+  const PageSize page = Page();
+  if (page.width <= 0 || page.length <= 0) return;
+  const int64_t rowsPerBand = RowsPerBand(page.width);
+  for (int64_t row = 0; row < page.length; row += rowsPerBand) {
+    const int64_t rows = std::min<int64_t>(rowsPerBand, page.length - row);
+    ThrowIfFailed(image.ComposeBaseRows(row, rows, scratch_));
+    SendDiffImage(scratch_, {0, static_cast<int32_t>(row)});
   }
 }
 
@@ -111,7 +131,7 @@ ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
     ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
                                          SaturateToInt32(grid.innerCount), SaturateToInt32(grid.outerStep),
                                          SaturateToInt32(grid.innerStep)));
-    SendDiffImage(image.Base(), {0, 0});
+    SendBaseImage();
     basePosition_ = *position;
     ++baseReferCount_;
   });

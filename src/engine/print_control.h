@@ -122,6 +122,7 @@ class CPrintControl {
                       uint32_t pagesPerCut);
 
   void SendDiffImage(const RasterImage& raster, DotPoint start);
+  void SendBaseImage();
   void BlankUnusedLabels(int64_t firstCell);
   PageSize Page() const { return {labelWidth_, labelLength_}; }
 

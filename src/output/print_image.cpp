@@ -64,22 +64,6 @@ bool CopyRun(const RasterImage& from, int64_t fromRow, int64_t fromByte, RasterI
   return true;
 }
 
-// A restore strip: `columns` pixels of the base raster's row `baseRow` from
-// column `baseColumn` on, written at `toByte` of the output's row `toRow`.
-// What lies outside the base raster (beyond the page's right or bottom edge,
-// where a wider earlier rectangle can reach) is written white rather than read
-// from row padding or from past the last row.
-bool CopyRestoreStrip(const RasterImage& base, int64_t baseRow, int64_t baseColumn, int64_t columns,
-                      RasterImage& out, int64_t toRow, int64_t toByte) {
-  const int64_t toOffset = toRow * out.stride + toByte;
-  const int64_t bytes = columns * kBytesPerPixel;
-  if (toRow < 0 || toByte < 0 || !RunInside(toOffset, bytes, out.pixels.size())) return false;
-  std::memset(out.pixels.data() + toOffset, kWhite, static_cast<size_t>(bytes));
-  if (baseRow < 0 || baseRow >= base.height || baseColumn < 0 || baseColumn >= base.width) return true;
-  const int64_t onPage = std::min<int64_t>(columns, base.width - baseColumn);
-  return CopyRun(base, baseRow, baseColumn * kBytesPerPixel, out, toRow, toByte, onPage * kBytesPerPixel);
-}
-
 // Along one axis of a tiled grid: the part of copy k's span [origin, origin +
 // extent) that no later copy covers. Later copies overwrite earlier ones, and
 // with a regular step the later ones form one run starting at the next copy,
@@ -185,31 +169,42 @@ void CPrintImage::CreatePageCanvas(PageSize page, RasterImage& out) {
   out.bitsPerPixel = kRasterBitsPerPixel;
 }
 
-ResultCode CPrintImage::PlaceTiled(RasterPoint position, PageSize page, RasterImage& out, int32_t rows,
-                                   int32_t columns, int32_t verticalPitch, int32_t horizontalPitch) const {
-  if (!WellFormed(source_) || !PageFitsRaster(page)) return result::kStaticCompose;
-  CreatePageCanvas(page, out);
-  const int64_t width = source_.width;
-  const int64_t height = source_.height;
-  const IndexRange rowRange = IndicesToVisit(position.y, verticalPitch, rows, height, page.length);
-  const IndexRange columnRange = IndicesToVisit(position.x, horizontalPitch, columns, width, page.width);
-  // Each copy writes only the part no later copy overwrites, so every page
-  // pixel is written at most once however densely the grid overlaps.
+ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid, Window window,
+                                   RasterImage& out) {
+  if (!WellFormed(tile)) return result::kStaticCompose;
+  const int64_t x0 = std::max<int64_t>(0, window.x);
+  const int64_t y0 = std::max<int64_t>(0, window.y);
+  const int64_t x1 = std::min<int64_t>(grid.page.width, window.x + window.width);
+  const int64_t y1 = std::min<int64_t>(grid.page.length, window.y + window.height);
+  if (x1 <= x0 || y1 <= y0) {
+    out.Clear();
+    return result::kOk;
+  }
+  CreatePageCanvas({static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)}, out);
+  const int64_t width = tile.width;
+  const int64_t height = tile.height;
+  // Only the copies that reach the window are visited.
+  const IndexRange rowRange = IndicesToVisit(grid.position.y - y0, grid.verticalPitch, grid.rows, height, y1 - y0);
+  const IndexRange columnRange =
+      IndicesToVisit(grid.position.x - x0, grid.horizontalPitch, grid.columns, width, x1 - x0);
+  // Each copy writes only the part no later copy overwrites, so every pixel
+  // is written at most once however densely the grid overlaps.
   for (int64_t i = rowRange.first; i < rowRange.last; ++i) {
-    const int64_t y = position.y + i * verticalPitch;
-    const Span rowSpan = UncoveredSpan(y, verticalPitch, height, i == rows - 1);
-    const int64_t top = std::max<int64_t>(rowSpan.begin, 0);
-    const int64_t bottom = std::min<int64_t>(rowSpan.end, page.length);
+    const int64_t y = grid.position.y + i * grid.verticalPitch;
+    const Span rowSpan = UncoveredSpan(y, grid.verticalPitch, height, i == grid.rows - 1);
+    const int64_t top = std::max(rowSpan.begin, y0);
+    const int64_t bottom = std::min(rowSpan.end, y1);
     if (top >= bottom) continue;
     for (int64_t j = columnRange.first; j < columnRange.last; ++j) {
-      const int64_t x = position.x + j * horizontalPitch;
-      const Span columnSpan = UncoveredSpan(x, horizontalPitch, width, j == columns - 1);
-      const int64_t left = std::max<int64_t>(columnSpan.begin, 0);
-      const int64_t right = std::min<int64_t>(columnSpan.end, page.width);
+      const int64_t x = grid.position.x + j * grid.horizontalPitch;
+      const Span columnSpan = UncoveredSpan(x, grid.horizontalPitch, width, j == grid.columns - 1);
+      const int64_t left = std::max(columnSpan.begin, x0);
+      const int64_t right = std::min(columnSpan.end, x1);
       if (left >= right) continue;
       const int64_t runBytes = (right - left) * kBytesPerPixel;
       for (int64_t row = top; row < bottom; ++row) {
-        if (!CopyRun(source_, row - y, (left - x) * kBytesPerPixel, out, row, left * kBytesPerPixel, runBytes)) {
+        if (!CopyRun(tile, row - y, (left - x) * kBytesPerPixel, out, row - y0, (left - x0) * kBytesPerPixel,
+                     runBytes)) {
           return result::kStaticCompose;
         }
       }
@@ -220,21 +215,49 @@ ResultCode CPrintImage::PlaceTiled(RasterPoint position, PageSize page, RasterIm
 
 ResultCode CPrintImage::ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
                                          int32_t verticalPitch, int32_t horizontalPitch) {
-  if (base_.Empty()) {
-    const ResultCode code = PlaceTiled(position, page, base_, rows, columns, verticalPitch, horizontalPitch);
-    if (code != result::kOk) {
-      // A half-built base must not be taken for a composed one by the next call.
-      base_.Clear();
-      return code;
-    }
+  if (!HasBase()) {
+    if (!WellFormed(source_) || !PageFitsRaster(page)) return result::kStaticCompose;
     if (rows > 1 || columns > 1) tileSize_ = {source_.width, source_.height};
+    baseGrid_ = {position, page, rows, columns, verticalPitch, horizontalPitch};
+    std::swap(baseTile_, source_);  // the source becomes the tile: no copy
   }
   source_.Clear();
   return result::kOk;
 }
 
+ResultCode CPrintImage::ComposeBaseRows(int64_t firstRow, int64_t rowCount, RasterImage& out) const {
+  if (!HasBase() || firstRow < 0 || rowCount <= 0 || firstRow > baseGrid_.page.length - rowCount) {
+    return result::kStaticCompose;
+  }
+  return PlaceTiled(baseTile_, baseGrid_, {0, firstRow, baseGrid_.page.width, rowCount}, out);
+}
+
+bool CPrintImage::CopyRestoreStrip(int64_t row, int64_t column, int64_t columns, RasterImage& out, int64_t toRow,
+                                   int64_t toByte) {
+  const int64_t toOffset = toRow * out.stride + toByte;
+  const int64_t bytes = columns * kBytesPerPixel;
+  if (toRow < 0 || toByte < 0 || !RunInside(toOffset, bytes, out.pixels.size())) return false;
+  uint8_t* target = out.pixels.data() + toOffset;
+  // What lies beyond the page's right or bottom edge (where a wider earlier
+  // rectangle can reach) is white.
+  const PageSize page = baseGrid_.page;
+  int64_t onPage = 0;
+  if (row >= 0 && row < page.length && column >= 0 && column < page.width) {
+    onPage = std::min<int64_t>(columns, page.width - column);
+    if (PlaceTiled(baseTile_, baseGrid_, {column, row, onPage, 1}, strip_) != result::kOk ||
+        strip_.pixels.size() < static_cast<uint64_t>(onPage * kBytesPerPixel)) {
+      return false;
+    }
+    std::memcpy(target, strip_.pixels.data(), static_cast<size_t>(onPage * kBytesPerPixel));
+  }
+  std::memset(target + onPage * kBytesPerPixel, kWhite, static_cast<size_t>((columns - onPage) * kBytesPerPixel));
+  return true;
+}
+
 ResultCode CPrintImage::ComposeStaticImage(RasterPoint position, PageSize page, RasterImage& out) {
-  const ResultCode code = PlaceTiled(position, page, out, 1, 1, 0, 0);
+  if (!WellFormed(source_) || !PageFitsRaster(page)) return result::kStaticCompose;
+  const TileGrid single{position, page, 1, 1, 0, 0};
+  const ResultCode code = PlaceTiled(source_, single, {0, 0, page.width, page.length}, out);
   if (code == result::kOk) source_.Clear();
   return code;
 }
@@ -283,7 +306,7 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
     if (ys + h < int64_t{at.y} + size.height) bottomExtension = int64_t{at.y} + size.height - (ys + h);
   }
   const bool restores = rightExtension > 0 || topExtension > 0 || bottomExtension > 0;
-  if (restores && !WellFormed(base_)) return result::kVariableCompose;
+  if (restores && !HasBase()) return result::kVariableCompose;
 
   // The usual case in steady printing: the whole source lands on the page and
   // covers at least its old rectangle. The output is then the source itself:
@@ -321,19 +344,19 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
 
   int64_t row = 0;
   for (int64_t i = 0; i < topExtension; ++i, ++row) {
-    if (!CopyRestoreStrip(base_, outTop + i, xs, outWidth, out, row, 0)) return result::kVariableCompose;
+    if (!CopyRestoreStrip(outTop + i, xs, outWidth, out, row, 0)) return result::kVariableCompose;
   }
   for (int64_t i = 0; i < h; ++i, ++row) {
     if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, out, row, 0, w * kBytesPerPixel)) {
       return result::kVariableCompose;
     }
     if (rightExtension > 0 &&
-        !CopyRestoreStrip(base_, ys + i, xs + w, rightExtension, out, row, w * kBytesPerPixel)) {
+        !CopyRestoreStrip(ys + i, xs + w, rightExtension, out, row, w * kBytesPerPixel)) {
       return result::kVariableCompose;
     }
   }
   for (int64_t i = 0; i < bottomExtension; ++i, ++row) {
-    if (!CopyRestoreStrip(base_, ys + h + i, xs, outWidth, out, row, 0)) return result::kVariableCompose;
+    if (!CopyRestoreStrip(ys + h + i, xs, outWidth, out, row, 0)) return result::kVariableCompose;
   }
 
   // Remember the image's own rectangle, not the widened one.
@@ -378,7 +401,9 @@ ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, c
 
 void CPrintImage::Reset() {
   source_.Clear();
-  base_.Clear();
+  baseTile_.Clear();
+  baseGrid_ = {};
+  strip_.Clear();
   rendered_.Clear();
   areaSizes_.clear();
   areaPositions_.clear();

@@ -1,6 +1,11 @@
 // CPrintImage: the label raster. Holds the host's latest bitmap (the source),
-// the base raster composed once per job, and the rectangle each variable
+// the base image composed once per job, and the rectangle each variable
 // element last covered, and composes page images and variable rectangles.
+//
+// The base image is kept as what it is made of: the tile and the grid it was
+// tiled over on a white page. Any window of it (a band to send, a restore
+// strip) is composed on demand, so a job never holds the 68 MB of a full
+// page nor pays for first touching that much memory.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -33,11 +38,15 @@ class CPrintImage {
   // is neither 1 nor 24 bits per pixel, or the previous source is not consumed.
   ResultCode SetSourceBitmap(HostBitmap& bitmap);
 
-  // Composes the base raster once (tiling the source over the grid) and empties
-  // the source. The page image is then Base(): it is sent from there rather
-  // than copied, so a job never holds two full pages.
+  // Composes the base image once (the source tiled over the grid on a white
+  // page; the source becomes its tile) and empties the source. Its pixels are
+  // then read with ComposeBaseRows.
   ResultCode ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
                               int32_t verticalPitch, int32_t horizontalPitch);
+  // Page rows [firstRow, firstRow + rowCount) of the base image, full width,
+  // into `out`. 404 when no base image is composed or the rows are off its page.
+  ResultCode ComposeBaseRows(int64_t firstRow, int64_t rowCount, RasterImage& out) const;
+  bool HasBase() const { return !baseTile_.Empty(); }
   // Places the source once on a white page.
   ResultCode ComposeStaticImage(RasterPoint position, PageSize page, RasterImage& out);
   // Cuts the source to the page, widens it by restore strips over the key's
@@ -53,7 +62,6 @@ class CPrintImage {
 
   TileSize GetTileSize() const { return tileSize_; }
   const RasterImage& Source() const { return source_; }
-  const RasterImage& Base() const { return base_; }
 
  private:
   struct AreaSize {
@@ -62,14 +70,38 @@ class CPrintImage {
     int32_t stride = 0;
   };
 
-  // The tiled placement shared by the base and the static image: the source
-  // copied over a grid onto a white page, later copies over earlier ones.
-  ResultCode PlaceTiled(RasterPoint position, PageSize page, RasterImage& out, int32_t rows, int32_t columns,
-                        int32_t verticalPitch, int32_t horizontalPitch) const;
+  // How copies of a tile lie on a white page: the base image's grid, or a
+  // single copy for the static image.
+  struct TileGrid {
+    RasterPoint position;
+    PageSize page;
+    int32_t rows = 0;
+    int32_t columns = 0;
+    int32_t verticalPitch = 0;
+    int32_t horizontalPitch = 0;
+  };
+  struct Window {
+    int64_t x = 0;
+    int64_t y = 0;
+    int64_t width = 0;
+    int64_t height = 0;
+  };
+
+  // A window of the tiled page: white, with every copy of the tile that
+  // reaches it, later copies over earlier ones. 404 when a copy would leave
+  // its pixel arrays.
+  static ResultCode PlaceTiled(const RasterImage& tile, const TileGrid& grid, Window window, RasterImage& out);
+  // `columns` pixels of base row `row` from column `column` on, written at
+  // `toByte` of `out`'s row `toRow`; white where the base page has no pixels.
+  // False when the output cannot take them.
+  bool CopyRestoreStrip(int64_t row, int64_t column, int64_t columns, RasterImage& out, int64_t toRow,
+                        int64_t toByte);
 
   TextRenderer& text_;
   RasterImage source_;
-  RasterImage base_;
+  RasterImage baseTile_;  // the source the base image was tiled from; empty when there is none
+  TileGrid baseGrid_;
+  RasterImage strip_;  // one restore strip of the base, composed before it is copied
   std::map<int32_t, AreaSize> areaSizes_;
   std::map<int32_t, RasterPoint> areaPositions_;
   TileSize tileSize_;

@@ -129,7 +129,7 @@ TEST_F(ErrorPrintOut, TheImageIsResetAndNothingElseOfTheEngineChanges) {
   // The next job does not fit: the error page goes out and the image is emptied.
   EXPECT_EQ(Header(3000, 1000), 102);
   EXPECT_EQ(printer.sends.size(), 2u);
-  EXPECT_TRUE(engine->image.Base().Empty());
+  EXPECT_FALSE(engine->image.HasBase());
   EXPECT_TRUE(engine->image.Source().Empty());
   EXPECT_EQ(engine->image.GetTileSize().width, 0);
   EXPECT_EQ(engine->BaseReferCount(), 1);
