@@ -113,7 +113,6 @@ class NullPrinter : public PrinterPort {
 
 using zlib_baseline::AddFilteredBands;
 using zlib_baseline::Deflater;
-using zlib_baseline::ThreadCpuSeconds;
 
 class FixedClock : public Clock {
  public:
@@ -192,10 +191,9 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
   Deflater zlib(std::move(bands));
   const double pageBytes = static_cast<double>(RasterStride(kPageWidth) * kPageLength);
 
-  double engineSeconds = 0, zlibSeconds = 0;
+  zlib_baseline::SideBySide pair;
   int64_t peakAdded = 0, peakWithSource = 0;
   size_t streamBytes = 0;
-  bool zlibFirst = true;
   for (auto _ : state) {
     state.PauseTiming();
     auto engine = FirstPageEngine(services, Tile());
@@ -203,29 +201,17 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
     const auto sourceBytes = static_cast<int64_t>(engine->image.Source().pixels.capacity());
     state.ResumeTiming();
 
-    const auto timeEngine = [&] {
-      const int64_t start = heap::RestartPeak();
-      const double t0 = ThreadCpuSeconds();
-      const DotPoint at{0, 0};
-      if (engine->ReferToBaseBitmap(&at) != result::kOk) throw std::runtime_error("base");
-      engineSeconds += ThreadCpuSeconds() - t0;
-      const int64_t added = heap::peak.load() - start;
-      peakAdded = std::max(peakAdded, added);
-      peakWithSource = std::max(peakWithSource, added + sourceBytes);
-    };
-    const auto timeZlib = [&] {
-      const double t0 = ThreadCpuSeconds();
-      benchmark::DoNotOptimize(zlib.Run());
-      zlibSeconds += ThreadCpuSeconds() - t0;
-    };
-    if (zlibFirst) {
-      timeZlib();
-      timeEngine();
-    } else {
-      timeEngine();
-      timeZlib();
-    }
-    zlibFirst = !zlibFirst;
+    int64_t start = 0;
+    pair.Run(
+        [&] {
+          start = heap::RestartPeak();
+          const DotPoint at{0, 0};
+          if (engine->ReferToBaseBitmap(&at) != result::kOk) throw std::runtime_error("base");
+        },
+        [&] { benchmark::DoNotOptimize(zlib.Run()); });
+    const int64_t added = heap::peak.load() - start;
+    peakAdded = std::max(peakAdded, added);
+    peakWithSource = std::max(peakWithSource, added + sourceBytes);
     streamBytes = engine->command.Buffer().size() - before;
 
     state.PauseTiming();
@@ -233,9 +219,9 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
     state.ResumeTiming();
   }
   const auto n = static_cast<double>(state.iterations());
-  state.counters["engine_ms"] = engineSeconds / n * 1e3;
-  state.counters["zlib_ms"] = zlibSeconds / n * 1e3;
-  state.counters["engine_per_zlib"] = zlibSeconds > 0 ? engineSeconds / zlibSeconds : 0;
+  state.counters["engine_ms"] = pair.WorkSeconds() / n * 1e3;
+  state.counters["zlib_ms"] = pair.ZlibSeconds() / n * 1e3;
+  state.counters["engine_per_zlib"] = pair.Ratio();
   state.counters["stream_MB"] = static_cast<double>(streamBytes) / kMegabyte;
   state.counters["peak_added_MB"] = static_cast<double>(peakAdded) / kMegabyte;
   state.counters["peak_MB"] = static_cast<double>(peakWithSource) / kMegabyte;
@@ -279,13 +265,11 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
   AddFilteredBands(clockRaster, bands);
   Deflater zlib(std::move(bands));
 
-  double engineSeconds = 0, zlibSeconds = 0;
+  zlib_baseline::SideBySide pair;
   size_t labelBytes = 0;
   int label = 0;
-  bool zlibFirst = true;
   for (auto _ : state) {
-    const auto timeEngine = [&] {
-      const double t0 = ThreadCpuSeconds();
+    const auto printLabel = [&] {
       engine->CreateNewPage();
       if (engine->ReferToBaseBitmap(&origin) != result::kOk) throw std::runtime_error("base");
       for (int k = 0; k < kFields; ++k) {
@@ -297,30 +281,17 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
       if (engine->WriteClock(clockText, &clockAt, 20, u"Arial") != result::kOk) throw std::runtime_error("clock");
       if (engine->CloseNewPageDynamic(1) != result::kOk) throw std::runtime_error("close");
       engine->CloseNewPageFinal();
-      engineSeconds += ThreadCpuSeconds() - t0;
     };
-    const auto timeZlib = [&] {
-      const double t0 = ThreadCpuSeconds();
-      benchmark::DoNotOptimize(zlib.Run());
-      zlibSeconds += ThreadCpuSeconds() - t0;
-    };
-    if (zlibFirst) {
-      timeZlib();
-      timeEngine();
-    } else {
-      timeEngine();
-      timeZlib();
-    }
-    zlibFirst = !zlibFirst;
+    pair.Run(printLabel, [&] { benchmark::DoNotOptimize(zlib.Run()); });
     ++label;
     labelBytes = engine->command.Buffer().size();
     if (engine->command.SendToPrinter(services.printer) != result::kOk) throw std::runtime_error("send");
   }
   const auto n = static_cast<double>(state.iterations());
-  state.counters["engine_us"] = engineSeconds / n * 1e6;
-  state.counters["zlib_us"] = zlibSeconds / n * 1e6;
-  state.counters["engine_per_zlib"] = zlibSeconds > 0 ? engineSeconds / zlibSeconds : 0;
-  state.counters["labels_per_s"] = engineSeconds > 0 ? n / engineSeconds : 0;
+  state.counters["engine_us"] = pair.WorkSeconds() / n * 1e6;
+  state.counters["zlib_us"] = pair.ZlibSeconds() / n * 1e6;
+  state.counters["engine_per_zlib"] = pair.Ratio();
+  state.counters["labels_per_s"] = pair.WorkSeconds() > 0 ? n / pair.WorkSeconds() : 0;
   state.counters["label_bytes"] = static_cast<double>(labelBytes);
 }
 

@@ -24,7 +24,6 @@ constexpr int32_t kFieldHeight = 120;
 constexpr uint32_t kDpi = 360;
 
 using zlib_baseline::Deflater;
-using zlib_baseline::ThreadCpuSeconds;
 using zlib_baseline::FilteredBands;
 using zlib_baseline::RowsPerBand;
 
@@ -82,34 +81,15 @@ void EncodeBands(benchmark::State& state, const RasterImage& raster) {
 void CompareWithZlib(benchmark::State& state, const RasterImage& raster) {
   Deflater zlib(FilteredBands(raster));
   std::vector<uint8_t> png;
-  double zlibSeconds = 0, pngSeconds = 0;
-  bool zlibFirst = true;
-  const auto timeZlib = [&] {
-    const double start = ThreadCpuSeconds();
-    benchmark::DoNotOptimize(zlib.Run());
-    zlibSeconds += ThreadCpuSeconds() - start;
-  };
-  const auto timePng = [&] {
-    const double start = ThreadCpuSeconds();
-    benchmark::DoNotOptimize(EncodeAll(raster, png));
-    pngSeconds += ThreadCpuSeconds() - start;
-  };
-  // The order swaps every iteration, so that neither always finds the caches
-  // as the other left them.
+  zlib_baseline::SideBySide pair;
   for (auto _ : state) {
-    if (zlibFirst) {
-      timeZlib();
-      timePng();
-    } else {
-      timePng();
-      timeZlib();
-    }
-    zlibFirst = !zlibFirst;
+    pair.Run([&] { benchmark::DoNotOptimize(EncodeAll(raster, png)); },
+             [&] { benchmark::DoNotOptimize(zlib.Run()); });
   }
   const auto n = static_cast<double>(state.iterations());
-  state.counters["zlib_ms"] = zlibSeconds / n * 1e3;
-  state.counters["png_ms"] = pngSeconds / n * 1e3;
-  state.counters["png_per_zlib"] = zlibSeconds > 0 ? pngSeconds / zlibSeconds : 0;
+  state.counters["zlib_ms"] = pair.ZlibSeconds() / n * 1e3;
+  state.counters["png_ms"] = pair.WorkSeconds() / n * 1e3;
+  state.counters["png_per_zlib"] = pair.Ratio();
 }
 
 void BM_Page_ZlibAlone(benchmark::State& state) { DeflateBands(state, Page()); }

@@ -86,4 +86,35 @@ inline double ThreadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
 
+// Times a piece of work and the zlib yardstick side by side, once each per
+// iteration, by thread CPU time. The order swaps every time, so that neither
+// always finds the caches as the other left them.
+class SideBySide {
+ public:
+  template <typename Work, typename Yardstick>
+  void Run(Work&& work, Yardstick&& yardstick) {
+    const auto timed = [](auto&& fn, double& total) {
+      const double start = ThreadCpuSeconds();
+      fn();
+      total += ThreadCpuSeconds() - start;
+    };
+    if (zlibFirst_) {
+      timed(yardstick, zlibSeconds_);
+      timed(work, workSeconds_);
+    } else {
+      timed(work, workSeconds_);
+      timed(yardstick, zlibSeconds_);
+    }
+    zlibFirst_ = !zlibFirst_;
+  }
+  double WorkSeconds() const { return workSeconds_; }
+  double ZlibSeconds() const { return zlibSeconds_; }
+  double Ratio() const { return zlibSeconds_ > 0 ? workSeconds_ / zlibSeconds_ : 0; }
+
+ private:
+  double workSeconds_ = 0;
+  double zlibSeconds_ = 0;
+  bool zlibFirst_ = true;
+};
+
 }  // namespace zlib_baseline

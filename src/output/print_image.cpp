@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "output/grid_range.h"
 
@@ -176,38 +177,85 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   const int64_t y0 = std::max<int64_t>(0, window.y);
   const int64_t x1 = std::min<int64_t>(grid.page.width, window.x + window.width);
   const int64_t y1 = std::min<int64_t>(grid.page.length, window.y + window.height);
-  if (x1 <= x0 || y1 <= y0) {
-    out.Clear();
-    return result::kOk;
-  }
-  CreatePageCanvas({static_cast<int32_t>(x1 - x0), static_cast<int32_t>(y1 - y0)}, out);
+  out.Clear();
+  if (x1 <= x0 || y1 <= y0) return result::kOk;
+  const int64_t outWidth = x1 - x0;
+  const int64_t outHeight = y1 - y0;
+  const int64_t stride = RasterStride(outWidth);
+  const int64_t bytes = RasterBytes(stride, outHeight);
+  if (bytes < 0) throw std::bad_alloc();
+  // Every byte is written exactly once below, so the storage is not filled
+  // first: a reused raster of the same size costs nothing here.
+  out.pixels.resize(static_cast<size_t>(bytes));
+  out.width = static_cast<int32_t>(outWidth);
+  out.height = static_cast<int32_t>(outHeight);
+  out.stride = static_cast<int32_t>(stride);
+  out.bitsPerPixel = kRasterBitsPerPixel;
+
   const int64_t width = tile.width;
   const int64_t height = tile.height;
-  // Only the copies that reach the window are visited.
-  const IndexRange rowRange = IndicesToVisit(grid.position.y - y0, grid.verticalPitch, grid.rows, height, y1 - y0);
+  // Only the copies that reach the window are visited. Each shows only the
+  // part no later copy covers, so along each axis the visible parts of the
+  // copies are disjoint spans: every window pixel belongs to at most one copy.
+  const IndexRange rowRange = IndicesToVisit(grid.position.y - y0, grid.verticalPitch, grid.rows, height, outHeight);
   const IndexRange columnRange =
-      IndicesToVisit(grid.position.x - x0, grid.horizontalPitch, grid.columns, width, x1 - x0);
-  // Each copy writes only the part no later copy overwrites, so every pixel
-  // is written at most once however densely the grid overlaps.
-  for (int64_t i = rowRange.first; i < rowRange.last; ++i) {
-    const int64_t y = grid.position.y + i * grid.verticalPitch;
-    const Span rowSpan = UncoveredSpan(y, grid.verticalPitch, height, i == grid.rows - 1);
-    const int64_t top = std::max(rowSpan.begin, y0);
-    const int64_t bottom = std::min(rowSpan.end, y1);
+      IndicesToVisit(grid.position.x - x0, grid.horizontalPitch, grid.columns, width, outWidth);
+  struct Run {
+    int64_t begin;  // window columns [begin, end)
+    int64_t end;
+    int64_t tileByte;  // where the run starts in a tile row
+  };
+  std::vector<Run> runs;
+  for (int64_t j = columnRange.first; j < columnRange.last; ++j) {
+    const int64_t x = grid.position.x + j * grid.horizontalPitch;
+    const Span span = UncoveredSpan(x, grid.horizontalPitch, width, j == grid.columns - 1);
+    const int64_t left = std::max(span.begin, x0);
+    const int64_t right = std::min(span.end, x1);
+    if (left < right) runs.push_back({left - x0, right - x0, (left - x) * kBytesPerPixel});
+  }
+  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.begin < b.begin; });
+
+  const int64_t rowBytes = outWidth * kBytesPerPixel;
+  const auto whiteRow = [&](int64_t row, int64_t fromByte, int64_t toByte) {
+    std::memset(out.pixels.data() + row * stride + fromByte, kWhite, static_cast<size_t>(toByte - fromByte));
+  };
+  // Rows no copy reaches are white; the others take the tile's runs with white between them.
+  int64_t nextRow = 0;
+  const auto fillPlainRows = [&](int64_t until) {
+    for (; nextRow < until; ++nextRow) whiteRow(nextRow, 0, rowBytes);
+  };
+  const auto tileRow = [&](int64_t i, int64_t& top, int64_t& bottom, int64_t& y) {
+    y = grid.position.y + i * grid.verticalPitch;
+    const Span span = UncoveredSpan(y, grid.verticalPitch, height, i == grid.rows - 1);
+    top = std::max(span.begin, y0) - y0;
+    bottom = std::min(span.end, y1) - y0;
+  };
+  // Copies further down the page come later in the grid for a positive
+  // pitch and earlier for a negative one: walk them top to bottom.
+  const bool downwards = grid.verticalPitch >= 0;
+  for (int64_t k = rowRange.first; k < rowRange.last; ++k) {
+    const int64_t i = downwards ? k : rowRange.last - 1 - (k - rowRange.first);
+    int64_t top = 0, bottom = 0, y = 0;
+    tileRow(i, top, bottom, y);
     if (top >= bottom) continue;
-    for (int64_t j = columnRange.first; j < columnRange.last; ++j) {
-      const int64_t x = grid.position.x + j * grid.horizontalPitch;
-      const Span columnSpan = UncoveredSpan(x, grid.horizontalPitch, width, j == grid.columns - 1);
-      const int64_t left = std::max(columnSpan.begin, x0);
-      const int64_t right = std::min(columnSpan.end, x1);
-      if (left >= right) continue;
-      const int64_t runBytes = (right - left) * kBytesPerPixel;
-      for (int64_t row = top; row < bottom; ++row) {
-        if (!CopyRun(tile, row - y, (left - x) * kBytesPerPixel, out, row - y0, (left - x0) * kBytesPerPixel,
-                     runBytes)) {
+    fillPlainRows(top);
+    for (int64_t row = top; row < bottom; ++row, ++nextRow) {
+      int64_t at = 0;
+      for (const Run& run : runs) {
+        if (run.begin * kBytesPerPixel > at) whiteRow(row, at, run.begin * kBytesPerPixel);
+        if (!CopyRun(tile, row + y0 - y, run.tileByte, out, row, run.begin * kBytesPerPixel,
+                     (run.end - run.begin) * kBytesPerPixel)) {
           return result::kStaticCompose;
         }
+        at = run.end * kBytesPerPixel;
       }
+      if (at < rowBytes) whiteRow(row, at, rowBytes);
+    }
+  }
+  fillPlainRows(outHeight);
+  if (stride != rowBytes) {
+    for (int64_t row = 0; row < outHeight; ++row) {
+      std::memset(out.pixels.data() + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
     }
   }
   return result::kOk;
