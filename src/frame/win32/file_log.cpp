@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 
 #include "frame/win32/log_mutex.h"
+#include "platform/win32/system_clock.h"
 #include "platform/win32/unique_handle.h"
 
 namespace {
@@ -35,12 +36,6 @@ UniqueFile RotateLogFile(UniqueFile file, const LogSettings& settings) noexcept 
   return OpenLogFile(settings.filePath, TRUNCATE_EXISTING);
 }
 
-LocalTime CurrentLocalTime() noexcept {
-  SYSTEMTIME t{};
-  GetLocalTime(&t);
-  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
-}
-
 }  // namespace
 
 void AppendLogLine(const LogSettings* settings, std::u16string_view moduleName, std::u16string_view source,
@@ -63,7 +58,7 @@ void AppendLogLine(const LogSettings* settings, std::u16string_view moduleName, 
 
   auto* line = static_cast<char16_t*>(lineMemory.get());
   // A line longer than the buffer is cut and still written.
-  (void)FormatLogLine(line, kLogLineChars, CurrentLocalTime(), settings->applicationTag, moduleName, source, message);
+  (void)FormatLogLine(line, kLogLineChars, SystemClock().Now(), settings->applicationTag, moduleName, source, message);
 
   // In a multi-byte code page a full line can need more than the usual buffer:
   // take a bigger one rather than lose the line. Room is kept for CR LF.

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-LocalTime SystemClock::Now() {
+LocalTime SystemClock::Now() noexcept {
   SYSTEMTIME t{};
   GetLocalTime(&t);
   return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};

@@ -4,5 +4,5 @@
 
 class SystemClock final : public Clock {
  public:
-  LocalTime Now() override;
+  LocalTime Now() noexcept override;
 };
