@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "host_bitmap.h"
 #include "job_script.h"
 #include "plugin_abi.h"
 #include "spooler_setup.h"
@@ -45,17 +46,7 @@ std::string Narrow(const std::wstring& text) {
 // A 24-bit DIB section the host draws into with GDI.
 class DrawnBitmap {
  public:
-  DrawnBitmap(int width, int height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    bitmap_ = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  }
+  DrawnBitmap(int width, int height) : bitmap_(CreateDrawingBitmap(width, height)) {}
   explicit DrawnBitmap(HBITMAP loaded) : bitmap_(loaded) {}
   ~DrawnBitmap() {
     if (bitmap_ != nullptr) DeleteObject(bitmap_);

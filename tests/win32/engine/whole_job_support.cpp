@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "host/host_bitmap.h"
+
 namespace wholejob {
 
 namespace {
@@ -39,15 +41,8 @@ void FillBox(HDC dc, RECT box, COLORREF colour) {
 
 HostPicture PaintColourPicture(int32_t width, int32_t height, COLORREF paper, COLORREF ink) {
   HostPicture picture;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  picture.bitmap = UniqueBitmap(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  picture.bitmap = UniqueBitmap(CreateDrawingBitmap(width, height, &bits));
   if (!picture.bitmap || bits == nullptr) return picture;
   {
     UniqueDc dc(CreateCompatibleDC(nullptr));
