@@ -35,13 +35,17 @@ struct Grid {
   }
 };
 
-bool MakeGrid(const LayoutData& layout, int64_t h, int64_t v, Grid& grid) {
+// The grid of the layout at the job's resolution; throws 208 for a rotation
+// other than a quarter turn.
+Grid MakeGrid(const LayoutData& layout, int32_t resolution) {
+  const int64_t h = TenthsMmToDots(layout.horizontalPitch, resolution);
+  const int64_t v = TenthsMmToDots(layout.verticalPitch, resolution);
   switch (layout.rotation) {
-    case kRotation0: grid = {layout.labelRows, layout.labelColumns, v, h, false}; return true;
-    case kRotation90: grid = {layout.labelColumns, layout.labelRows, -h, v, true}; return true;
-    case kRotation180: grid = {layout.labelRows, layout.labelColumns, -v, -h, false}; return true;
-    case kRotation270: grid = {layout.labelColumns, layout.labelRows, h, -v, true}; return true;
-    default: return false;
+    case kRotation0: return {layout.labelRows, layout.labelColumns, v, h, false};
+    case kRotation90: return {layout.labelColumns, layout.labelRows, -h, v, true};
+    case kRotation180: return {layout.labelRows, layout.labelColumns, -v, -h, false};
+    case kRotation270: return {layout.labelColumns, layout.labelRows, h, -v, true};
+    default: throw result::kBadRotation;
   }
 }
 
@@ -123,11 +127,7 @@ ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
   if (imageName != kBaseBitmapName) return result::kWrongBitmapName;
   return Guard([&] {
     const RasterPoint start = Moved(*position, LoadOffsetsInDots(services_.printer, resolution_));
-    Grid grid;
-    if (!MakeGrid(layout, TenthsMmToDots(layout.horizontalPitch, resolution_),
-                  TenthsMmToDots(layout.verticalPitch, resolution_), grid)) {
-      throw result::kBadRotation;
-    }
+    const Grid grid = MakeGrid(layout, resolution_);
     ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
                                          SaturateToInt32(grid.innerCount), SaturateToInt32(grid.outerStep),
                                          SaturateToInt32(grid.innerStep)));
@@ -191,11 +191,7 @@ ResultCode CPrintControl::CloseNewPageDynamic(int32_t labelsUsed) {
 }
 
 void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
-  Grid grid;
-  if (!MakeGrid(layout, TenthsMmToDots(layout.horizontalPitch, resolution_),
-                TenthsMmToDots(layout.verticalPitch, resolution_), grid)) {
-    throw result::kBadRotation;
-  }
+  const Grid grid = MakeGrid(layout, resolution_);
   const TileSize cell = image.GetTileSize();
   if (cell.width <= 0 || cell.height <= 0) return;
   const OffsetsInDots offsets = LoadOffsetsInDots(services_.printer, resolution_);
