@@ -1,31 +1,55 @@
 #include "page_images.h"
 
+#include <utility>
+
 namespace streamcheck {
 
 std::shared_ptr<RgbImage> PageImages::White(int32_t width, int32_t height) {
   if (!white_ || white_->width != width || white_->height != height) {
-    white_ = std::make_shared<RgbImage>(RgbImage::White(width, height));
+    Replace(white_, std::make_shared<RgbImage>(RgbImage::White(width, height)));
   }
   return white_;
 }
 
-void PageImages::StartBlank(int32_t width, int32_t height) { canvas_ = White(width, height); }
+std::shared_ptr<RgbImage> PageImages::CopyOf(const RgbImage& image) {
+  if (spare_ && spare_.use_count() == 1) {
+    *spare_ = image;  // reuses the spare's storage
+    return std::exchange(spare_, nullptr);
+  }
+  return std::make_shared<RgbImage>(image);
+}
+
+void PageImages::Recycle(std::shared_ptr<RgbImage> page) {
+  if (page && page.use_count() == 1) spare_ = std::move(page);
+}
+
+void PageImages::Replace(std::shared_ptr<RgbImage>& slot, std::shared_ptr<RgbImage> page) {
+  std::shared_ptr<RgbImage> old = std::exchange(slot, std::move(page));
+  Recycle(std::move(old));
+}
+
+void PageImages::StartBlank(int32_t width, int32_t height) { Replace(canvas_, White(width, height)); }
 
 void PageImages::StartFromKept(int32_t width, int32_t height) {
   if (!kept_) {
-    canvas_ = White(width, height);
+    Replace(canvas_, White(width, height));
   } else if (kept_->width == width && kept_->height == height) {
-    canvas_ = kept_;
+    Replace(canvas_, kept_);
   } else {
-    canvas_ = std::make_shared<RgbImage>(Resized(*kept_, width, height));
+    Replace(canvas_, std::make_shared<RgbImage>(Resized(*kept_, width, height)));
   }
 }
+
+void PageImages::Keep() { Replace(kept_, canvas_); }
 
 void PageImages::Draw(const RgbImage& image, int64_t x, int64_t y) {
   const bool outside = x >= canvas_->width || y >= canvas_->height || x + image.width <= 0 || y + image.height <= 0;
   if (outside || image.width == 0 || image.height == 0) return;
-  // The white page and the kept page hold a reference too: draw on a copy then.
-  if (canvas_.use_count() > 1) canvas_ = std::make_shared<RgbImage>(*canvas_);
+  // The white page becomes this label rather than being copied; another is
+  // made when a white page is wanted again.
+  if (canvas_ == white_) white_.reset();
+  // The kept page may still hold a reference: draw on a copy then.
+  if (canvas_.use_count() > 1) canvas_ = CopyOf(*canvas_);
   Blit(*canvas_, image, x, y);
 }
 

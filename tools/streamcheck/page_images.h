@@ -17,14 +17,21 @@ class PageImages {
   // A new label that carries the kept page over (white where nothing was kept).
   void StartFromKept(int32_t width, int32_t height);
   // "^C(S": the current label becomes the kept page.
-  void Keep() { kept_ = canvas_; }
+  void Keep();
   void Draw(const RgbImage& image, int64_t x, int64_t y);
   const RgbImage& Current() const { return *canvas_; }
 
  private:
   std::shared_ptr<RgbImage> White(int32_t width, int32_t height);
+  // A private copy to draw on, made in the spare page's memory when there is one.
+  std::shared_ptr<RgbImage> CopyOf(const RgbImage& image);
+  // Keeps a page nobody refers to any more as the spare: pages are large, and
+  // memory that was touched before is far cheaper to fill than new memory.
+  void Recycle(std::shared_ptr<RgbImage> page);
+  void Replace(std::shared_ptr<RgbImage>& slot, std::shared_ptr<RgbImage> page);
 
   std::shared_ptr<RgbImage> white_;
+  std::shared_ptr<RgbImage> spare_;
   std::shared_ptr<RgbImage> kept_;
   std::shared_ptr<RgbImage> canvas_ = std::make_shared<RgbImage>();
 };
