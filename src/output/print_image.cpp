@@ -280,25 +280,36 @@ ResultCode CPrintImage::ComposeBaseRows(int64_t firstRow, int64_t rowCount, Rast
   return PlaceTiled(baseTile_, baseGrid_, {0, firstRow, baseGrid_.page.width, rowCount}, out);
 }
 
-bool CPrintImage::CopyRestoreStrip(int64_t row, int64_t column, int64_t columns, RasterImage& out, int64_t toRow,
-                                   int64_t toByte) {
-  const int64_t toOffset = toRow * out.stride + toByte;
+bool CPrintImage::CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out,
+                                   int64_t toRow, int64_t toByte) {
   const int64_t bytes = columns * kBytesPerPixel;
-  if (toRow < 0 || toByte < 0 || !RunInside(toOffset, bytes, out.pixels.size())) return false;
-  uint8_t* target = out.pixels.data() + toOffset;
-  // What lies beyond the page's right or bottom edge (where a wider earlier
-  // rectangle can reach) is white.
+  if (toRow < 0 || toByte < 0 || rows < 0) return false;
+  if (rows > 0 && !RunInside((toRow + rows - 1) * out.stride + toByte, bytes, out.pixels.size())) return false;
+  // The part on the page is composed from the base in one window; what lies
+  // beyond the page's right or bottom edge (where a wider earlier rectangle
+  // can reach) is white.
   const PageSize page = baseGrid_.page;
-  int64_t onPage = 0;
-  if (row >= 0 && row < page.length && column >= 0 && column < page.width) {
-    onPage = std::min<int64_t>(columns, page.width - column);
-    if (PlaceTiled(baseTile_, baseGrid_, {column, row, onPage, 1}, strip_) != result::kOk ||
-        strip_.pixels.size() < static_cast<uint64_t>(onPage * kBytesPerPixel)) {
-      return false;
-    }
-    std::memcpy(target, strip_.pixels.data(), static_cast<size_t>(onPage * kBytesPerPixel));
+  const int64_t firstOnPage = std::max<int64_t>(row, 0);
+  const int64_t endOnPage = std::min<int64_t>(row + rows, page.length);
+  const int64_t onPage = column >= 0 && column < page.width ? std::min<int64_t>(columns, page.width - column) : 0;
+  const bool composed = onPage > 0 && firstOnPage < endOnPage;
+  if (composed &&
+      (PlaceTiled(baseTile_, baseGrid_, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) !=
+           result::kOk ||
+       strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
+    return false;
   }
-  std::memset(target + onPage * kBytesPerPixel, kWhite, static_cast<size_t>((columns - onPage) * kBytesPerPixel));
+  for (int64_t i = 0; i < rows; ++i) {
+    uint8_t* target = out.pixels.data() + (toRow + i) * out.stride + toByte;
+    const int64_t pageRow = row + i;
+    int64_t copied = 0;
+    if (composed && pageRow >= firstOnPage && pageRow < endOnPage) {
+      copied = onPage * kBytesPerPixel;
+      const uint8_t* from = strip_.pixels.data() + (pageRow - firstOnPage) * strip_.stride;
+      std::memcpy(target, from, static_cast<size_t>(copied));
+    }
+    std::memset(target + copied, kWhite, static_cast<size_t>(bytes - copied));
+  }
   return true;
 }
 
@@ -390,21 +401,19 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   out.stride = static_cast<int32_t>(outStride);
   out.bitsPerPixel = source_.bitsPerPixel;
 
-  int64_t row = 0;
-  for (int64_t i = 0; i < topExtension; ++i, ++row) {
-    if (!CopyRestoreStrip(outTop + i, xs, outWidth, out, row, 0)) return result::kVariableCompose;
-  }
-  for (int64_t i = 0; i < h; ++i, ++row) {
-    if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, out, row, 0, w * kBytesPerPixel)) {
-      return result::kVariableCompose;
-    }
-    if (rightExtension > 0 &&
-        !CopyRestoreStrip(ys + i, xs + w, rightExtension, out, row, w * kBytesPerPixel)) {
+  // Rows above the image, the image with its right extension, rows below it.
+  if (!CopyRestoreBlock(outTop, xs, topExtension, outWidth, out, 0, 0)) return result::kVariableCompose;
+  for (int64_t i = 0; i < h; ++i) {
+    if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, out, topExtension + i, 0, w * kBytesPerPixel)) {
       return result::kVariableCompose;
     }
   }
-  for (int64_t i = 0; i < bottomExtension; ++i, ++row) {
-    if (!CopyRestoreStrip(ys + h + i, xs, outWidth, out, row, 0)) return result::kVariableCompose;
+  if (rightExtension > 0 &&
+      !CopyRestoreBlock(ys, xs + w, h, rightExtension, out, topExtension, w * kBytesPerPixel)) {
+    return result::kVariableCompose;
+  }
+  if (!CopyRestoreBlock(ys + h, xs, bottomExtension, outWidth, out, topExtension + h, 0)) {
+    return result::kVariableCompose;
   }
 
   // Remember the image's own rectangle, not the widened one.

@@ -91,17 +91,17 @@ class CPrintImage {
   // reaches it, later copies over earlier ones. 404 when a copy would leave
   // its pixel arrays.
   static ResultCode PlaceTiled(const RasterImage& tile, const TileGrid& grid, Window window, RasterImage& out);
-  // `columns` pixels of base row `row` from column `column` on, written at
-  // `toByte` of `out`'s row `toRow`; white where the base page has no pixels.
-  // False when the output cannot take them.
-  bool CopyRestoreStrip(int64_t row, int64_t column, int64_t columns, RasterImage& out, int64_t toRow,
-                        int64_t toByte);
+  // `rows` x `columns` pixels of the base from page row `row` and column
+  // `column` on, written from `toByte` of `out`'s row `toRow` down; white
+  // where the base page has no pixels. False when the output cannot take them.
+  bool CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out,
+                        int64_t toRow, int64_t toByte);
 
   TextRenderer& text_;
   RasterImage source_;
   RasterImage baseTile_;  // the source the base image was tiled from; empty when there is none
   TileGrid baseGrid_;
-  RasterImage strip_;  // one restore strip of the base, composed before it is copied
+  RasterImage strip_;  // a restore block of the base, composed before it is copied
   std::map<int32_t, AreaSize> areaSizes_;
   std::map<int32_t, RasterPoint> areaPositions_;
   TileSize tileSize_;
