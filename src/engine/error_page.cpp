@@ -20,10 +20,10 @@ void CPrintControl::PrintErrorPage(std::u16string_view message, ErrorPageSize er
   size_t keep = command.Buffer().size();
   try {
     const char* media = MediaCode();
-    const QualitySettings quality = LoadQualitySettings(services_.printer);
+    const QualitySettings quality = LoadQualitySettings(*printer_);
     const int32_t size[2] = {errorPageSize.width, errorPageSize.length};
     ThrowIfFailed(command.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction));
-    ThrowIfFailed(command.SendToPrinter(services_.printer));
+    ThrowIfFailed(command.SendToPrinter(*printer_));
     keep = 0;  // the buffer was emptied by the send
 
     command.AppendRaw(kFormatStart);
@@ -36,7 +36,7 @@ void CPrintControl::PrintErrorPage(std::u16string_view message, ErrorPageSize er
       SendDiffImage(scratch_, kMessagePosition);
     }
     command.AppendRaw(kFormatEnd);
-    ThrowIfFailed(command.SendToPrinter(services_.printer));
+    ThrowIfFailed(command.SendToPrinter(*printer_));
     image.Reset();
   } catch (...) {
     command.TruncateTo(keep);

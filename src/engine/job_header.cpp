@@ -29,11 +29,11 @@ void SetMessage(char16_t (&message)[kMessageChars], std::u16string_view text) {
 }  // namespace
 
 CPrintControl::CPrintControl(int32_t resolution, JobServices services)
-    : command(services.clock), image(services.text), services_(services), resolution_(resolution) {}
+    : command(services.clock), image(services.text), services_(services), printer_(&services.printer), resolution_(resolution) {}
 
 const char* CPrintControl::MediaCode() {
   // A stored index outside the table (never written by the dialog) sends the default medium.
-  const int32_t index = LoadMediaType(services_.printer);
+  const int32_t index = LoadMediaType(*printer_);
   if (index < 0 || static_cast<size_t>(index) >= MediaTypeCodes.size()) return MediaTypeCodes[kDefaultMediaIndex];
   return MediaTypeCodes[static_cast<size_t>(index)];
 }
@@ -86,16 +86,16 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
   labelLength_ = length;
 
   char16_t message[kMessageChars] = {};
-  const CutSettings cut = LoadCutSettings(services_.printer);
+  const CutSettings cut = LoadCutSettings(*printer_);
   char cutMode = cut.cutMode;
   uint32_t pagesPerCut = cut.pagesPerCut;
   ErrorPageSize errorPageSize;
 
   if (!CheckJobHeader(message, errorPageSize, cutMode, pagesPerCut)) {
     services_.log.WriteLogEntry(message, kHeaderSource);
-    const bool printErrors = ReadFlag(services_.printer, setting::kPrintError, setting_default::kPrintError);
+    const bool printErrors = ReadFlag(*printer_, setting::kPrintError, setting_default::kPrintError);
     const bool forcePrinting =
-        ReadFlag(services_.printer, setting::kForcePrinting, setting_default::kForcePrinting);
+        ReadFlag(*printer_, setting::kForcePrinting, setting_default::kForcePrinting);
     if (printErrors) PrintErrorPage(message, errorPageSize, cutMode, pagesPerCut);
     if (!forcePrinting) return result::kJobRefused;
     labelWidth_ = std::clamp(labelWidth_, kMinWidth, kMaxWidth);
@@ -105,7 +105,7 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
   headerWidth_ = width;
   headerLength_ = length;
   const char* media = MediaCode();
-  const QualitySettings quality = LoadQualitySettings(services_.printer);
+  const QualitySettings quality = LoadQualitySettings(*printer_);
   const int32_t size[2] = {labelWidth_, labelLength_};
   return command.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
 }

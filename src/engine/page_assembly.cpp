@@ -20,6 +20,8 @@ constexpr int32_t kRotation0 = 0;
 constexpr int32_t kRotation90 = 90;
 constexpr int32_t kRotation180 = 180;
 constexpr int32_t kRotation270 = 270;
+// More white cells than this are sent together, as the runs they make.
+constexpr int64_t kMaxWhiteCellsOneByOne = 4096;
 
 // How the layout lies on the label for one rotation: the outer loop moves
 // along y, the inner one along x.
@@ -72,10 +74,6 @@ int64_t RowsPerBand(int64_t width) {
   return std::clamp<int64_t>(rows < 2 ? 1 : rows, 1, kBandMaxRows);
 }
 
-void MakeWhiteRaster(int32_t width, int32_t height, RasterImage& raster) {
-  CPrintImage::CreatePageCanvas({width, height}, raster);
-}
-
 }  // namespace
 
 void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
@@ -99,21 +97,50 @@ void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
   }
 }
 
-void CPrintControl::SendBaseImage() {
-  // The base page goes out band by band, each band composed just before it
-  // is encoded: the whole page is never held.
-  const PageSize page = Page();
-  if (page.width <= 0 || page.length <= 0) return;
-  const int64_t rowsPerBand = RowsPerBand(page.width);
-  for (int64_t row = 0; row < page.length; row += rowsPerBand) {
-    const int64_t rows = std::min<int64_t>(rowsPerBand, page.length - row);
-    ThrowIfFailed(image.ComposeBaseRows(row, rows, scratch_));
-    SendDiffImage(scratch_, {0, static_cast<int32_t>(row)});
+void CPrintControl::SendOnPage(const RasterImage& raster, RasterPoint at) {
+  SendDiffImage(raster, {at.x, at.y});
+  image.NoteSent({at.x, at.y, raster.width, raster.height}, Page());
+}
+
+void CPrintControl::SendComposedWindow(const PageRect& window) {
+  // Composed band by band, just before each band is encoded: a large window,
+  // the whole base page among them, is never held at once. The bands are
+  // those SendDiffImage would cut the whole window into.
+  if (window.Empty()) return;
+  const int64_t rowsPerBand = RowsPerBand(window.width);
+  for (int64_t row = 0; row < window.height; row += rowsPerBand) {
+    const int64_t rows = std::min<int64_t>(rowsPerBand, window.height - row);
+    ThrowIfFailed(image.ComposeWindow({window.x, window.y + row, window.width, rows}, scratch_));
+    SendDiffImage(scratch_, {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y + row)});
   }
+  image.NoteSent(window, Page());
+}
+
+void CPrintControl::CoverPageOnce() {
+  if (jobCoveredPage_) return;
+  SendComposedWindow({0, 0, labelWidth_, labelLength_});
+  jobCoveredPage_ = true;
+}
+
+void CPrintControl::BeginJob(PrinterPort& printer) {
+  printer_ = &printer;
+  command.TruncateTo(0);
+  image.BeginJob();
+  baseReferCount_ = 0;
+  variableKey_ = 0;
+  extraCopies_ = 0;
+  jobCoveredPage_ = false;
+}
+
+void CPrintControl::ClearImages() {
+  image.Reset();
+  baseReferCount_ = 0;
+  jobCoveredPage_ = false;
 }
 
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
+  image.BeginPage();
   command.AppendRaw(kFormatStart);
   command.AppendRaw(kPageCarryIn);
 }
@@ -124,14 +151,20 @@ ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
     ++baseReferCount_;
     return result::kOk;
   }
-  if (imageName != kBaseBitmapName) return result::kWrongBitmapName;
+  // The first reference of the job sends its base: from the base bitmap the
+  // host sent for this job, or, when it sent none, from the one an earlier
+  // job left.
+  const bool bitmapWaiting = !image.Source().Empty();
+  if (bitmapWaiting ? imageName != kBaseBitmapName : !image.HasBase()) return result::kWrongBitmapName;
   return Guard([&] {
-    const RasterPoint start = Moved(*position, LoadOffsetsInDots(services_.printer, resolution_));
+    const RasterPoint start = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
     const Grid grid = MakeGrid(layout, resolution_);
     ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
                                          SaturateToInt32(grid.innerCount), SaturateToInt32(grid.outerStep),
                                          SaturateToInt32(grid.innerStep)));
-    SendBaseImage();
+    // The whole page, with whatever this page placed before the reference.
+    SendComposedWindow({0, 0, labelWidth_, labelLength_});
+    jobCoveredPage_ = true;
     basePosition_ = *position;
     ++baseReferCount_;
   });
@@ -141,9 +174,10 @@ ResultCode CPrintControl::ReferToVariableBitmap(const DotPoint* position, const 
   if (position == nullptr || name == nullptr) return result::kVariableNullArgument;
   if (imageName != name) return result::kWrongBitmapName;
   return Guard([&] {
-    RasterPoint point = Moved(*position, LoadOffsetsInDots(services_.printer, resolution_));
+    RasterPoint point = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
+    CoverPageOnce();
     ThrowIfFailed(image.ComposeVariableImage(point, Page(), scratch_, variableKey_));
-    if (!scratch_.Empty()) SendDiffImage(scratch_, {point.x, point.y});
+    if (!scratch_.Empty()) SendOnPage(scratch_, point);
     ++variableKey_;
   });
 }
@@ -165,10 +199,11 @@ ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint* posit
     default: return result::kClockBadArgument;
   }
   return Guard([&] {
-    RasterPoint point = Moved(turned, LoadOffsetsInDots(services_.printer, resolution_));
+    RasterPoint point = Moved(turned, LoadOffsetsInDots(*printer_, resolution_));
+    CoverPageOnce();
     ThrowIfFailed(
         image.ComposeTextImage(point, Page(), text, fontHeight, faceName, layout.rotation, scratch_, variableKey_));
-    if (!scratch_.Empty()) SendDiffImage(scratch_, {point.x, point.y});
+    if (!scratch_.Empty()) SendOnPage(scratch_, point);
     ++variableKey_;
   });
 }
@@ -190,11 +225,71 @@ ResultCode CPrintControl::CloseNewPageDynamic(int32_t labelsUsed) {
   return Guard([&] { BlankUnusedLabels(used); });
 }
 
+namespace {
+
+// The runs along one axis that the cells [first, last) of a grid cover,
+// cut to [0, pageSize): one run when neighbours touch or overlap, one per
+// cell when they lie apart.
+std::vector<Interval> CellRuns(int64_t origin, int64_t step, int64_t extent, IndexRange cells, int64_t pageSize) {
+  std::vector<Interval> runs;
+  if (cells.Empty()) return runs;
+  const auto clipped = [&](int64_t begin, int64_t end) {
+    begin = std::max<int64_t>(begin, 0);
+    end = std::min(end, pageSize);
+    if (begin < end) runs.push_back({begin, end});
+  };
+  if (std::abs(step) <= extent) {
+    const int64_t a = origin + cells.first * step;
+    const int64_t b = origin + (cells.last - 1) * step;
+    clipped(std::min(a, b), std::max(a, b) + extent);
+  } else {
+    for (int64_t k = cells.first; k < cells.last; ++k) clipped(origin + k * step, origin + k * step + extent);
+  }
+  return runs;
+}
+
+IndexRange Overlap(IndexRange a, int64_t first, int64_t last) {
+  IndexRange range{std::max(a.first, first), std::min(a.last, last)};
+  return range.Empty() ? IndexRange{} : range;
+}
+
+// The white the cells from `firstCell` on make together, cut to the page.
+std::vector<WhiteArea> MergedCells(const Grid& grid, int64_t columns, int64_t firstCell, int64_t originX,
+                                   int64_t originY, IndexRange outer, IndexRange inner, TileSize cell, PageSize page) {
+  // The cells from `firstCell` on are, in grid indices, the rest of one line
+  // of the grid and every whole line after it.
+  const int64_t line = firstCell / columns;
+  const int64_t along = firstCell % columns;
+  struct Block {
+    IndexRange outer, inner;
+  };
+  Block blocks[2];
+  if (!grid.columnsOuter) {
+    // The cell index runs along the inner axis first: lines are outer indices.
+    blocks[0] = {Overlap(outer, line, line + 1), Overlap(inner, along, grid.innerCount)};
+    blocks[1] = {Overlap(outer, line + 1, grid.outerCount), inner};
+  } else {
+    blocks[0] = {Overlap(outer, along, grid.outerCount), Overlap(inner, line, line + 1)};
+    blocks[1] = {outer, Overlap(inner, line + 1, grid.innerCount)};
+  }
+  std::vector<WhiteArea> areas;
+  for (const Block& block : blocks) {
+    if (block.outer.Empty() || block.inner.Empty()) continue;
+    WhiteArea area{CellRuns(originX, grid.innerStep, cell.width, block.inner, page.width),
+                   CellRuns(originY, grid.outerStep, cell.height, block.outer, page.length)};
+    if (!area.Bounds().Empty()) areas.push_back(std::move(area));
+  }
+  return areas;
+}
+
+}  // namespace
+
+
 void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   const Grid grid = MakeGrid(layout, resolution_);
   const TileSize cell = image.GetTileSize();
   if (cell.width <= 0 || cell.height <= 0) return;
-  const OffsetsInDots offsets = LoadOffsetsInDots(services_.printer, resolution_);
+  const OffsetsInDots offsets = LoadOffsetsInDots(*printer_, resolution_);
   const int64_t originX = int64_t{basePosition_.x} + offsets.horizontal;
   const int64_t originY = int64_t{basePosition_.y} + offsets.vertical;
   // Only the rows and columns that can reach the page are walked.
@@ -206,40 +301,63 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   // up to thousands of millions of times for a huge layout.
   if (grid.outerStep == 0 && !outer.Empty()) outer.first = outer.last - 1;
   if (grid.innerStep == 0 && !inner.Empty()) inner.first = inner.last - 1;
+  if (outer.Empty() || inner.Empty()) return;
+
+  // Cells that lie apart, as on every real label sheet, go out one white
+  // cell each. Cells that overlap, or more of them than a page of labels
+  // could hold, go out as the few white runs they make together.
+  const bool overlapping = (outer.last - outer.first > 1 && std::abs(grid.outerStep) < cell.height) ||
+                           (inner.last - inner.first > 1 && std::abs(grid.innerStep) < cell.width);
+  if (overlapping || (outer.last - outer.first) * (inner.last - inner.first) > kMaxWhiteCellsOneByOne) {
+    PageRect window;
+    for (const WhiteArea& area :
+         MergedCells(grid, layout.labelColumns, firstCell, originX, originY, outer, inner, cell, Page())) {
+      CoverPageOnce();
+      image.PlaceWhite(area);
+      window = BoundingBox(window, area.Bounds());
+    }
+    SendComposedWindow(window);
+    return;
+  }
+
   // The scratch raster may still hold the last variable image or clock: the
   // white cell is built afresh here, then reused while the size stays.
   bool whiteReady = false;
   for (int64_t j = outer.first; j < outer.last; ++j) {
     for (int64_t i = inner.first; i < inner.last; ++i) {
       if (grid.CellIndex(j, i, layout.labelColumns) < firstCell) continue;
-      const int64_t x = originX + i * grid.innerStep;
-      const int64_t y = originY + j * grid.outerStep;
-      const int64_t left = std::max<int64_t>(0, -x);
-      const int64_t top = std::max<int64_t>(0, -y);
-      const int64_t right = std::max<int64_t>(0, x + cell.width - labelWidth_);
-      const int64_t bottom = std::max<int64_t>(0, y + cell.height - labelLength_);
-      const int64_t w = cell.width - left - right;
-      const int64_t h = cell.height - top - bottom;
-      if (w <= 0 || h <= 0) continue;
-      if (!whiteReady || scratch_.width != w || scratch_.height != h) {
-        MakeWhiteRaster(static_cast<int32_t>(w), static_cast<int32_t>(h), scratch_);
+      const PageRect white = Intersection({originX + i * grid.innerStep, originY + j * grid.outerStep, cell.width,
+                                           cell.height},
+                                          {0, 0, labelWidth_, labelLength_});
+      if (white.Empty()) continue;
+      CoverPageOnce();
+      if (!whiteReady || scratch_.width != white.width || scratch_.height != white.height) {
+        CPrintImage::CreatePageCanvas({static_cast<int32_t>(white.width), static_cast<int32_t>(white.height)},
+                                      scratch_);
         whiteReady = true;
       }
-      SendDiffImage(scratch_, {static_cast<int32_t>(std::max<int64_t>(0, x)),
-                               static_cast<int32_t>(std::max<int64_t>(0, y))});
+      image.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
+      SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
     }
   }
 }
 
-void CPrintControl::CloseNewPageFinal() {
-  command.AppendRaw(kPageCarryOut);
-  command.AppendRaw(kFormatEnd);
-  for (int32_t copy = 0; copy < extraCopies_; ++copy) {
-    command.AppendRaw(kFormatStart);
-    command.AppendRaw(kPageCarryIn);
+ResultCode CPrintControl::CloseNewPageFinal() {
+  return Guard([&] {
+    // Whatever the page before showed and this page neither sent again nor
+    // covered goes back to what this page holds there.
+    CoverPageOnce();
+    image.TakeStaleAreas(stale_);
+    for (const PageRect& area : stale_) SendComposedWindow(area);
     command.AppendRaw(kPageCarryOut);
     command.AppendRaw(kFormatEnd);
-  }
+    for (int32_t copy = 0; copy < extraCopies_; ++copy) {
+      command.AppendRaw(kFormatStart);
+      command.AppendRaw(kPageCarryIn);
+      command.AppendRaw(kPageCarryOut);
+      command.AppendRaw(kFormatEnd);
+    }
+  });
 }
 
 ResultCode CPrintControl::AddEmptyPage() {
@@ -255,7 +373,7 @@ ResultCode CPrintControl::ReferToLabel(const DotPoint* position, const char* nam
   if (position == nullptr || name == nullptr) return result::kLabelNullArgument;
   if (imageName != name) return result::kWrongBitmapName;
   return Guard([&] {
-    const RasterPoint point = Moved(*position, LoadOffsetsInDots(services_.printer, resolution_));
+    const RasterPoint point = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
     ThrowIfFailed(image.ComposeStaticImage(point, Page(), scratch_));
     if (scratch_.Empty()) return;
     command.AppendRaw(kFormatStart);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "output/print_command.h"
 #include "output/print_image.h"
@@ -82,6 +83,15 @@ class CPrintControl {
   CPrintControl(const CPrintControl&) = delete;
   CPrintControl& operator=(const CPrintControl&) = delete;
 
+  // A new job on this engine: the command buffer, an unconsumed bitmap and
+  // everything the pages of an earlier job left are dropped, and the job
+  // reads its settings from and writes to `printer`. The base tile is kept
+  // for a job that sends no base bitmap.
+  void BeginJob(PrinterPort& printer);
+  // Forgets every image, the kept base included: the next base reference
+  // needs a base bitmap again, and the next page starts from a whole page.
+  void ClearImages();
+
   // Job set-up: `header` points at the host's record (width at byte 0, length at byte 4).
   ResultCode WritePrintJobHeader(const void* header);
 
@@ -93,7 +103,7 @@ class CPrintControl {
                         const char16_t* faceName);
   ResultCode CloseNewPageStatic(int32_t copies);
   ResultCode CloseNewPageDynamic(int32_t labelsUsed);
-  void CloseNewPageFinal();
+  ResultCode CloseNewPageFinal();
   ResultCode AddEmptyPage();
   ResultCode ReferToLabel(const DotPoint* position, const char* name);
 
@@ -112,7 +122,7 @@ class CPrintControl {
   int32_t BaseReferCount() const { return baseReferCount_; }
   int32_t VariableKey() const { return variableKey_; }
   DotPoint BasePosition() const { return basePosition_; }
-  PrinterPort& Printer() { return services_.printer; }
+  PrinterPort& Printer() { return *printer_; }
 
  private:
   bool CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,
@@ -122,11 +132,19 @@ class CPrintControl {
                       uint32_t pagesPerCut);
 
   void SendDiffImage(const RasterImage& raster, DotPoint start);
-  void SendBaseImage();
+  // Sends a raster of the page being assembled and notes that the printer
+  // now holds the composed page there.
+  void SendOnPage(const RasterImage& raster, RasterPoint at);
+  // Sends the composed page in `window`, band by band.
+  void SendComposedWindow(const PageRect& window);
+  // The first page of a job that has sent no base starts from a whole white
+  // page, not from whatever an earlier job left in the printer.
+  void CoverPageOnce();
   void BlankUnusedLabels(int64_t firstCell);
   PageSize Page() const { return {labelWidth_, labelLength_}; }
 
   JobServices services_;
+  PrinterPort* printer_;
   int32_t resolution_;
   int32_t labelWidth_ = 0;
   int32_t labelLength_ = 0;
@@ -136,6 +154,8 @@ class CPrintControl {
   int32_t baseReferCount_ = 0;
   int32_t variableKey_ = 0;
   DotPoint basePosition_{0, 0};
+  bool jobCoveredPage_ = false;  // this job has sent a whole page
+  std::vector<PageRect> stale_;
 
   // Reused from band to band and from label to label, so that steady printing
   // does not allocate.

@@ -263,12 +263,12 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
 
 ResultCode CPrintImage::ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
                                          int32_t verticalPitch, int32_t horizontalPitch) {
-  if (!HasBase()) {
-    if (!WellFormed(source_) || !PageFitsRaster(page)) return result::kStaticCompose;
-    if (rows > 1 || columns > 1) tileSize_ = {source_.width, source_.height};
-    baseGrid_ = {position, page, rows, columns, verticalPitch, horizontalPitch};
-    std::swap(baseTile_, source_);  // the source becomes the tile: no copy
-  }
+  const bool fromSource = WellFormed(source_);
+  if ((!fromSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
+  if (fromSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
+  tileSize_ = rows > 1 || columns > 1 ? TileSize{baseTile_.width, baseTile_.height} : TileSize{};
+  baseGrid_ = {position, page, rows, columns, verticalPitch, horizontalPitch};
+  baseActive_ = true;
   source_.Clear();
   return result::kOk;
 }
@@ -323,7 +323,7 @@ ResultCode CPrintImage::ComposeStaticImage(RasterPoint position, PageSize page, 
 
 ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize page, RasterImage& out, int32_t key) {
   if (!WellFormed(source_)) return result::kVariableCompose;
-  out.pixels.clear();
+  out.Clear();
 
   // Clip to the page, in 64 bits: host positions may lie anywhere.
   const int64_t x = position.x;
@@ -337,90 +337,64 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   const int64_t w = sourceWidth - std::max<int64_t>(0, x + sourceWidth - page.width) - leftCut;
   const int64_t h = sourceHeight - std::max<int64_t>(0, y + sourceHeight - page.length) - topCut;
   if (w <= 0 || h <= 0) {
-    // Nothing of it lands on the page: nothing to send, and the element's
-    // previous rectangle stays remembered.
-    out.Clear();
+    // Nothing of it lands on the page: nothing to send now. What the key
+    // covered on the page before is sent back at the page's close.
     source_.Clear();
     return result::kOk;
   }
+  const PageRect placed{xs, ys, w, h};
 
-  // Widen over the rectangle this element covered last time, so that the
-  // part the new image no longer covers is restored from the base raster.
-  int64_t outWidth = w;
-  int64_t rightExtension = 0;
-  int64_t topExtension = 0;
-  int64_t bottomExtension = 0;
-  int64_t outTop = ys;
-  if (const auto previous = areaSizes_.find(key); previous != areaSizes_.end()) {
-    const AreaSize& size = previous->second;
-    const RasterPoint& at = areaPositions_.at(key);
-    if (size.width > w) {
-      rightExtension = size.width - w;
-      outWidth = size.width;
-    }
-    if (ys > at.y) {
-      topExtension = ys - at.y;
-      outTop = std::max<int64_t>(0, at.y);
-    }
-    if (ys + h < int64_t{at.y} + size.height) bottomExtension = int64_t{at.y} + size.height - (ys + h);
+  // The window covers what the same key covered on the page before, so
+  // that whatever the new image leaves of the old one goes back to the page.
+  PageRect window = placed;
+  for (EarlierItem& earlier : earlier_) {
+    if (earlier.key != key || earlier.handled) continue;
+    window = BoundingBox(window, earlier.rect);
+    earlier.handled = true;
+    break;
   }
-  const bool restores = rightExtension > 0 || topExtension > 0 || bottomExtension > 0;
-  if (restores && !HasBase()) return result::kVariableCompose;
 
-  // The usual case in steady printing: the whole source lands on the page and
-  // covers at least its old rectangle. The output is then the source itself:
-  // hand its pixels over rather than copy them, clearing only the row padding.
-  if (!restores && leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight &&
-      source_.stride == RasterStride(w)) {
-    std::swap(out.pixels, source_.pixels);
+  // The element keeps its own pixels, for every window composed after it.
+  PlacedItem& item = NewItem(placed, key);
+  const int64_t stride = RasterStride(w);
+  if (leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight && source_.stride == stride) {
+    // The usual case: the whole source lands on the page. Its pixels are
+    // handed over rather than copied; only the row padding is cleared.
+    std::swap(item.pixels, source_);
     const int64_t rowBytes = w * kBytesPerPixel;
-    if (source_.stride != rowBytes) {
+    if (stride != rowBytes) {
       for (int64_t row = 0; row < h; ++row) {
-        std::memset(out.pixels.data() + row * source_.stride + rowBytes, 0,
-                    static_cast<size_t>(source_.stride - rowBytes));
+        std::memset(item.pixels.pixels.data() + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
       }
     }
-    out.width = source_.width;
-    out.height = source_.height;
-    out.stride = source_.stride;
-    out.bitsPerPixel = source_.bitsPerPixel;
-    areaSizes_[key] = {static_cast<int32_t>(w), static_cast<int32_t>(h), source_.stride};
-    areaPositions_[key] = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
-    position = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
-    source_.Clear();
-    return result::kOk;
-  }
-
-  const int64_t outHeight = topExtension + h + bottomExtension;
-  const int64_t outStride = RasterStride(outWidth);
-  const int64_t outBytes = RasterBytes(outStride, outHeight);
-  if (outBytes < 0) return result::kVariableCompose;
-  out.pixels.assign(static_cast<size_t>(outBytes), 0);
-  out.width = static_cast<int32_t>(outWidth);
-  out.height = static_cast<int32_t>(outHeight);
-  out.stride = static_cast<int32_t>(outStride);
-  out.bitsPerPixel = source_.bitsPerPixel;
-
-  // Rows above the image, the image with its right extension, rows below it.
-  if (!CopyRestoreBlock(outTop, xs, topExtension, outWidth, out, 0, 0)) return result::kVariableCompose;
-  for (int64_t i = 0; i < h; ++i) {
-    if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, out, topExtension + i, 0, w * kBytesPerPixel)) {
-      return result::kVariableCompose;
+  } else {
+    const int64_t bytes = RasterBytes(stride, h);
+    if (bytes < 0) return result::kVariableCompose;
+    item.pixels.pixels.assign(static_cast<size_t>(bytes), 0);
+    item.pixels.width = static_cast<int32_t>(w);
+    item.pixels.height = static_cast<int32_t>(h);
+    item.pixels.stride = static_cast<int32_t>(stride);
+    item.pixels.bitsPerPixel = kRasterBitsPerPixel;
+    for (int64_t i = 0; i < h; ++i) {
+      if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, item.pixels, i, 0, w * kBytesPerPixel)) {
+        return result::kVariableCompose;
+      }
     }
   }
-  if (rightExtension > 0 &&
-      !CopyRestoreBlock(ys, xs + w, h, rightExtension, out, topExtension, w * kBytesPerPixel)) {
-    return result::kVariableCompose;
-  }
-  if (!CopyRestoreBlock(ys + h, xs, bottomExtension, outWidth, out, topExtension + h, 0)) {
-    return result::kVariableCompose;
-  }
-
-  // Remember the image's own rectangle, not the widened one.
-  areaSizes_[key] = {static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(RasterStride(w))};
-  areaPositions_[key] = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
-  position = {static_cast<int32_t>(xs), static_cast<int32_t>(outTop)};
   source_.Clear();
+  HideCoveredBy(placed);
+
+  if (window == placed) {
+    out.pixels.assign(item.pixels.pixels.begin(), item.pixels.pixels.end());
+    out.width = item.pixels.width;
+    out.height = item.pixels.height;
+    out.stride = item.pixels.stride;
+    out.bitsPerPixel = kRasterBitsPerPixel;
+  } else {
+    const ResultCode composed = ComposeWindow(window, out);
+    if (composed != result::kOk) return composed;
+  }
+  position = {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y)};
   return result::kOk;
 }
 
@@ -457,12 +431,210 @@ ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, c
 }
 
 void CPrintImage::Reset() {
-  source_.Clear();
+  BeginJob();
   baseTile_.Clear();
   baseGrid_ = {};
   strip_.Clear();
-  rendered_.Clear();
-  areaSizes_.clear();
-  areaPositions_.clear();
   tileSize_ = {};
+}
+
+void CPrintImage::BeginJob() {
+  source_.Clear();
+  rendered_.Clear();
+  baseActive_ = false;
+  itemCount_ = 0;
+  earlier_.clear();
+  sent_.clear();
+  pageSent_ = false;
+}
+
+void CPrintImage::BeginPage() {
+  earlier_.clear();
+  for (size_t i = 0; i < itemCount_; ++i) earlier_.push_back({items_[i].rect, items_[i].key, false});
+  itemCount_ = 0;
+  sent_.clear();
+  pageSent_ = false;
+}
+
+CPrintImage::PlacedItem& CPrintImage::NewItem(const PageRect& rect, int32_t key) {
+  if (itemCount_ == items_.size()) items_.emplace_back();
+  PlacedItem& item = items_[itemCount_++];
+  item.rect = rect;
+  item.key = key;
+  item.white = false;
+  item.hidden = false;
+  item.pixels.Clear();
+  item.whiteArea.columns.clear();
+  item.whiteArea.rows.clear();
+  return item;
+}
+
+void CPrintImage::HideCoveredBy(const PageRect& rect) {
+  // An element wholly under a later one never shows again: its pixels are
+  // not needed, and dropping them keeps a page of many large images small.
+  for (size_t i = 0; i + 1 < itemCount_; ++i) {
+    PlacedItem& item = items_[i];
+    if (!item.hidden && rect.Contains(item.rect)) {
+      item.hidden = true;
+      item.pixels.Clear();
+    }
+  }
+}
+
+void CPrintImage::PlaceWhite(const WhiteArea& area) {
+  const PageRect bounds = area.Bounds();
+  if (bounds.Empty()) return;
+  PlacedItem& item = NewItem(bounds, kNoKey);
+  item.white = true;
+  item.whiteArea = area;
+  if (area.columns.size() == 1 && area.rows.size() == 1) HideCoveredBy(bounds);
+}
+
+void CPrintImage::PaintItems(const PageRect& window, RasterImage& out) const {
+  for (size_t n = 0; n < itemCount_; ++n) {
+    const PlacedItem& item = items_[n];
+    if (item.hidden) continue;
+    const PageRect common = Intersection(item.rect, window);
+    if (common.Empty()) continue;
+    if (item.white) {
+      for (const Interval& rows : item.whiteArea.rows) {
+        const int64_t top = std::max(rows.begin, common.y);
+        const int64_t bottom = std::min(rows.end, common.Bottom());
+        for (int64_t row = top; row < bottom; ++row) {
+          uint8_t* line = out.pixels.data() + (row - window.y) * out.stride;
+          for (const Interval& columns : item.whiteArea.columns) {
+            const int64_t left = std::max(columns.begin, common.x);
+            const int64_t right = std::min(columns.end, common.Right());
+            if (left < right) {
+              std::memset(line + (left - window.x) * kBytesPerPixel, kWhite,
+                          static_cast<size_t>((right - left) * kBytesPerPixel));
+            }
+          }
+        }
+      }
+      continue;
+    }
+    const int64_t bytes = common.width * kBytesPerPixel;
+    for (int64_t row = common.y; row < common.Bottom(); ++row) {
+      std::memcpy(out.pixels.data() + (row - window.y) * out.stride + (common.x - window.x) * kBytesPerPixel,
+                  item.pixels.pixels.data() + (row - item.rect.y) * item.pixels.stride +
+                      (common.x - item.rect.x) * kBytesPerPixel,
+                  static_cast<size_t>(bytes));
+    }
+  }
+}
+
+ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& out) {
+  const PageRect pageRect{0, 0, baseGrid_.page.width, baseGrid_.page.length};
+  const PageRect window = requested;
+  out.Clear();
+  if (window.Empty()) return result::kOk;
+  const int64_t stride = RasterStride(window.width);
+  const int64_t bytes = RasterBytes(stride, window.height);
+  if (bytes < 0 || window.width > kMaxStride) throw std::bad_alloc();
+  const bool onBase = baseActive_ && HasBase();
+  if (onBase && pageRect.Contains(window)) {
+    // Every byte of the window is written by the tiling itself.
+    const ResultCode tiled = PlaceTiled(baseTile_, baseGrid_, {window.x, window.y, window.width, window.height}, out);
+    if (tiled != result::kOk) return tiled;
+    if (out.width != window.width || out.height != window.height) return result::kStaticCompose;
+  } else {
+    out.pixels.assign(static_cast<size_t>(bytes), 0);
+    out.width = static_cast<int32_t>(window.width);
+    out.height = static_cast<int32_t>(window.height);
+    out.stride = static_cast<int32_t>(stride);
+    out.bitsPerPixel = kRasterBitsPerPixel;
+    if (onBase) {
+      if (!CopyRestoreBlock(window.y, window.x, window.height, window.width, out, 0, 0)) {
+        return result::kStaticCompose;
+      }
+    } else {
+      const int64_t rowBytes = window.width * kBytesPerPixel;
+      for (int64_t row = 0; row < window.height; ++row) {
+        std::memset(out.pixels.data() + row * stride, kWhite, static_cast<size_t>(rowBytes));
+      }
+    }
+  }
+  PaintItems(window, out);
+  return result::kOk;
+}
+
+void CPrintImage::NoteSent(const PageRect& window, PageSize page) {
+  if (window.Empty()) return;
+  if (window.Contains({0, 0, page.width, page.length})) {
+    pageSent_ = true;
+    sent_.clear();
+    return;
+  }
+  if (!pageSent_) sent_.push_back(window);
+}
+
+void CPrintImage::TakeStaleAreas(std::vector<PageRect>& out) {
+  out.clear();
+  for (EarlierItem& earlier : earlier_) {
+    if (earlier.handled) continue;
+    earlier.handled = true;
+    if (pageSent_ || CoveredBy(earlier.rect, sent_)) continue;
+    out.push_back(earlier.rect);
+  }
+}
+
+PageRect Intersection(const PageRect& a, const PageRect& b) {
+  const int64_t left = std::max(a.x, b.x);
+  const int64_t top = std::max(a.y, b.y);
+  const int64_t right = std::min(a.Right(), b.Right());
+  const int64_t bottom = std::min(a.Bottom(), b.Bottom());
+  if (right <= left || bottom <= top) return {};
+  return {left, top, right - left, bottom - top};
+}
+
+PageRect BoundingBox(const PageRect& a, const PageRect& b) {
+  if (a.Empty()) return b;
+  if (b.Empty()) return a;
+  const int64_t left = std::min(a.x, b.x);
+  const int64_t top = std::min(a.y, b.y);
+  return {left, top, std::max(a.Right(), b.Right()) - left, std::max(a.Bottom(), b.Bottom()) - top};
+}
+
+namespace {
+
+constexpr int kCoverSteps = 4096;
+
+// `area` less the rectangles from `next` on, piece by piece; `steps` bounds the work.
+bool CoveredFrom(const PageRect& area, const std::vector<PageRect>& cover, size_t next, int& steps) {
+  if (area.Empty()) return true;
+  for (size_t i = next; i < cover.size(); ++i) {
+    const PageRect common = Intersection(area, cover[i]);
+    if (common.Empty()) continue;
+    if (common == area) return true;
+    if (--steps <= 0) return false;
+    // What lies outside cover[i]: above, below, and left and right of it.
+    const PageRect pieces[] = {
+        {area.x, area.y, area.width, common.y - area.y},
+        {area.x, common.Bottom(), area.width, area.Bottom() - common.Bottom()},
+        {area.x, common.y, common.x - area.x, common.height},
+        {common.Right(), common.y, area.Right() - common.Right(), common.height},
+    };
+    for (const PageRect& piece : pieces) {
+      if (!CoveredFrom(piece, cover, i + 1, steps)) return false;
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CoveredBy(const PageRect& area, const std::vector<PageRect>& cover) {
+  int steps = kCoverSteps;
+  return CoveredFrom(area, cover, 0, steps);
+}
+
+PageRect WhiteArea::Bounds() const {
+  if (columns.empty() || rows.empty()) return {};
+  int64_t left = columns.front().begin, right = columns.front().end;
+  for (const Interval& c : columns) left = std::min(left, c.begin), right = std::max(right, c.end);
+  int64_t top = rows.front().begin, bottom = rows.front().end;
+  for (const Interval& r : rows) top = std::min(top, r.begin), bottom = std::max(bottom, r.end);
+  return PageRect{left, top, right - left, bottom - top};
 }

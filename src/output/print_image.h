@@ -1,6 +1,13 @@
 // CPrintImage: the label raster. Holds the host's latest bitmap (the source),
-// the base image composed once per job, and the rectangle each variable
-// element last covered, and composes page images and variable rectangles.
+// the base image of the job, and what the page being assembled holds on top
+// of the base (the variable images and white cells placed so far, and what
+// the page before held), and composes page images and the windows to send.
+//
+// The printer keeps the last printed page and starts the next one from it,
+// so every window sent must carry exactly what the composed page holds
+// there: the base (white when the job has sent none), then every element
+// placed on this page so far, in order. Whatever the page before held and
+// this page has not covered yet is sent back to that at the page's close.
 //
 // The base image is kept as what it is made of: the tile and the grid it was
 // tiled over on a white page. Any window of it (a band to send, a restore
@@ -8,9 +15,9 @@
 // page nor pays for first touching that much memory.
 #pragma once
 #include <cstdint>
-#include <map>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "output/raster_image.h"
 #include "platform/host_bitmap.h"
@@ -27,6 +34,45 @@ struct TileSize {
   int32_t height = 0;
 };
 
+// A rectangle of the page in dots: [x, x + width) x [y, y + height).
+struct PageRect {
+  int64_t x = 0;
+  int64_t y = 0;
+  int64_t width = 0;
+  int64_t height = 0;
+
+  bool Empty() const { return width <= 0 || height <= 0; }
+  int64_t Right() const { return x + width; }
+  int64_t Bottom() const { return y + height; }
+  bool Contains(const PageRect& other) const {
+    return !other.Empty() && other.x >= x && other.y >= y && other.Right() <= Right() && other.Bottom() <= Bottom();
+  }
+  bool operator==(const PageRect&) const = default;
+};
+
+PageRect Intersection(const PageRect& a, const PageRect& b);
+// The smallest rectangle holding both; an empty one counts for nothing.
+PageRect BoundingBox(const PageRect& a, const PageRect& b);
+// True when the rectangles together cover all of `area`. Gives up (false)
+// on a pile of pieces too large to sort out: the caller then sends the area
+// again, which is never wrong.
+bool CoveredBy(const PageRect& area, const std::vector<PageRect>& cover);
+
+// Half-open run [begin, end) along one axis.
+struct Interval {
+  int64_t begin = 0;
+  int64_t end = 0;
+};
+
+// White over the page: every run of `columns` crossed with every run of
+// `rows`. One rectangle is one run each; the cells of a dense layout are a
+// few runs each however many cells there are.
+struct WhiteArea {
+  std::vector<Interval> columns;
+  std::vector<Interval> rows;
+  PageRect Bounds() const;
+};
+
 class CPrintImage {
  public:
   explicit CPrintImage(TextRenderer& text) : text_(text) {}
@@ -38,9 +84,11 @@ class CPrintImage {
   // is neither 1 nor 24 bits per pixel, or the previous source is not consumed.
   ResultCode SetSourceBitmap(HostBitmap& bitmap);
 
-  // Composes the base image once (the source tiled over the grid on a white
-  // page; the source becomes its tile) and empties the source. Its pixels are
-  // then read with ComposeBaseRows.
+  // Composes the job's base image: the source tiled over the grid on a white
+  // page (the source becomes its tile, and is emptied), or, without a source,
+  // the tile kept from an earlier job laid over this grid. 404 when there is
+  // neither or the page is too large. Its pixels are read with
+  // ComposeBaseRows, or with ComposeWindow together with what lies on it.
   ResultCode ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
                               int32_t verticalPitch, int32_t horizontalPitch);
   // Page rows [firstRow, firstRow + rowCount) of the base image, full width,
@@ -49,12 +97,34 @@ class CPrintImage {
   bool HasBase() const { return !baseTile_.Empty(); }
   // Places the source once on a white page.
   ResultCode ComposeStaticImage(RasterPoint position, PageSize page, RasterImage& out);
-  // Cuts the source to the page, widens it by restore strips over the key's
-  // previous rectangle and moves `position` to the output's top-left corner.
+  // Cuts the source to the page and places it on the page being assembled.
+  // `out` is the window to send: the image, widened to cover the rectangle
+  // the same key held on the page before, with the page's content where the
+  // image does not reach. `position` moves to the window's top-left corner.
+  // A source that misses the page gives an empty `out`; the key's earlier
+  // rectangle is then left to the page's close.
   ResultCode ComposeVariableImage(RasterPoint& position, PageSize page, RasterImage& out, int32_t key);
   ResultCode ComposeTextImage(RasterPoint& position, PageSize page, const char16_t* text, int32_t fontHeight,
                               const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key);
+  // Forgets the base image, the source and everything placed.
   void Reset();
+
+  // A new job: the source and whatever the pages of an earlier job held are
+  // dropped; the base tile is kept for a job that sends none, but nothing
+  // is composed from it until the job's first base reference lays it out.
+  void BeginJob();
+  // A new page: what the finished page held becomes the page before.
+  void BeginPage();
+  // White over the page being assembled, on top of everything placed so far.
+  void PlaceWhite(const WhiteArea& area);
+  // The composed page in `window` (cut to the page): the base, or white
+  // while the job has none, with everything placed on this page on top.
+  ResultCode ComposeWindow(const PageRect& window, RasterImage& out);
+  // The printer now holds the composed page in `window`.
+  void NoteSent(const PageRect& window, PageSize page);
+  // What the page before held that this page has neither sent again nor
+  // covered: the areas to send at the page's close. Each is returned once.
+  void TakeStaleAreas(std::vector<PageRect>& out);
 
   // A white raster of the page size (padding 0); an empty raster for a page
   // without area. Throws std::bad_alloc for a page no raster can hold.
@@ -64,12 +134,6 @@ class CPrintImage {
   const RasterImage& Source() const { return source_; }
 
  private:
-  struct AreaSize {
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t stride = 0;
-  };
-
   // How copies of a tile lie on a white page: the base image's grid, or a
   // single copy for the static image.
   struct TileGrid {
@@ -101,10 +165,35 @@ class CPrintImage {
   RasterImage source_;
   RasterImage baseTile_;  // the source the base image was tiled from; empty when there is none
   TileGrid baseGrid_;
-  RasterImage strip_;  // a restore block of the base, composed before it is copied
-  std::map<int32_t, AreaSize> areaSizes_;
-  std::map<int32_t, RasterPoint> areaPositions_;
+  RasterImage strip_;  // a block of the base, composed before it is copied
   TileSize tileSize_;
+  bool baseActive_ = false;  // the base belongs to this job: pages are composed on it
+
+  static constexpr int32_t kNoKey = -1;
+  // One element placed on the page being assembled.
+  struct PlacedItem {
+    PageRect rect;
+    int32_t key = kNoKey;
+    bool white = false;
+    bool hidden = false;  // wholly covered by a later element
+    RasterImage pixels;   // an image: exactly the pixels of `rect`
+    WhiteArea whiteArea;  // white cells
+  };
+  // What an element of the page before covered.
+  struct EarlierItem {
+    PageRect rect;
+    int32_t key = kNoKey;
+    bool handled = false;  // sent again on this page
+  };
+  PlacedItem& NewItem(const PageRect& rect, int32_t key);
+  void HideCoveredBy(const PageRect& rect);
+  void PaintItems(const PageRect& window, RasterImage& out) const;
+
+  std::vector<PlacedItem> items_;  // storage reused from page to page
+  size_t itemCount_ = 0;
+  std::vector<EarlierItem> earlier_;
+  std::vector<PageRect> sent_;
+  bool pageSent_ = false;  // the whole page went out on this page
   RasterImage rendered_;  // a message text, drawn here before it becomes the source
 };
 

@@ -110,13 +110,17 @@ void PluginNOVRA::lpxInitialize(HANDLE printer, const void* jobRecord, const voi
     return;
   }
   try {
+    // Every job reads its settings through, and writes to, the handle the
+    // host gave for it: a host may close the last job's handle.
+    auto port = std::make_unique<SpoolerPrinter>(printer);
     if (!engine_) {
       int16_t resolution = 0;
       std::memcpy(&resolution, static_cast<const uint8_t*>(jobRecord) + kResolutionOffset, sizeof resolution);
-      auto port = std::make_unique<SpoolerPrinter>(printer);
       engine_ = std::make_unique<CPrintControl>(resolution, JobServices{*port, clock_, text_, log_});
-      printer_ = std::move(port);
+    } else {
+      engine_->BeginJob(*port);
     }
+    printer_ = std::move(port);
   } catch (const std::bad_alloc&) {
     Fail(result::kOutOfMemory, kName);
     return;
@@ -175,10 +179,7 @@ bool PluginNOVRA::lpxCloseNewPageDynamic(int32_t labelsUsed) noexcept {
 }
 
 bool PluginNOVRA::lpxCloseNewPageFinal() noexcept {
-  return Run(L"lpxCloseNewPageFinal", {PageOpen}, Ready, [&]() -> ResultCode {
-    engine_->CloseNewPageFinal();
-    return result::kOk;
-  });
+  return Run(L"lpxCloseNewPageFinal", {PageOpen}, Ready, [&] { return engine_->CloseNewPageFinal(); });
 }
 
 bool PluginNOVRA::lpxWritePrintJobHeader(const void* header) noexcept {
@@ -253,7 +254,7 @@ bool PluginNOVRA::lpxEject(const void*) noexcept {
 
 bool PluginNOVRA::lpxClear() noexcept {
   Trace(L"lpxClear");
-  if (engine_) engine_->image.Reset();
+  if (engine_) engine_->ClearImages();
   return true;
 }
 

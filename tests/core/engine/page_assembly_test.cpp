@@ -400,6 +400,8 @@ TEST_F(PageAssembly, ClocksAreTurnedWithTheHeaderSizeAndAdjustedAtEachPlacement)
   Start(1000, 2000);
   Adjust(-35, -14);  // -50 and -20 dots
   engine->CreateNewPage();
+  Give(1000, 2000, kGreen, "BASE01");
+  ASSERT_EQ(Base({0, 0}), 0);
   Appended();
   // The block renderer puts the raster's corner at the point less its extent
   // for 90 (40 up) and 180 (40 left, 10 up), and for 270 (10 left).

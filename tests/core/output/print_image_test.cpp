@@ -198,19 +198,26 @@ TEST(PrintImageTiling, HugeOrFarOffGridsFinishAndStayCorrect) {
   EXPECT_FALSE(f.image.Source().Empty());  // a failing composition keeps its source
 }
 
-TEST(PrintImageBase, ComposedOnceUntilResetAndSetsTheTileSizeForGrids) {
+TEST(PrintImageBase, EachJobTakesItsNewSourceOrLaysTheKeptTileOverItsGrid) {
   Fixture f;
   ASSERT_EQ(f.Base(Tagged(4, 3, 1), {20, 10}), 0);
   EXPECT_EQ(f.image.GetTileSize().width, 0);
   EXPECT_EQ(f.image.GetTileSize().height, 0);
-  const std::vector<uint8_t> first = WholeBase(f.image, {20, 10}).pixels;
-  ASSERT_EQ(f.Base(Tagged(5, 5, 2), {20, 10}, {3, 3}, 2, 3, 5, 6), 0);  // discarded
-  EXPECT_EQ(WholeBase(f.image, {20, 10}).pixels, first);
+  EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 3, 2), Tag(1, 3, 2));
+  // A later job's base bitmap replaces the tile.
+  ASSERT_EQ(f.Base(Tagged(5, 5, 2), {20, 10}, {3, 3}, 2, 3, 5, 6), 0);
   EXPECT_TRUE(f.image.Source().Empty());
+  EXPECT_EQ(f.image.GetTileSize().width, 5);
+  EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 3 + 6, 3), Tag(2, 0, 0));
+  // A job without one lays the kept tile over its own grid.
+  ASSERT_EQ(f.image.ComposeBaseImage({1, 0}, {20, 10}, 1, 1, 0, 0), 0);
   EXPECT_EQ(f.image.GetTileSize().width, 0);
+  EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 1, 0), Tag(2, 0, 0));
+  EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 9, 0), kWhitePixel);
 
   f.image.Reset();
   EXPECT_FALSE(f.image.HasBase());
+  EXPECT_EQ(f.image.ComposeBaseImage({0, 0}, {20, 10}, 1, 1, 0, 0), 404);  // nothing to lay out
   ASSERT_EQ(f.Base(Tagged(4, 3, 2), {20, 10}, {0, 0}, 2, 3, 5, 6), 0);
   EXPECT_EQ(f.image.GetTileSize().width, 4);
   EXPECT_EQ(f.image.GetTileSize().height, 3);
@@ -222,7 +229,7 @@ TEST(PrintImageBase, ComposedOnceUntilResetAndSetsTheTileSizeForGrids) {
   EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 12 + 3, 5 + 2), Tag(2, 3, 2));  // row 1, column 2
 }
 
-TEST(PrintImageVariable, RestoresWhatTheShrunkElementNoLongerCovers) {
+TEST(PrintImageVariable, TheWindowCoversTheKeysRectangleOfThePageBeforeWhereverItMoved) {
   Fixture f;
   ASSERT_EQ(f.Base(Tagged(20, 12, 9), {20, 12}), 0);
   RasterPoint at{-2, 3};
@@ -232,53 +239,72 @@ TEST(PrintImageVariable, RestoresWhatTheShrunkElementNoLongerCovers) {
   EXPECT_EQ(at.x, 0);
   EXPECT_EQ(At(f.out, 0, 0), Tag(1, 2, 0));
 
-  at = {0, 5};  // narrower, shorter and lower under the same key
+  f.image.BeginPage();
+  at = {3, 5};  // narrower, shorter, lower and further right under the same key
   ASSERT_EQ(f.Variable(Tagged(2, 1, 2), at, {20, 12}), 0);
+  EXPECT_EQ(at.x, 0);  // the old left edge
   EXPECT_EQ(at.y, 3);  // the old top
   EXPECT_EQ(f.out.width, 6);
   EXPECT_EQ(f.out.height, 5);
-  EXPECT_EQ(At(f.out, 0, 0), Tag(9, 0, 3));  // top strip from the base
-  EXPECT_EQ(At(f.out, 1, 2), Tag(2, 1, 0));  // the new image
-  EXPECT_EQ(At(f.out, 5, 2), Tag(9, 5, 5));  // right extension
-  EXPECT_EQ(At(f.out, 3, 4), Tag(9, 3, 7));  // bottom strip
+  EXPECT_EQ(At(f.out, 0, 0), Tag(9, 0, 3));  // above: the base
+  EXPECT_EQ(At(f.out, 1, 2), Tag(9, 1, 5));  // left of the new image: the base
+  EXPECT_EQ(At(f.out, 3, 2), Tag(2, 0, 0));  // the new image
+  EXPECT_EQ(At(f.out, 5, 2), Tag(9, 5, 5));  // right of it
+  EXPECT_EQ(At(f.out, 3, 4), Tag(9, 3, 7));  // below it
 
-  at = {40, 40};  // off the page: nothing to send, the last rectangle stays
-  ASSERT_EQ(f.Variable(Tagged(2, 1, 3), at, {20, 12}), 0);
+  f.image.BeginPage();
+  at = {1, 6};  // further left and lower
+  ASSERT_EQ(f.Variable(Tagged(3, 1, 3), at, {20, 12}), 0);
+  EXPECT_EQ(at.x, 1);
+  EXPECT_EQ(at.y, 5);
+  EXPECT_EQ(f.out.width, 4);
+  EXPECT_EQ(f.out.height, 2);
+  EXPECT_EQ(At(f.out, 3, 0), Tag(9, 4, 5));
+  EXPECT_EQ(At(f.out, 0, 1), Tag(3, 0, 0));
+
+  f.image.BeginPage();
+  at = {40, 40};  // off the page: nothing now, the old rectangle goes back at the close
+  ASSERT_EQ(f.Variable(Tagged(2, 1, 4), at, {20, 12}), 0);
   EXPECT_TRUE(f.out.Empty());
-  at = {0, 5};
-  ASSERT_EQ(f.Variable(Tagged(1, 1, 4), at, {20, 12}), 0);
-  EXPECT_EQ(f.out.width, 2);
-  EXPECT_EQ(At(f.out, 1, 0), Tag(9, 1, 5));
-
   at = {INT32_MAX - 1, INT32_MIN};  // far positions clip without overflow
   EXPECT_EQ(f.Variable(Tagged(4, 4, 5), at, {20, 12}, 1), 0);
   EXPECT_TRUE(f.out.Empty());
+  std::vector<PageRect> stale;
+  f.image.TakeStaleAreas(stale);
+  ASSERT_EQ(stale.size(), 1u);
+  EXPECT_EQ(stale[0], (PageRect{1, 6, 3, 1}));
+  f.image.TakeStaleAreas(stale);
+  EXPECT_TRUE(stale.empty());  // each is handed out once
 }
 
-TEST(PrintImageVariable, RestoreStripsBeyondTheBaseRasterAreWhiteNotFailures) {
+TEST(PrintImageVariable, WindowsBeyondTheBaseRasterAreWhiteNotFailures) {
   Fixture f;
   ASSERT_EQ(f.Base(Tagged(10, 5, 9), {10, 5}), 0);  // rows 32 bytes: 2 of padding
   RasterPoint at{2, 0};
   ASSERT_EQ(f.Variable(Tagged(8, 5, 1), at, {10, 10}), 0);
-  at = {6, 6};  // the old width reaches past the right edge, the top strip below the base's last row
+  f.image.BeginPage();
+  at = {6, 6};  // the window reaches below the base's last row
   ASSERT_EQ(f.Variable(Tagged(2, 1, 2), at, {10, 10}), 0);
-  EXPECT_EQ(at.x, 6);
+  EXPECT_EQ(at.x, 2);
+  EXPECT_EQ(at.y, 0);
   EXPECT_EQ(f.out.width, 8);
-  EXPECT_EQ(At(f.out, 1, 0), Tag(9, 7, 0));  // top strip: row 0 from column 6
-  EXPECT_EQ(At(f.out, 3, 0), Tag(9, 9, 0));
-  EXPECT_EQ(At(f.out, 4, 0), kWhitePixel);  // beyond the page, not the row padding
-  EXPECT_EQ(At(f.out, 7, 4), kWhitePixel);
+  EXPECT_EQ(f.out.height, 7);
+  EXPECT_EQ(At(f.out, 0, 0), Tag(9, 2, 0));
+  EXPECT_EQ(At(f.out, 7, 4), Tag(9, 9, 4));
   EXPECT_EQ(At(f.out, 0, 5), kWhitePixel);
-  EXPECT_EQ(At(f.out, 0, 6), Tag(2, 0, 0));
-  EXPECT_EQ(At(f.out, 2, 6), kWhitePixel);  // right extension past the base's last row
+  EXPECT_EQ(At(f.out, 4, 6), Tag(2, 0, 0));
+  EXPECT_EQ(At(f.out, 6, 6), kWhitePixel);
 }
 
-TEST(PrintImageVariable, ShrinkingWithoutABaseFailsAndKeepsTheSource) {
+TEST(PrintImageVariable, WithoutABaseTheOldAreaGoesBackToWhite) {
   Fixture f;
   RasterPoint at{0, 0};
   ASSERT_EQ(f.Variable(Tagged(6, 4, 1), at, {20, 12}, 5), 0);
-  ASSERT_EQ(f.Variable(Tagged(3, 4, 2), at, {20, 12}, 5), 405);
-  EXPECT_FALSE(f.image.Source().Empty());
+  f.image.BeginPage();
+  ASSERT_EQ(f.Variable(Tagged(3, 4, 2), at, {20, 12}, 5), 0);
+  EXPECT_EQ(f.out.width, 6);
+  EXPECT_EQ(At(f.out, 0, 0), Tag(2, 0, 0));
+  EXPECT_EQ(At(f.out, 4, 0), kWhitePixel);
   f.image.Reset();
   EXPECT_EQ(f.image.ComposeVariableImage(at, {20, 12}, f.out, 5), 405);  // empty source
 }

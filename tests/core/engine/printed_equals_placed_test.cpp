@@ -1,0 +1,447 @@
+// What the printer prints is what the host placed: jobs driven through the
+// engine are compared, page by page, with a naive painter of the composed
+// page. The labels are drawn from the stream alone by the stream checker,
+// both from the whole run (the printer keeps its page between jobs) and from
+// each job's stream on its own (a printer that holds nothing from before).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "config/settings_store.h"
+#include "engine/print_control.h"
+#include "stream_checker.h"
+#include "support/native/fakes.h"
+
+namespace {
+
+struct Colour {
+  uint8_t r, g, b;
+};
+
+// A host bitmap whose pixel (x, y) is (tag, x, y) in red, green and blue, so
+// that no two images and no two places of one image look alike.
+class TaggedBitmap : public HostBitmap {
+ public:
+  TaggedBitmap(int32_t width, int32_t height, uint8_t tag) {
+    const auto stride = static_cast<size_t>(RasterStride(width));
+    rows_ = {width, height, 24, std::vector<uint8_t>(stride * static_cast<size_t>(height), 0)};
+    for (int32_t y = 0; y < height; ++y)
+      for (int32_t x = 0; x < width; ++x) {
+        uint8_t* p = &rows_.bytes[y * stride + static_cast<size_t>(x) * 3];
+        p[0] = static_cast<uint8_t>(y * 7), p[1] = static_cast<uint8_t>(x * 5), p[2] = tag;
+      }
+  }
+  ResultCode Read(DibRows& out) noexcept override {
+    out = rows_;
+    return result::kOk;
+  }
+  static Colour At(int32_t x, int32_t y, uint8_t tag) {
+    return {tag, static_cast<uint8_t>(x * 5), static_cast<uint8_t>(y * 7)};
+  }
+
+ private:
+  DibRows rows_;
+};
+
+// A page of RGB pixels, painted the slow obvious way.
+struct Picture {
+  int32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  Picture() = default;
+  Picture(int32_t w, int32_t h) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3, 255) {}
+  void Set(int64_t x, int64_t y, Colour c) {
+    if (x < 0 || y < 0 || x >= width || y >= height) return;
+    uint8_t* p = &rgb[(static_cast<size_t>(y) * width + static_cast<size_t>(x)) * 3];
+    p[0] = c.r, p[1] = c.g, p[2] = c.b;
+  }
+};
+
+// One thing the host placed on a page.
+struct Placed {
+  enum Kind { kImage, kBlack, kWhite } kind;
+  int64_t x, y, width, height;
+  uint8_t tag = 0;
+};
+
+struct GridCell {
+  int64_t x, y, index;
+};
+
+class PlacedPages {
+ public:
+  MemoryPrinter printer;
+  FixedClock clock;
+  BlockTextRenderer text;
+  BlockTextRenderer modelText;
+  RecordingLog log;
+  std::unique_ptr<CPrintControl> engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
+  std::vector<std::string> jobStreams;        // each finished job's bytes
+  std::vector<std::vector<Picture>> expected;  // per job, its printed labels
+
+  void StartJob(int32_t width, int32_t length) {
+    if (started_) FinishJob();
+    started_ = true;
+    engine->BeginJob(printer);
+    const int32_t header[2] = {width, length};
+    ASSERT_EQ(engine->WritePrintJobHeader(header), 0);
+    width_ = width, length_ = length;
+    referCount_ = 0;
+    extraCopies_ = 0;
+    jobBase_ = Picture();
+    expected.emplace_back();
+  }
+  void Layout(int32_t rotation, int32_t horizontalTenths, int32_t verticalTenths, int32_t columns, int32_t rows) {
+    LayoutData layout;
+    layout.rotation = rotation;
+    layout.horizontalPitch = horizontalTenths;
+    layout.verticalPitch = verticalTenths;
+    layout.labelColumns = columns;
+    layout.labelRows = rows;
+    engine->layout = layout;
+    layout_ = layout;
+  }
+  void SendBase(int32_t w, int32_t h, uint8_t tag) {
+    Give(w, h, tag, "BASE01");
+    pendingBase_ = {w, h, tag};
+  }
+  bool HasKeptBase() const { return keptTile_.tag != 0; }
+  void Clear() {
+    engine->ClearImages();
+    keptTile_ = {};
+    tileCell_ = {};
+    referCount_ = 0;
+    jobBase_ = Picture();
+  }
+  void NewPage() {
+    engine->CreateNewPage();
+    placed_.clear();
+  }
+  void Base(int32_t x, int32_t y) {
+    const DotPoint at{x, y};
+    ASSERT_EQ(engine->ReferToBaseBitmap(&at), 0);
+    if (referCount_++ > 0) return;
+    if (pendingBase_.tag != 0) keptTile_ = pendingBase_;
+    pendingBase_ = {};
+    basePosition_ = at;
+    jobBase_ = Picture(width_, length_);
+    const std::vector<GridCell> cells = Cells();
+    for (const GridCell& cell : cells) {
+      for (int32_t ty = 0; ty < keptTile_.height; ++ty)
+        for (int32_t tx = 0; tx < keptTile_.width; ++tx)
+          jobBase_.Set(cell.x + tx, cell.y + ty, TaggedBitmap::At(tx, ty, keptTile_.tag));
+    }
+    const bool grid = OuterCount() > 1 || InnerCount() > 1;
+    tileCell_ = grid ? Tile{keptTile_.width, keptTile_.height, 1} : Tile{};
+  }
+  void Variable(int32_t w, int32_t h, uint8_t tag, int32_t x, int32_t y) {
+    Give(w, h, tag, "FIELD");
+    const DotPoint at{x, y};
+    ASSERT_EQ(engine->ReferToVariableBitmap(&at, "FIELD"), 0);
+    placed_.push_back({Placed::kImage, x, y, w, h, tag});
+  }
+  void Clock(const std::u16string& text, int32_t x, int32_t y) {
+    const DotPoint at{x, y};
+    ASSERT_EQ(engine->WriteClock(text.c_str(), &at, 20, u"Arial"), 0);
+    if (text.empty()) return;
+    const int64_t w = headerWidth(), l = length_;
+    RasterPoint turned{};
+    switch (layout_.rotation) {
+      case 0: turned = {x, y}; break;
+      case 90: turned = {y, static_cast<int32_t>(l - x)}; break;
+      case 180: turned = {static_cast<int32_t>(w - x), static_cast<int32_t>(l - y)}; break;
+      default: turned = {static_cast<int32_t>(w - y), x}; break;
+    }
+    RasterImage raster;
+    ASSERT_EQ(modelText.RenderMessageText(turned, text, 20, u"Arial", layout_.rotation, raster), 0);
+    if (raster.width > 0 && raster.height > 0)
+      placed_.push_back({Placed::kBlack, turned.x, turned.y, raster.width, raster.height});
+  }
+  void CloseStatic(int32_t copies) {
+    ASSERT_EQ(engine->CloseNewPageStatic(copies), 0);
+    extraCopies_ = copies - 1;
+    const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
+    if (layout_.labelRows > 0 && layout_.labelColumns > 0) Blank(referCount_ % cells);
+  }
+  void CloseDynamic(int32_t used) {
+    ASSERT_EQ(engine->CloseNewPageDynamic(used), 0);
+    const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
+    if (layout_.labelRows > 0 && layout_.labelColumns > 0) Blank(used % cells);
+  }
+  void Final() {
+    ASSERT_EQ(engine->CloseNewPageFinal(), 0);
+    Picture page = jobBase_.width > 0 ? jobBase_ : Picture(width_, length_);
+    for (const Placed& p : placed_) {
+      for (int64_t y = 0; y < p.height; ++y)
+        for (int64_t x = 0; x < p.width; ++x) {
+          const Colour c = p.kind == Placed::kImage ? TaggedBitmap::At(static_cast<int32_t>(x), static_cast<int32_t>(y), p.tag)
+                           : p.kind == Placed::kBlack ? Colour{0, 0, 0}
+                                                      : Colour{255, 255, 255};
+          page.Set(p.x + x, p.y + y, c);
+        }
+    }
+    for (int32_t copy = 0; copy <= extraCopies_; ++copy) expected.back().push_back(page);
+  }
+  void FinishJob() {
+    const auto& bytes = engine->command.Buffer();
+    jobStreams.emplace_back(bytes.begin(), bytes.end());
+    started_ = false;
+  }
+
+  // Every label drawn from the run, and from each job alone, equals the page the host composed.
+  void ExpectPrintedEqualsPlaced(const std::string& context) {
+    if (started_) FinishJob();
+    std::string whole;
+    std::vector<Picture> all;
+    for (size_t job = 0; job < jobStreams.size(); ++job) {
+      whole += jobStreams[job];
+      all.insert(all.end(), expected[job].begin(), expected[job].end());
+      ExpectLabels(jobStreams[job], expected[job], context + ", job " + std::to_string(job + 1) + " alone");
+    }
+    ExpectLabels(whole, all, context + ", the whole run");
+  }
+
+ private:
+  struct Tile {
+    int32_t width = 0, height = 0;
+    uint8_t tag = 0;
+  };
+  int64_t headerWidth() const { return width_; }
+  int64_t Dots(int32_t tenths) const { return TenthsMmToDots(tenths, 360); }
+  int64_t OuterCount() const {
+    return layout_.rotation == 90 || layout_.rotation == 270 ? layout_.labelColumns : layout_.labelRows;
+  }
+  int64_t InnerCount() const {
+    return layout_.rotation == 90 || layout_.rotation == 270 ? layout_.labelRows : layout_.labelColumns;
+  }
+  // The cells of the layout in the order they are tiled, from the base position.
+  std::vector<GridCell> Cells() const {
+    const int64_t h = Dots(layout_.horizontalPitch), v = Dots(layout_.verticalPitch);
+    int64_t outerStep = v, innerStep = h;
+    bool columnsOuter = false;
+    switch (layout_.rotation) {
+      case 90: outerStep = -h, innerStep = v, columnsOuter = true; break;
+      case 180: outerStep = -v, innerStep = -h; break;
+      case 270: outerStep = h, innerStep = -v, columnsOuter = true; break;
+      default: break;
+    }
+    std::vector<GridCell> cells;
+    for (int64_t j = 0; j < OuterCount(); ++j)
+      for (int64_t i = 0; i < InnerCount(); ++i)
+        cells.push_back({basePosition_.x + i * innerStep, basePosition_.y + j * outerStep,
+                         columnsOuter ? i * layout_.labelColumns + j : j * layout_.labelColumns + i});
+    return cells;
+  }
+  void Blank(int64_t used) {
+    if (used <= 0 || tileCell_.width <= 0) return;
+    for (const GridCell& cell : Cells())
+      if (cell.index >= used) placed_.push_back({Placed::kWhite, cell.x, cell.y, tileCell_.width, tileCell_.height});
+  }
+  void Give(int32_t w, int32_t h, uint8_t tag, const char* name) {
+    TaggedBitmap bitmap(w, h, tag);
+    ASSERT_EQ(engine->image.SetSourceBitmap(bitmap), 0);
+    engine->imageName = name;
+  }
+  static void ExpectLabels(const std::string& stream, const std::vector<Picture>& pages, const std::string& context) {
+    size_t seen = 0;
+    const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
+      if (seen < pages.size()) {
+        const Picture& want = pages[seen];
+        const auto& got = label.picture;
+        EXPECT_EQ(got.width, want.width) << context << ", label " << seen + 1;
+        EXPECT_EQ(got.height, want.height) << context << ", label " << seen + 1;
+        if (got.width == want.width && got.height == want.height && got.rgb != want.rgb) {
+          size_t at = 0;
+          while (got.rgb[at] == want.rgb[at]) ++at;
+          const size_t pixel = at / 3;
+          ADD_FAILURE() << context << ", label " << seen + 1 << " differs first at x " << pixel % want.width
+                        << ", y " << pixel / want.width;
+        }
+      }
+      ++seen;
+      return true;
+    };
+    const streamcheck::CheckResult result = streamcheck::CheckStream(stream, &sink);
+    EXPECT_FALSE(result.error.has_value()) << context << ": " << (result.error ? result.error->message : "");
+    EXPECT_EQ(seen, pages.size()) << context;
+  }
+
+  bool started_ = false;
+  int32_t width_ = 0, length_ = 0;
+  int32_t referCount_ = 0;
+  int32_t extraCopies_ = 0;
+  LayoutData layout_;
+  DotPoint basePosition_{0, 0};
+  Tile pendingBase_, keptTile_, tileCell_;
+  Picture jobBase_;
+  std::vector<Placed> placed_;
+};
+
+TEST(PrintedEqualsPlaced, AFieldThatNarrowsAndMovesRightThenGoesLeavesNothingBehind) {
+  PlacedPages p;
+  p.StartJob(600, 240);
+  p.Layout(0, 0, 0, 1, 1);
+  p.SendBase(600, 240, 1);
+  for (const auto& [width, x] : {std::pair{300, 50}, {200, 150}, {0, 0}, {120, 400}, {300, 10}}) {
+    p.NewPage();
+    p.Base(0, 0);
+    if (width > 0) p.Variable(width, 40, static_cast<uint8_t>(width), x, 60);
+    p.CloseStatic(1);
+    p.Final();
+  }
+  p.ExpectPrintedEqualsPlaced("a serial number field");
+}
+
+TEST(PrintedEqualsPlaced, FieldsMovedEveryWayOffThePageAndEmptyClocks) {
+  PlacedPages p;
+  p.StartJob(500, 300);
+  p.Layout(0, 0, 0, 1, 1);
+  p.SendBase(500, 300, 2);
+  struct Step {
+    int32_t x, y, w, h;
+  } steps[] = {{100, 100, 80, 40}, {60, 130, 60, 20}, {140, 70, 30, 90}, {900, 100, 30, 30}, {-20, -10, 50, 50},
+               {480, 290, 60, 60}};
+  for (const Step& s : steps) {
+    p.NewPage();
+    p.Base(0, 0);
+    p.Variable(s.w, s.h, static_cast<uint8_t>(s.w + s.h), s.x, s.y);
+    p.Clock(s.w > 50 ? u"12:00" : u"", 20, 200);
+    p.CloseStatic(1);
+    p.Final();
+  }
+  p.ExpectPrintedEqualsPlaced("moved fields and clocks");
+}
+
+TEST(PrintedEqualsPlaced, CellsBlankedByADynamicCloseComeBackOnAFullPage) {
+  PlacedPages p;
+  p.StartJob(600, 400);
+  p.Layout(0, 500, 300, 3, 2);  // 2 x 3 cells of about 190 x 120 dots
+  p.SendBase(180, 110, 3);
+  for (int32_t used : {4, 6, 2, 6}) {
+    p.NewPage();
+    for (int32_t cell = 0; cell < used; ++cell) p.Base(10, 20);
+    p.Variable(40, 20, static_cast<uint8_t>(used), 30, 40);
+    p.CloseDynamic(used);
+    p.Final();
+  }
+  p.ExpectPrintedEqualsPlaced("dynamic closes");
+}
+
+TEST(PrintedEqualsPlaced, EachJobSendsItsOwnBaseOrTheKeptOneAndStandsAlone) {
+  PlacedPages p;
+  p.StartJob(500, 250);
+  p.Layout(0, 0, 0, 1, 1);
+  p.SendBase(300, 200, 4);
+  p.NewPage();
+  p.Base(0, 0);
+  p.Variable(100, 30, 40, 20, 20);
+  p.CloseDynamic(1);
+  p.Final();
+  // A new design on the same object.
+  p.StartJob(500, 250);
+  p.Layout(0, 0, 0, 1, 1);
+  p.SendBase(200, 100, 5);
+  p.NewPage();
+  p.Base(50, 50);
+  p.CloseStatic(2);
+  p.Final();
+  // No base bitmap: the kept design again.
+  p.StartJob(500, 250);
+  p.Layout(0, 0, 0, 1, 1);
+  p.NewPage();
+  p.Base(10, 10);
+  p.Variable(60, 30, 41, 100, 150);
+  p.CloseStatic(1);
+  p.Final();
+  // Only variable images: a white page under them, not the last job's.
+  p.StartJob(500, 250);
+  p.NewPage();
+  p.Variable(60, 30, 42, 200, 100);
+  p.Final();
+  p.ExpectPrintedEqualsPlaced("jobs on one object");
+}
+
+TEST(PrintedEqualsPlaced, AfterAClearTheNextJobNeedsABaseBitmapAndSendsIt) {
+  PlacedPages p;
+  p.StartJob(500, 250);
+  p.Layout(0, 0, 0, 1, 1);
+  p.SendBase(500, 250, 6);
+  p.NewPage();
+  p.Base(0, 0);
+  p.Variable(100, 30, 43, 20, 20);
+  p.Final();
+  p.Clear();
+  p.StartJob(500, 250);
+  p.Layout(0, 0, 0, 1, 1);
+  p.NewPage();
+  const DotPoint at{0, 0};
+  EXPECT_EQ(p.engine->ReferToBaseBitmap(&at), 209);  // nothing kept
+  p.SendBase(400, 200, 7);
+  p.Base(0, 0);
+  p.Variable(50, 30, 44, 20, 20);  // narrower than the first job's field
+  p.Final();
+  p.ExpectPrintedEqualsPlaced("after a clear");
+}
+
+// Random jobs: random layouts, designs, fields, clocks, closes and jobs on
+// one object, each page compared with the naive painter.
+void RandomRun(uint32_t seed) {
+  std::mt19937 random(seed);
+  const auto pick = [&](int32_t low, int32_t high) {
+    return std::uniform_int_distribution<int32_t>(low, high)(random);
+  };
+  PlacedPages p;
+  uint8_t tag = 10;
+  const int jobs = pick(1, 3);
+  for (int job = 0; job < jobs; ++job) {
+    if (job > 0 && pick(0, 5) == 0) p.Clear();
+    const int32_t width = pick(425, 640), length = pick(212, 320);
+    p.StartJob(width, length);
+    const int32_t rotation = pick(0, 3) * 90;
+    const int32_t columns = pick(1, 3), rows = pick(1, 3);
+    p.Layout(rotation, pick(0, 1500), pick(0, 1200), columns, rows);
+    const bool usesBase = pick(0, 4) != 0;
+    const bool sendsBase = usesBase && (!p.HasKeptBase() || pick(0, 2) != 0);
+    if (sendsBase) p.SendBase(pick(20, 200), pick(20, 150), ++tag);
+    bool basePending = sendsBase;  // nothing else may be sent before it is referred to
+    const int pages = pick(1, 5);
+    const int32_t baseX = pick(-50, 200), baseY = pick(-50, 150);
+    for (int page = 0; page < pages; ++page) {
+      p.NewPage();
+      const int32_t references = usesBase ? pick(basePending ? 1 : 0, columns * rows + 1) : 0;
+      const int fields = pick(0, 4);
+      const int before = basePending ? 0 : pick(0, fields);  // fields placed before the base references
+      const auto field = [&] {
+        if (pick(0, 3) == 0) {
+          const std::u16string texts[] = {u"", u"12:00", u"1", u"12:00:59\n7"};
+          p.Clock(texts[pick(0, 3)], pick(-20, width), pick(-20, length));
+        } else {
+          p.Variable(pick(1, 160), pick(1, 90), ++tag, pick(-60, width + 10), pick(-60, length + 10));
+        }
+      };
+      for (int f = 0; f < before; ++f) field();
+      for (int32_t r = 0; r < references; ++r) p.Base(baseX, baseY);
+      if (references > 0) basePending = false;
+      for (int f = before; f < fields; ++f) field();
+      switch (pick(0, 2)) {
+        case 0: p.CloseStatic(pick(1, 2)); break;
+        case 1: p.CloseDynamic(pick(1, columns * rows + 1)); break;
+        default: break;
+      }
+      p.Final();
+      if (testing::Test::HasFatalFailure()) return;
+    }
+  }
+  p.ExpectPrintedEqualsPlaced("seed " + std::to_string(seed));
+}
+
+TEST(PrintedEqualsPlaced, RandomJobsPrintWhatTheNaivePainterPaints) {
+  for (uint32_t seed = 1; seed <= 40; ++seed) {
+    RandomRun(seed);
+    if (testing::Test::HasFailure()) break;
+  }
+}
+
+}  // namespace
