@@ -536,4 +536,32 @@ TEST_F(PageAssembly, LayoutsWithoutCellsOrWithHugeCountsStayBounded) {
   EXPECT_EQ(Appended().shape, "[20,30 300x500]");
 }
 
+TEST_F(PageAssembly, DenseHugeLayoutsSendAFewWindowsBoundedByThePage) {
+  // One-dot pitches and 2147483647 rows and columns: millions of cells on
+  // the page, overlapping. The base and the white cells go out as a few
+  // windows, and the label is what the cells make together: white over every
+  // cell but the first, of which one pixel still shows.
+  Start(1587, 2000, INT32_MAX, INT32_MAX, 0, 1, 1);
+  Give(40, 20, kRed, "BASE01");
+  engine->CreateNewPage();
+  ASSERT_EQ(Base({100, 50}), 0);
+  ASSERT_EQ(engine->CloseNewPageStatic(1), 0);
+  ASSERT_EQ(engine->CloseNewPageFinal(), 0);
+  const Stream page = Appended();
+  EXPECT_LE(page.bands.size(), 8u);
+  Sheet sheet(1587, 2000);
+  sheet.Print(page);
+  EXPECT_EQ(sheet.At(100, 50), kRed);
+  EXPECT_TRUE(sheet.Filled(101, 50, 1486, 1950, kWhite));
+  EXPECT_TRUE(sheet.Filled(100, 51, 1, 1949, kWhite));
+  EXPECT_TRUE(sheet.Filled(0, 0, 100, 2000, kWhite));
+
+  // The same with rotation 90 and a dynamic close from the second line on.
+  engine->layout.rotation = 90;
+  engine->CreateNewPage();
+  ASSERT_EQ(engine->CloseNewPageDynamic(INT32_MAX), 0);
+  ASSERT_EQ(engine->CloseNewPageFinal(), 0);
+  EXPECT_LE(Appended().bands.size(), 8u);
+}
+
 }  // namespace
