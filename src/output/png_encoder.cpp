@@ -21,11 +21,6 @@ constexpr uint64_t kTenthsMmPerInch = 254;
 constexpr uint64_t kLargestPngValue = 0x7FFFFFFF;  // PNG's four-byte numbers stop at 2^31 - 1
 constexpr int kBitDepth = 8;
 constexpr size_t kBytesPerPixel = 3;
-// libpng collects compressed data in a buffer of this size and writes one IDAT
-// chunk each time it fills; larger than libpng's 8 KB so that a band costs few
-// chunk headers, CRC restarts and write callbacks.
-constexpr size_t kIdatBufferSize = 64 * 1024;
-
 // Pixels per metre for a resolution in dots per inch, truncated. Computed in
 // 64 bits so that no resolution wraps round to a wrong small value.
 png_uint_32 PixelsPerMetre(uint32_t dpi) {
@@ -170,7 +165,6 @@ bool EncodeRows(png_structp png, png_infop info, std::vector<uint8_t>& out, cons
   png_set_check_for_invalid_index(png, 0);
   out.clear();
   png_set_write_fn(png, &out, AppendToVector, NoFlush);
-  png_set_compression_buffer_size(png, kIdatBufferSize);
   png_set_pHYs(png, info, PixelsPerMetre(hDpi), PixelsPerMetre(vDpi), PNG_RESOLUTION_METER);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, s.filters);
   png_set_compression_level(png, s.level);

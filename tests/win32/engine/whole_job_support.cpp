@@ -248,8 +248,8 @@ bool StoreNeutralSettings(const std::wstring& printer) {
 }
 
 HostSession::HostSession(const LoadedPlugin& plugin, const std::wstring& printer, const std::wstring& fileName)
-    : plugin_(plugin), object_(plugin.Create()), output_(fileName) {
-  job_ = std::make_unique<SpoolJob>(printer, output_.Path());
+    : plugin_(plugin), object_(plugin.Create()), printer_(printer), output_(std::make_unique<TempFile>(fileName)) {
+  job_ = std::make_unique<SpoolJob>(printer, output_->Path());
 }
 
 HostSession::~HostSession() {
@@ -313,7 +313,15 @@ bool HostSession::Write() { return T().writePrinter(object_); }
 
 PrintedJob HostSession::Finish() {
   job_->End();
-  return ReadPrintedJob(output_.Path());
+  return ReadPrintedJob(output_->Path());
+}
+
+PrintedJob HostSession::NextDocument(const std::wstring& fileName) {
+  PrintedJob finished = Finish();
+  job_.reset();
+  output_ = std::make_unique<TempFile>(fileName);
+  job_ = std::make_unique<SpoolJob>(printer_, output_->Path());
+  return finished;
 }
 
 }  // namespace wholejob

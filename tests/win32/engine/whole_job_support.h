@@ -124,11 +124,15 @@ class HostSession {
   bool Write();
   // Ends the spooler document and reads what the printer received.
   PrintedJob Finish();
+  // Finish(), then closes the document's printer handle and opens a new
+  // one on a document of its own, as a host does for its next job.
+  PrintedJob NextDocument(const std::wstring& fileName);
 
  private:
   const LoadedPlugin& plugin_;
   HostPluginObject* object_ = nullptr;
-  TempFile output_;
+  std::wstring printer_;
+  std::unique_ptr<TempFile> output_;
   std::unique_ptr<SpoolJob> job_;
 };
 

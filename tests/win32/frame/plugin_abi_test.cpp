@@ -119,7 +119,7 @@ TEST_F(PluginAbi, CallStateMachine) {
   EXPECT_TRUE(Header(832, 1200));
 }
 
-TEST_F(PluginAbi, SecondInitialisationKeepsTheFirstEngine) {
+TEST_F(PluginAbi, SecondInitialisationStartsAFreshJobOnItsOwnHandle) {
   TempFile first(L"first.prn");
   TempFile second(L"second.prn");
   SpoolJob job1(kPrinter, first.Path());
@@ -128,20 +128,22 @@ TEST_F(PluginAbi, SecondInitialisationKeepsTheFirstEngine) {
   ASSERT_TRUE(job2.Started());
   Initialize(job1.Printer(), 360);
   ASSERT_TRUE(Header(832, 1200));
-  // The engine keeps its resolution and printer: 300 dpi is not looked at again,
-  // and the bytes still go to the first printer handle.
+  ASSERT_TRUE(T().createNewPage(object));  // a job given up inside a page
+  // The engine keeps its resolution: 300 dpi is not looked at again. The new
+  // job goes to its own handle, without the bytes of the one given up.
   Initialize(job2.Printer(), 300);
   ASSERT_TRUE(Header(832, 1200));
   ASSERT_TRUE(T().writePrinter(object));
   ASSERT_TRUE(job1.End());
   ASSERT_TRUE(job2.End());
-  EXPECT_EQ(ReadWholeFile(second.Path()).size(), 0u);
-  const std::vector<uint8_t> bytes = ReadWholeFile(first.Path());
+  EXPECT_EQ(ReadWholeFile(first.Path()).size(), 0u);
+  const std::vector<uint8_t> bytes = ReadWholeFile(second.Path());
   const std::string stream(bytes.begin(), bytes.end());
-  // Both job set-ups waited in the one buffer and went to the first printer.
+  EXPECT_TRUE(stream.starts_with("^XA^FXLTCommand^FS^XZ")) << stream;
+  EXPECT_EQ(stream.find("^C(L"), std::string::npos) << stream;
   size_t markers = 0;
   for (size_t at = stream.find("LTCommand"); at != std::string::npos; at = stream.find("LTCommand", at + 1)) ++markers;
-  EXPECT_EQ(markers, 2u) << stream;
+  EXPECT_EQ(markers, 1u) << stream;
 }
 
 TEST_F(PluginAbi, SpoolerRefusalFailsTheWriteWith304) {
