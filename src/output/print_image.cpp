@@ -16,6 +16,9 @@ constexpr uint16_t kMonochromeBits = 1;
 constexpr int64_t kBitsPerByte = 8;
 constexpr uint8_t kLeftmostBit = 0x80;
 constexpr int64_t kMaxStride = std::numeric_limits<int32_t>::max();
+// Pixel bytes the elements of one page may hold before they are painted
+// together into one page of pixels.
+constexpr int64_t kPlacedBytesBudget = int64_t{64} << 20;
 
 // Largest byte count a raster may hold: a vector must be able to allocate it
 // and every offset into it must fit a signed 64-bit index.
@@ -383,8 +386,11 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   }
   source_.Clear();
   HideCoveredBy(placed);
+  placedPage_ = page;
+  placedBytes_ += static_cast<int64_t>(item.pixels.pixels.size());
+  if (placedBytes_ > kPlacedBytesBudget) FlattenPlaced();
 
-  if (window == placed) {
+  if (window == placed && !item.hidden) {
     out.pixels.assign(item.pixels.pixels.begin(), item.pixels.pixels.end());
     out.width = item.pixels.width;
     out.height = item.pixels.height;
@@ -446,6 +452,7 @@ void CPrintImage::BeginJob() {
   earlier_.clear();
   sent_.clear();
   pageSent_ = false;
+  DropFlatPage();
 }
 
 void CPrintImage::BeginPage() {
@@ -454,6 +461,48 @@ void CPrintImage::BeginPage() {
   itemCount_ = 0;
   sent_.clear();
   pageSent_ = false;
+  DropFlatPage();
+}
+
+void CPrintImage::DropFlatPage() {
+  placedBytes_ = 0;
+  if (flatPage_.pixels.empty()) return;
+  // A page of pixels is not kept from page to page: it is only needed on the
+  // rare page that holds that many images.
+  flatPage_ = RasterImage();
+  flatMask_ = std::vector<uint8_t>();
+}
+
+void CPrintImage::FlattenPlaced() {
+  const PageSize page = placedPage_;
+  if (page.width <= 0 || page.length <= 0) return;
+  const PageRect whole{0, 0, page.width, page.length};
+  if (flatPage_.pixels.empty()) {
+    CreatePageCanvas(page, flatPage_);
+    flatMask_.assign(static_cast<size_t>(page.width) * static_cast<size_t>(page.length), 0);
+  }
+  // Painted into the flat page in their order; the mask marks each pixel.
+  PaintItems(whole, flatPage_);
+  for (size_t n = 0; n < itemCount_; ++n) {
+    PlacedItem& item = items_[n];
+    if (item.hidden) continue;
+    const PageRect common = Intersection(item.rect, whole);
+    if (item.white) {
+      for (const Interval& rows : item.whiteArea.rows)
+        for (int64_t row = std::max(rows.begin, common.y); row < std::min(rows.end, common.Bottom()); ++row)
+          for (const Interval& columns : item.whiteArea.columns) {
+            const int64_t left = std::max(columns.begin, common.x);
+            const int64_t right = std::min(columns.end, common.Right());
+            if (left < right) std::memset(&flatMask_[static_cast<size_t>(row * page.width + left)], 1, static_cast<size_t>(right - left));
+          }
+    } else {
+      for (int64_t row = common.y; row < common.Bottom(); ++row)
+        std::memset(&flatMask_[static_cast<size_t>(row * page.width + common.x)], 1, static_cast<size_t>(common.width));
+    }
+    item.hidden = true;
+    item.pixels.Clear();
+  }
+  placedBytes_ = 0;
 }
 
 CPrintImage::PlacedItem& CPrintImage::NewItem(const PageRect& rect, int32_t key) {
@@ -476,6 +525,7 @@ void CPrintImage::HideCoveredBy(const PageRect& rect) {
     PlacedItem& item = items_[i];
     if (!item.hidden && rect.Contains(item.rect)) {
       item.hidden = true;
+      placedBytes_ -= static_cast<int64_t>(item.pixels.pixels.size());
       item.pixels.Clear();
     }
   }
@@ -552,6 +602,17 @@ ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& ou
       const int64_t rowBytes = window.width * kBytesPerPixel;
       for (int64_t row = 0; row < window.height; ++row) {
         std::memset(out.pixels.data() + row * stride, kWhite, static_cast<size_t>(rowBytes));
+      }
+    }
+  }
+  if (!flatPage_.pixels.empty()) {
+    const PageRect common = Intersection(window, {0, 0, flatPage_.width, flatPage_.height});
+    for (int64_t row = common.y; row < common.Bottom(); ++row) {
+      const uint8_t* mask = &flatMask_[static_cast<size_t>(row * flatPage_.width)];
+      const uint8_t* from = flatPage_.pixels.data() + row * flatPage_.stride;
+      uint8_t* to = out.pixels.data() + (row - window.y) * out.stride;
+      for (int64_t x = common.x; x < common.Right(); ++x) {
+        if (mask[x] != 0) std::memcpy(to + (x - window.x) * kBytesPerPixel, from + x * kBytesPerPixel, kBytesPerPixel);
       }
     }
   }

@@ -175,7 +175,7 @@ class CPrintImage {
     PageRect rect;
     int32_t key = kNoKey;
     bool white = false;
-    bool hidden = false;  // wholly covered by a later element
+    bool hidden = false;  // wholly covered by a later element, or painted into the flat page
     RasterImage pixels;   // an image: exactly the pixels of `rect`
     WhiteArea whiteArea;  // white cells
   };
@@ -188,9 +188,18 @@ class CPrintImage {
   PlacedItem& NewItem(const PageRect& rect, int32_t key);
   void HideCoveredBy(const PageRect& rect);
   void PaintItems(const PageRect& window, RasterImage& out) const;
+  // Paints every element placed so far into one page of pixels with a mask
+  // of what they cover, and drops their own pixels: however many large
+  // images a page takes, it holds at most one page of them.
+  void FlattenPlaced();
+  void DropFlatPage();
 
   std::vector<PlacedItem> items_;  // storage reused from page to page
   size_t itemCount_ = 0;
+  int64_t placedBytes_ = 0;       // pixels the placed elements hold
+  PageSize placedPage_;           // the page they were placed on
+  RasterImage flatPage_;          // elements painted together, once they hold too much
+  std::vector<uint8_t> flatMask_;  // 1 where flatPage_ holds an element's pixel
   std::vector<EarlierItem> earlier_;
   std::vector<PageRect> sent_;
   bool pageSent_ = false;  // the whole page went out on this page

@@ -385,6 +385,24 @@ TEST(PrintedEqualsPlaced, AfterAClearTheNextJobNeedsABaseBitmapAndSendsIt) {
   p.ExpectPrintedEqualsPlaced("after a clear");
 }
 
+TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedTogether) {
+  // Twelve images of nearly the page, none covering another, hold more than
+  // a page keeps one by one; the base arrives after them and must go under.
+  PlacedPages p;
+  p.StartJob(1587, 2000);
+  p.Layout(0, 0, 0, 1, 1);
+  p.NewPage();
+  for (int n = 0; n < 12; ++n) p.Variable(1500, 1900, static_cast<uint8_t>(20 + n), 7 * n, 5 * n);
+  p.SendBase(300, 200, 1);
+  p.Base(0, 0);
+  p.Final();
+  p.NewPage();
+  p.Base(0, 0);
+  p.Variable(100, 100, 50, 700, 900);
+  p.Final();
+  p.ExpectPrintedEqualsPlaced("large images");
+}
+
 // Random jobs: random layouts, designs, fields, clocks, closes and jobs on
 // one object, each page compared with the naive painter.
 void RandomRun(uint32_t seed) {
