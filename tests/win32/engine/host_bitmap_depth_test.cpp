@@ -155,3 +155,41 @@ TEST_F(HostBitmapDepth, OnlyOneAndTwentyFourBitsArePrintedEveryOtherDepthFailsWi
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(HostBitmapDepth, HandlesThatAreNoLongerOrNeverWereBitmapsFailWith401) {
+  const logfiles::LogFiles log = logfiles::Files();
+  HostSession host(plugin, kPrinter, L"not-bitmaps.prn");
+  ASSERT_TRUE(host.Ready());
+  HBITMAP deleted = CreateBitmap(8, 8, 1, 1, nullptr);
+  ASSERT_NE(deleted, nullptr);
+  DeleteObject(deleted);
+  UniqueFont font(CreateFontW(20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial"));
+  UniqueAny<handle_traits::GdiObject<HBRUSH>> brush(CreateSolidBrush(RGB(1, 2, 3)));
+  ASSERT_TRUE(font && brush);
+  struct Case {
+    const char* what;
+    HGDIOBJ handle;
+  } cases[] = {{"deleted bitmap", deleted}, {"font", font.get()}, {"brush", brush.get()}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    host.Initialize();
+    ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+    const size_t logged = logfiles::ReadAll(log.file).size();
+    UniqueScreenDc screen(GetDC(nullptr));
+    EXPECT_FALSE(host.T().sendBitmap(host.Object(), screen.get(), static_cast<HBITMAP>(c.handle), "START01"));
+    const std::vector<std::string> lines = logfiles::SplitLines(logfiles::ReadAll(log.file).substr(logged));
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(logfiles::IsLogLine(lines[0], "lpxSendBitmap", "ERROR: 401"));
+  }
+  // The object takes a real bitmap in the next job.
+  const DepthPicture picture = MakePicture(Kind::DibSection, 24, {40, 20});
+  host.Initialize();
+  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  UniqueScreenDc screen(GetDC(nullptr));
+  EXPECT_TRUE(host.T().sendBitmap(host.Object(), screen.get(), picture.bitmap.get(), "START01"));
+  EXPECT_TRUE(host.StartLabel(0, 0));
+}
+
+}  // namespace
