@@ -13,14 +13,22 @@ constexpr int64_t kDibRowAlignBits = 32;
 constexpr int64_t kBitsPerByte = 8;
 // Larger images are refused rather than read: no label raster comes near.
 constexpr int64_t kMaxImageBytes = std::numeric_limits<int32_t>::max();
+// The only depths the raster takes: 1-bit rows are expanded, 24-bit rows kept.
+constexpr WORD kMonochromeBits = 1;
+constexpr WORD kTrueColourBits = 24;
+// GetDIBits writes a colour table as long as the depth it is asked for needs
+// (256 entries at 8 bits, three masks for bit fields), so the header always
+// has room for the longest one, whatever depth reaches the call.
+constexpr size_t kLargestColourTable = 256;
 
-// The header and the two-entry colour table that 1-bit rows are read with.
-struct MonochromeInfo {
+// The header and colour table that rows are read with; 1-bit rows use the
+// first two entries.
+struct DibInfo {
   BITMAPINFOHEADER header;
-  RGBQUAD colors[2];
+  RGBQUAD colors[kLargestColourTable];
 };
 
-void Describe(const BITMAP& bitmap, MonochromeInfo& info) {
+void Describe(const BITMAP& bitmap, DibInfo& info) {
   info = {};
   info.header.biSize = sizeof(BITMAPINFOHEADER);
   info.header.biWidth = bitmap.bmWidth;
@@ -32,15 +40,25 @@ void Describe(const BITMAP& bitmap, MonochromeInfo& info) {
   info.colors[1] = kWhite;
 }
 
+bool ReadableDepth(const BITMAP& bitmap) {
+  return bitmap.bmBitsPixel == kMonochromeBits || bitmap.bmBitsPixel == kTrueColourBits;
+}
+
 }  // namespace
 
 ResultCode GdiHostBitmap::Read(DibRows& rows) noexcept {
   if (dc_ == nullptr || bitmap_ == nullptr) return result::kBadSourceBitmap;
+  // Any other GDI object would describe itself in a record of its own kind.
+  if (GetObjectType(bitmap_) != OBJ_BITMAP) return result::kBadSourceBitmap;
   BITMAP bitmap{};
-  if (GetObjectW(bitmap_, sizeof(bitmap), &bitmap) == 0) return result::kBadSourceBitmap;
-  if (bitmap.bmWidth <= 0 || bitmap.bmHeight <= 0 || bitmap.bmBitsPixel == 0) return result::kBadSourceBitmap;
+  if (GetObjectW(bitmap_, sizeof(bitmap), &bitmap) != static_cast<int>(sizeof(bitmap))) {
+    return result::kBadSourceBitmap;
+  }
+  if (bitmap.bmWidth <= 0 || bitmap.bmHeight <= 0) return result::kBadSourceBitmap;
+  // Refused before GetDIBits sees it: a deeper table or layout is never asked for.
+  if (!ReadableDepth(bitmap)) return result::kBadSourceBitmap;
 
-  MonochromeInfo info;
+  DibInfo info;
   Describe(bitmap, info);
   auto* header = reinterpret_cast<BITMAPINFO*>(&info);
   if (GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(bitmap.bmHeight), nullptr, header, DIB_RGB_COLORS) == 0) {

@@ -1,4 +1,5 @@
-// A host bitmap read through GDI (GetObjectW, GetDIBits).
+// A host bitmap read through GDI (GetObjectW, GetDIBits). Only 1- and 24-bit
+// bitmaps are read; every other depth is refused before GetDIBits is called.
 #pragma once
 #include <windows.h>
 

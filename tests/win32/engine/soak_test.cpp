@@ -1,0 +1,96 @@
+// The soak program's short run: 300 labels with clocks and variable bitmaps
+// through the DLL's table leave the process's private memory, handles and GDI
+// objects where they were after the warm-up; and a leak of one handle, GDI
+// object or 64 KiB per label is reported as growth.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "win32/engine/whole_job_support.h"
+
+namespace {
+
+using namespace wholejob;
+
+constexpr DWORD kSoakWaitMs = 540000;
+constexpr int kExitNoGrowth = 0;
+constexpr int kExitGrowth = 1;
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+struct SoakRun {
+  long exitCode = -1;
+  std::string report;
+};
+
+// Runs qvr_soak with `arguments`, its standard output kept in a file.
+SoakRun RunSoak(const std::wstring& arguments) {
+  SoakRun run;
+  TempFile report(L"soak-report.txt");
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  UniqueFile out(CreateFileW(report.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!out) return run;
+  std::wstring command = L"\"" + ProgramFolder() + L"qvr_soak.exe\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = out.get();
+  startup.hStdError = out.get();
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
+    return run;
+  }
+  UniqueAny<handle_traits::Kernel> process(info.hProcess);
+  CloseHandle(info.hThread);
+  if (WaitForSingleObject(process.get(), kSoakWaitMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.get(), 9);
+    return run;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process.get(), &code);
+  run.exitCode = static_cast<long>(code);
+  out.reset();
+  const std::vector<uint8_t> bytes = ReadWholeFile(report.Path());
+  run.report.assign(bytes.begin(), bytes.end());
+  return run;
+}
+
+TEST(Soak, ThreeHundredLabelsEndWithTheMemoryHandlesAndGdiObjectsOfTheStart) {
+  TempFile stream(L"soak.prn");
+  const SoakRun run = RunSoak(L"--labels 300 --labels-per-job 100 --samples 3 --output \"" + stream.Path() + L"\"");
+  EXPECT_EQ(run.exitCode, kExitNoGrowth) << run.report;
+  EXPECT_NE(run.report.find("qvr_soak: no growth"), std::string::npos) << run.report;
+
+  // The last job's stream: 100 sound labels, each with its serial number and clock.
+  const PrintedJob job = ReadPrintedJob(stream.Path());
+  ASSERT_FALSE(job.parsed.error);
+  ASSERT_FALSE(job.check.error) << job.check.error->message;
+  ASSERT_EQ(job.labels.size(), 100u);
+  const Box field{20, 150, 200, 40};
+  const Box clock{20, 230, 200, 40};
+  for (size_t i = 0; i < job.labels.size(); i += 33) {
+    EXPECT_GT(DarkPixelsIn(job.labels[i], field), 50) << "label " << i;
+    EXPECT_GT(DarkPixelsIn(job.labels[i], clock), 50) << "label " << i;
+  }
+}
+
+TEST(Soak, ReportsALeakOfOneHandleGdiObjectOrBlockPerLabel) {
+  struct Case {
+    const wchar_t* leak;
+    const char* grown;
+  } cases[] = {{L"handle", "GREW: handles;"}, {L"gdi", "GREW: GDI objects;"}, {L"memory", "GREW: private memory;"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.grown);
+    const SoakRun run = RunSoak(std::wstring(L"--labels 30 --warmup 10 --samples 1 --inject-leak ") + c.leak);
+    EXPECT_EQ(run.exitCode, kExitGrowth) << run.report;
+    EXPECT_NE(run.report.find(c.grown), std::string::npos) << run.report;
+  }
+}
+
+}  // namespace
