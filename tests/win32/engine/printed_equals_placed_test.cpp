@@ -47,6 +47,14 @@ class PrintedEqualsPlaced : public testing::Test {
   LoadedPlugin plugin;
 };
 
+// A new job of one label per page on `host`'s current document.
+bool StartOneLabelJob(HostSession& host) {
+  host.Initialize();
+  if (!host.Header(kPageWidth, kPageLength)) return false;
+  host.Layout(0, 1, 1, 0, 0);
+  return true;
+}
+
 HostPicture Design(int32_t width, int32_t height) {
   return PaintColourPicture(width, height, RGB(255, 248, 220), RGB(20, 40, 140));
 }
@@ -54,9 +62,7 @@ HostPicture Design(int32_t width, int32_t height) {
 TEST_F(PrintedEqualsPlaced, FieldsThatMoveShrinkOrAreLeftOutAndClocksWithoutText) {
   HostSession host(plugin, kPrinter, L"placed-fields.prn");
   ASSERT_TRUE(host.Ready());
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   const HostPicture base = Design(kPageWidth, kPageLength);
   const HostPicture wide = PaintColourPicture(300, 60, RGB(200, 230, 255), RGB(0, 120, 0));
   const HostPicture narrow = PaintColourPicture(200, 60, RGB(255, 220, 200), RGB(90, 0, 90));
@@ -147,9 +153,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   ExpectLabels(host.NextDocument(L"placed-job2.prn"), {label1});
 
   // Job 2, through a new handle: a new design, refused nowhere.
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("BASE01", second));
   ASSERT_TRUE(host.Base(100, 50));
@@ -165,9 +169,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
 
   // Job 3 sends no base bitmap: the kept design, laid out for this job. A
   // bitmap it sends but never places is dropped by the job after it.
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Base(300, 100));
   ASSERT_TRUE(host.CloseStatic(1));
@@ -181,9 +183,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
 
   // Job 4: its base bitmap is taken, not refused for the one left unplaced,
   // and nothing of the abandoned page reaches this job's stream.
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("BASE01", first));
   ASSERT_TRUE(host.Base(0, 0));
@@ -207,14 +207,10 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   // Job 5 after a clear: the kept design is gone, so a base reference needs
   // a base bitmap again.
   ASSERT_TRUE(host.T().clear(host.Object()));
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_FALSE(host.Base(0, 0));  // 209: the job fails
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("BASE01", second));
   ASSERT_TRUE(host.Base(0, 0));
@@ -233,9 +229,7 @@ TEST_F(PrintedEqualsPlaced, AJobOfOnlyFieldsStartsFromAWhitePage) {
   ASSERT_TRUE(host.Ready());
   const HostPicture design = Design(kPageWidth, kPageLength);
   const HostPicture field = PaintColourPicture(200, 50, RGB(200, 230, 255), RGB(0, 120, 0));
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("BASE01", design));
   ASSERT_TRUE(host.Base(0, 0));
@@ -243,9 +237,7 @@ TEST_F(PrintedEqualsPlaced, AJobOfOnlyFieldsStartsFromAWhitePage) {
   ASSERT_TRUE(host.Write());
   host.NextDocument(L"placed-fields-only2.prn");
 
-  host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
-  host.Layout(0, 1, 1, 0, 0);
+  ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("SERIAL", field));
   ASSERT_TRUE(host.Variable("SERIAL", 100, 100));
