@@ -386,6 +386,7 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   }
   source_.Clear();
   HideCoveredBy(placed);
+  item.hidden = false;
   placedPage_ = page;
   placedBytes_ += static_cast<int64_t>(item.pixels.pixels.size());
   if (placedBytes_ > kPlacedBytesBudget) FlattenPlaced();
@@ -478,8 +479,10 @@ void CPrintImage::FlattenPlaced() {
   if (page.width <= 0 || page.length <= 0) return;
   const PageRect whole{0, 0, page.width, page.length};
   if (flatPage_.pixels.empty()) {
+    // Both or neither: the mask is read wherever the page has pixels.
+    std::vector<uint8_t> mask(static_cast<size_t>(page.width) * static_cast<size_t>(page.length), 0);
     CreatePageCanvas(page, flatPage_);
-    flatMask_.assign(static_cast<size_t>(page.width) * static_cast<size_t>(page.length), 0);
+    flatMask_ = std::move(mask);
   }
   // Painted into the flat page in their order; the mask marks each pixel.
   PaintItems(whole, flatPage_);
@@ -511,7 +514,9 @@ CPrintImage::PlacedItem& CPrintImage::NewItem(const PageRect& rect, int32_t key)
   item.rect = rect;
   item.key = key;
   item.white = false;
-  item.hidden = false;
+  // Shown only once its pixels are in place: an element whose pixels could
+  // not be stored (memory ran out) is never painted.
+  item.hidden = true;
   item.pixels.Clear();
   item.whiteArea.columns.clear();
   item.whiteArea.rows.clear();
@@ -537,6 +542,7 @@ void CPrintImage::PlaceWhite(const WhiteArea& area) {
   PlacedItem& item = NewItem(bounds, kNoKey);
   item.white = true;
   item.whiteArea = area;
+  item.hidden = false;
   if (area.columns.size() == 1 && area.rows.size() == 1) HideCoveredBy(bounds);
 }
 
