@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -122,6 +125,20 @@ TEST(StreamFeed, EverySplitOfAStreamGivesTheLabelsAndVerdictOfTheWhole) {
       ExpectSame(InPieces(stream, cuts, fresh), whole, "random pieces, round " + std::to_string(round));
     }
   }
+}
+
+TEST(StreamFeed, TheFuzzCorpusFedInSmallPiecesGivesTheVerdictOfTheWhole) {
+  size_t replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(STREAMCHECK_CORPUS_DIR)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<size_t> cuts;
+    for (size_t at = 1 + bytes.size() % 5; at < bytes.size(); at += 1 + at % 7) cuts.push_back(at);
+    PrinterMemory memory;
+    ExpectSame(InPieces(bytes, cuts, memory), Whole(bytes), entry.path().string());
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0u);
 }
 
 TEST(StreamFeed, TheNextJobPrintsOnWhatTheLastOneLeftInMemory) {
