@@ -201,8 +201,17 @@ void JobReplay::ApplyDownload(const Command& c, std::string_view bytes) {
     memory_.decodedId = 0;
     return Fail(c.offset, "image \"" + c.text + "\": " + problem);
   }
+  const auto replaced = memory_.images.find(c.text);
+  const size_t freed = replaced == memory_.images.end() ? 0 : replaced->second.png.size();
+  const size_t held = memory_.imageBytes - freed;
+  if (c.dataSize > memory_.imageByteLimit || held > memory_.imageByteLimit - c.dataSize) {
+    memory_.decodedId = 0;
+    return Fail(c.offset, "image \"" + c.text + "\": printer memory full (" + std::to_string(held) +
+                              " bytes of images stored, limit " + std::to_string(memory_.imageByteLimit) + ")");
+  }
   StoredImage& stored = memory_.images[c.text];
   stored.png.assign(data, data + c.dataSize);
+  memory_.imageBytes = held + c.dataSize;
   stored.width = memory_.decoded.width;
   stored.height = memory_.decoded.height;
   stored.id = memory_.nextId++;

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <functional>
 #include <map>
 #include <optional>
@@ -79,6 +80,10 @@ struct PrinterMemory {
   RgbImage decoded;        // the image decoded last, to draw it again without decoding
   uint64_t decodedId = 0;  // its StoredImage::id; 0 for none
   uint64_t nextId = 1;
+  size_t imageBytes = 0;  // PNG bytes of all stored images
+  // A download that would take the stored images past this is refused, as by
+  // a printer whose memory is full. A single stream is bounded by its own size.
+  size_t imageByteLimit = std::numeric_limits<size_t>::max();
 };
 
 // Replays one job's commands, in stream order, against the printer's memory.

@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kServeUsage =
     "usage: streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] [--fresh-each-job]\n"
     "                         [--max-job-mb N] [--max-stored-mb N] [--max-jobs N] [--max-connections N]\n"
-    "                         [--read-timeout-ms N]\n"
+    "                         [--printer-memory-mb N] [--read-timeout-ms N]\n"
     "A virtual printer: every connection to the raw port (default 9100) is one job; the page on the\n"
     "HTTP port (default 8631) shows each job's set-up, labels and faults. Loopback only unless --listen.\n";
 
@@ -63,6 +63,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     } else if (name == "--max-stored-mb") {
       if (!number(1, kMostMiB)) return false;
       options.maxStoredBytes = n * kMiB;
+    } else if (name == "--printer-memory-mb") {
+      if (!number(1, kMostMiB)) return false;
+      options.printerMemoryBytes = n * kMiB;
     } else if (name == "--max-jobs") {
       if (!number(1, 1000000)) return false;
       options.maxStoredJobs = n;

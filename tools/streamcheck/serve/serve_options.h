@@ -22,6 +22,7 @@ struct ServeOptions {
   size_t maxJobBytes = 64 * kMiB;
   size_t maxStoredBytes = 512 * kMiB;  // the job folders together; the oldest go first
   size_t maxStoredJobs = 200;
+  size_t printerMemoryBytes = 256 * kMiB;  // images downloaded by name, kept across jobs
   size_t maxConnections = 4;           // raw printing connections at once
   std::chrono::milliseconds readTimeout{30000};
   int labelPngLevel = 1;               // zlib level of the stored label pictures

@@ -4,7 +4,7 @@ namespace streamcheck::serve {
 
 PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source)
     : printer_(printer), hold_(std::move(hold)) {
-  if (printer_.options_.freshEachJob) printer_.memory_ = PrinterMemory{};
+  if (printer_.options_.freshEachJob) printer_.Empty();
   const bool fresh = printer_.options_.freshEachJob || printer_.empty_;
   printer_.empty_ = false;
   id_ = printer_.store_.Begin(source, fresh);
@@ -49,6 +49,12 @@ void PrinterJob::Finish() {
   if (hold_.owns_lock()) hold_.unlock();
 }
 
+void VirtualPrinter::Empty() {
+  memory_ = PrinterMemory{};
+  memory_.imageByteLimit = options_.printerMemoryBytes;
+  empty_ = true;
+}
+
 std::unique_ptr<PrinterJob> VirtualPrinter::StartJob(const std::string& source) {
   std::unique_lock hold(busy_);
   return std::unique_ptr<PrinterJob>(new PrinterJob(*this, std::move(hold), source));
@@ -64,8 +70,7 @@ uint64_t VirtualPrinter::PrintJob(const std::string& source, std::string_view st
 void VirtualPrinter::PowerCycle() {
   {
     std::lock_guard hold(busy_);
-    memory_ = PrinterMemory{};
-    empty_ = true;
+    Empty();
   }
   store_.NotePowerCycle();
 }

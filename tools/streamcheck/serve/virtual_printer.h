@@ -49,7 +49,7 @@ class PrinterJob {
 
 class VirtualPrinter {
  public:
-  VirtualPrinter(const ServeOptions& options, JobStore& store) : options_(options), store_(store) {}
+  VirtualPrinter(const ServeOptions& options, JobStore& store) : options_(options), store_(store) { Empty(); }
 
   // Waits while another job is printing.
   std::unique_ptr<PrinterJob> StartJob(const std::string& source);
@@ -63,6 +63,7 @@ class VirtualPrinter {
 
  private:
   friend class PrinterJob;
+  void Empty();  // as after power-on; busy_ held or not yet shared
   const ServeOptions& options_;
   JobStore& store_;
   std::mutex busy_;

@@ -197,3 +197,27 @@ TEST(StreamFeed, TheNextJobPrintsOnWhatTheLastOneLeftInMemory) {
 
 }  // namespace
 }  // namespace streamcheck
+
+namespace streamcheck {
+namespace {
+
+TEST(StreamFeed, APrinterWhoseMemoryIsFullRefusesNewNamesButTakesReplacements) {
+  const std::vector<uint8_t> png = testing::PluginPng(testing::Solid(6, 6, {0, 0, 255}));
+  auto job = [&](const char* name) {
+    return testing::StreamBuilder().Setup(425, 120).Raw("^XA").Download(png, name).Recall(0, 0, name).Raw("^XZ").Text();
+  };
+  PrinterMemory memory;
+  memory.imageByteLimit = png.size() * 2;
+  EXPECT_FALSE(InPieces(job("ONE"), {}, memory).error);
+  EXPECT_FALSE(InPieces(job("TWO"), {}, memory).error);
+  EXPECT_FALSE(InPieces(job("ONE"), {}, memory).error);  // replaces its own bytes
+  const std::string third = job("THREE");
+  const Outcome full = InPieces(third, {}, memory);
+  ASSERT_TRUE(full.error);
+  EXPECT_EQ(full.error->offset, third.find("~DYR:"));
+  EXPECT_NE(full.error->message.find("printer memory full"), std::string::npos) << full.error->message;
+  EXPECT_EQ(memory.imageBytes, png.size() * 2);
+}
+
+}  // namespace
+}  // namespace streamcheck
