@@ -165,6 +165,10 @@ async function poll() {
       if (state.version !== version) {
         version = state.version;
         render(state);
+      } else {
+        // Nothing new: the server did not hold the request (too many pages
+        // waiting) or held it to its end. Ask again a little later.
+        await new Promise((resolve) => setTimeout(resolve, 1000));
       }
     } catch (error) {
       statusBox.textContent = 'not connected, retrying…';
