@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -103,8 +104,11 @@ void RawListener::AcceptLoop() {
     socklen_t length = sizeof peer;
     const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
     if (fd < 0) continue;
+    ReapFinished();
     std::lock_guard lock(connectionsMutex_);
-    if (connections_.size() >= printer_.Options().maxConnections) {
+    const auto open = std::count_if(connections_.begin(), connections_.end(),
+                                    [](const Connection& c) { return c.reading.load(); });
+    if (static_cast<size_t>(open) >= printer_.Options().maxConnections) {
       close(fd);  // busy: the client may try again, as with a printer that does not answer
       continue;
     }
@@ -117,6 +121,7 @@ void RawListener::AcceptLoop() {
       } catch (...) {
         // A failure of one job (memory exhausted) must not end the printer.
       }
+      c.reading = false;
       c.done = true;
     });
   }
@@ -157,6 +162,7 @@ void RawListener::Serve(Connection& connection) {
     if (!job->Feed(std::string_view(buffer.data(), received))) break;
     outcome = read();
   }
+  connection.reading = false;
   switch (outcome) {
     case ReadOutcome::Timeout:
       job->Fault(std::string(total == 0 ? "the client sent nothing" : "the client sent nothing more") + " for " +

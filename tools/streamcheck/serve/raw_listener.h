@@ -30,6 +30,7 @@ class RawListener {
     int socket = -1;
     std::string peer;
     std::thread worker;
+    std::atomic<bool> reading{true};  // counts against the connection limit
     std::atomic<bool> done{false};
   };
 

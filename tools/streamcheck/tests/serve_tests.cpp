@@ -122,7 +122,7 @@ bool HasFault(const nlohmann::json& job, const std::string& text, std::optional<
 TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
   auto options = TestOptions("faults");
   options.maxJobBytes = 8192;
-  options.maxStoredJobs = 6;
+  options.maxStoredJobs = 7;
   serve::VirtualPrinterServer server(options);
   std::string error;
   ASSERT_TRUE(server.Start(error)) << error;
@@ -141,6 +141,14 @@ TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
                                 .Recall(0, 0)
                                 .Raw("^XZ")
                                 .Text();
+  // Announces a page far larger than any label: refused before a pixel buffer is made.
+  const std::string huge = StreamBuilder()
+                               .Setup(425, 150)
+                               .Raw("^XA")
+                               .Download(WithAnnouncedSize(PluginPng(Solid(8, 8, {1, 2, 3})), 60000, 60000))
+                               .Recall(0, 0)
+                               .Raw("^XZ")
+                               .Text();
   RgbImage noise = Solid(120, 120, {0, 0, 0});
   std::mt19937 random(3);
   for (uint8_t& byte : noise.rgb) byte = static_cast<uint8_t>(random());
@@ -155,6 +163,7 @@ TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
   const std::vector<Case> cases = {
       {[&] { SendRaw(server.RawPort(), cut, 50); }, "stream ends", CheckStream(cut).error->offset},
       {[&] { SendRaw(server.RawPort(), lying); }, "image \"DIFF\"", lyingPrefix.size()},
+      {[&] { SendRaw(server.RawPort(), huge); }, "image \"DIFF\"", lyingPrefix.size()},
       {[&] { SendRaw(server.RawPort(), oversized, 1000); }, "larger than the limit", std::nullopt},
       {[&] {
          const int fd = socket(AF_INET, SOCK_STREAM, 0);  // connects and says nothing
@@ -194,6 +203,41 @@ TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
     folders += entry.is_directory() ? 1 : 0;
   }
   EXPECT_EQ(folders, options.maxStoredJobs);
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
+TEST(VirtualPrinter, ClosesConnectionsBeyondItsLimitAtOnce) {
+  auto options = TestOptions("limit");
+  options.maxConnections = 1;
+  options.readTimeout = std::chrono::milliseconds(1500);
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int silent = Connect(server.RawPort());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // accepted by now
+  const int extra = Connect(server.RawPort());
+  timeval patience{1, 0};  // well inside the silent one's read timeout
+  setsockopt(extra, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  char byte = 0;
+  EXPECT_EQ(recv(extra, &byte, 1, 0), 0);  // closed by the server, not timed out
+  close(extra);
+  const auto state = WaitForFinishedJobs(server.HttpPort(), 1);
+  close(silent);
+  ASSERT_EQ(state["jobs"].size(), 1u);
+  EXPECT_TRUE(HasFault(state["jobs"][0], "sent nothing", std::nullopt));
+  SendRaw(server.RawPort(), FirstJob());  // the slot is free again
+  EXPECT_EQ(WaitForFinishedJobs(server.HttpPort(), 2)["jobs"][0]["labels"].size(), 1u);
   server.Stop();
   std::filesystem::remove_all(options.out);
 }
