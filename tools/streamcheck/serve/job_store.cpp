@@ -1,5 +1,7 @@
 #include "job_store.h"
 
+#include <algorithm>
+
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -119,13 +121,14 @@ JobStore::JobStore(std::filesystem::path out, StoreLimits limits) : out_(std::mo
 std::filesystem::path JobStore::Folder(uint64_t id) const { return out_ / FolderName(id); }
 
 JobRecord* JobStore::Find(uint64_t id) {
-  for (JobRecord& job : jobs_) {
-    if (job.id == id) return &job;
-  }
-  return nullptr;
+  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [id](const JobRecord& job) { return job.id == id; });
+  return found == jobs_.end() ? nullptr : &*found;
 }
 
-const JobRecord* JobStore::Find(uint64_t id) const { return const_cast<JobStore*>(this)->Find(id); }
+const JobRecord* JobStore::Find(uint64_t id) const {
+  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [id](const JobRecord& job) { return job.id == id; });
+  return found == jobs_.end() ? nullptr : &*found;
+}
 
 void JobStore::Changed() {
   ++version_;

@@ -1,5 +1,7 @@
 #include "virtual_printer.h"
 
+#include <algorithm>
+
 namespace streamcheck::serve {
 
 PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source)
@@ -58,13 +60,6 @@ void VirtualPrinter::Empty() {
 std::unique_ptr<PrinterJob> VirtualPrinter::StartJob(const std::string& source) {
   std::unique_lock hold(busy_);
   return std::unique_ptr<PrinterJob>(new PrinterJob(*this, std::move(hold), source));
-}
-
-uint64_t VirtualPrinter::PrintJob(const std::string& source, std::string_view stream) {
-  const auto job = StartJob(source);
-  job->Feed(stream);
-  job->Finish();
-  return job->Id();
 }
 
 void VirtualPrinter::PowerCycle() {

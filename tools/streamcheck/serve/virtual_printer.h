@@ -53,8 +53,6 @@ class VirtualPrinter {
 
   // Waits while another job is printing.
   std::unique_ptr<PrinterJob> StartJob(const std::string& source);
-  // A whole job in one piece (HTTP); its id.
-  uint64_t PrintJob(const std::string& source, std::string_view stream);
   // Switched off and on: the memory is empty again. Waits for a running job.
   void PowerCycle();
 
