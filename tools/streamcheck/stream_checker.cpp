@@ -46,6 +46,18 @@ bool IsSetupCommand(CommandKind kind) {
   return false;
 }
 
+// Commands whose last operand runs until a byte that cannot belong to it.
+bool EndsOpen(CommandKind kind) {
+  switch (kind) {
+    case CommandKind::MediaType:
+    case CommandKind::LabelWidth:
+    case CommandKind::LabelLength:
+    case CommandKind::PagesPerCut:
+    case CommandKind::PrintMode: return true;
+    default: return false;
+  }
+}
+
 }  // namespace
 
 JobReplay::JobReplay(PrinterMemory& memory, const LabelSink* sink) : memory_(memory), sink_(sink) {}
@@ -260,9 +272,9 @@ void StreamFeed::Advance(bool ended) {
   lastTry_ = bytes_.size();
   const ParsedStream parsed = ParseStream(bytes_, replayed_);
   for (const Command& command : parsed.commands) {
-    // The last command may still grow (more digits of a number): it is
+    // A command that ends in a number or a media code may still grow: it is
     // complete only once a byte follows it or the stream has ended.
-    if (!ended && command.offset + command.length >= bytes_.size()) return;
+    if (!ended && EndsOpen(command.kind) && command.offset + command.length >= bytes_.size()) return;
     ++commands_;
     replayed_ = command.offset + command.length;
     replay_.Apply(command, bytes_);

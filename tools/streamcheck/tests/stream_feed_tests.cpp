@@ -221,3 +221,32 @@ TEST(StreamFeed, APrinterWhoseMemoryIsFullRefusesNewNamesButTakesReplacements) {
 
 }  // namespace
 }  // namespace streamcheck
+
+namespace streamcheck {
+namespace {
+
+TEST(StreamFeed, HandsALabelOverAsSoonAsItsFormatIsClosed) {
+  const std::string stream =
+      testing::StreamBuilder().Setup(425, 120).Raw("^XA").Band(testing::Solid(4, 4, {1, 2, 3}), 0, 0).Raw("^XZ").Text();
+  size_t printed = 0;
+  const LabelSink sink = [&](const PrintedLabel&) {
+    ++printed;
+    return true;
+  };
+  PrinterMemory memory;
+  StreamFeed feed(memory, &sink);
+  feed.Feed(std::string_view(stream).substr(0, stream.size() - 1));
+  EXPECT_EQ(printed, 0u);
+  feed.Feed(std::string_view(stream).substr(stream.size() - 1));
+  EXPECT_EQ(printed, 1u);  // the client may keep the connection open: the label is out already
+  // A number at the very end may still grow: "^S(CLS,P,4" could become 425.
+  PrinterMemory other;
+  StreamFeed setup(other, &sink);
+  const std::string head = testing::StreamBuilder().Setup(425, 120).Text();
+  setup.Feed(head.substr(0, head.find("^S(CLS,P,") + 10));
+  setup.Feed(head.substr(head.find("^S(CLS,P,") + 10));
+  EXPECT_FALSE(setup.Finish().error);
+}
+
+}  // namespace
+}  // namespace streamcheck
