@@ -131,6 +131,7 @@ void RawListener::Serve(Connection& connection) {
   const auto timeout = printer_.Options().readTimeout;
   std::vector<char> buffer(kReadSize);
   size_t received = 0;
+  int readError = 0;
   // Reads what the client sends next, giving up after the read timeout.
   auto read = [&]() -> ReadOutcome {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -139,7 +140,10 @@ void RawListener::Serve(Connection& connection) {
       if (left.count() <= 0) return ReadOutcome::Timeout;
       pollfd waiting{connection.socket, POLLIN, 0};
       const int ready = poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), kReadPollMs)));
-      if (ready < 0 && errno != EINTR) return ReadOutcome::Failed;
+      if (ready < 0 && errno != EINTR) {
+        readError = errno;
+        return ReadOutcome::Failed;
+      }
       if (ready <= 0) continue;
       const ssize_t n = recv(connection.socket, buffer.data(), buffer.size(), 0);
       if (n > 0) {
@@ -147,7 +151,10 @@ void RawListener::Serve(Connection& connection) {
         return ReadOutcome::Data;
       }
       if (n == 0) return ReadOutcome::End;
-      if (errno != EINTR && errno != EAGAIN) return ReadOutcome::Failed;
+      if (errno != EINTR && errno != EAGAIN) {
+        readError = errno;
+        return ReadOutcome::Failed;
+      }
     }
     return ReadOutcome::Stopped;
   };
@@ -163,6 +170,8 @@ void RawListener::Serve(Connection& connection) {
     outcome = read();
   }
   connection.reading = false;
+  // A client still sending (past the size limit) learns at once that nobody reads.
+  shutdown(connection.socket, SHUT_RDWR);
   switch (outcome) {
     case ReadOutcome::Timeout:
       job->Fault(std::string(total == 0 ? "the client sent nothing" : "the client sent nothing more") + " for " +
@@ -171,7 +180,7 @@ void RawListener::Serve(Connection& connection) {
     case ReadOutcome::End:
       if (total == 0) job->Fault("the connection closed without sending anything");
       break;
-    case ReadOutcome::Failed: job->Fault(std::string("the connection failed: ") + std::strerror(errno)); break;
+    case ReadOutcome::Failed: job->Fault(std::string("the connection failed: ") + std::strerror(readError)); break;
     case ReadOutcome::Stopped: job->Fault("the virtual printer was stopped during the job"); break;
     default: break;
   }
