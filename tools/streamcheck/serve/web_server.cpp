@@ -15,6 +15,7 @@ constexpr int kMostWaiting = 8;  // long polls held at once; more get an answer 
 constexpr auto kLongPoll = std::chrono::seconds(20);
 constexpr auto kWaitSlice = std::chrono::milliseconds(200);
 constexpr time_t kHttpTimeoutSeconds = 10;
+constexpr auto kStartPatience = std::chrono::seconds(5);
 constexpr const char* kJson = "application/json";
 
 std::string Dump(const nlohmann::json& json) {
@@ -67,6 +68,11 @@ bool WebServer::Start(const std::string& address, int port, std::string& error) 
     return false;
   }
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // A stop before the server loop runs would be lost: wait for it to run.
+  const auto deadline = std::chrono::steady_clock::now() + kStartPatience;
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   return true;
 }
 
