@@ -15,6 +15,7 @@ packages=(
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 xvfb xauth
+  libcpp-httplib-dev nlohmann-json3-dev chromium
 )
 
 # Optional: the fuzzing tool chain (clang with libFuzzer), not needed by the tests.

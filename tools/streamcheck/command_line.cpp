@@ -19,6 +19,9 @@ constexpr const char* kUsage =
     "usage: streamcheck check FILE\n"
     "       streamcheck render FILE OUTDIR   (writes OUTDIR/label-001.png ...)\n"
     "       streamcheck summary FILE [--list]\n"
+#ifdef STREAMCHECK_HAS_SERVE
+    "       streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] ...   (virtual printer)\n"
+#endif
     "exit status: 0 sound, 1 damaged stream, 2 usage, 3 file error\n";
 
 bool ReadWholeFile(const std::string& path, std::string& bytes) {

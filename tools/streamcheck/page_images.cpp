@@ -28,16 +28,19 @@ void PageImages::Replace(std::shared_ptr<RgbImage>& slot, std::shared_ptr<RgbIma
   Recycle(std::move(old));
 }
 
-void PageImages::StartBlank(int32_t width, int32_t height) { Replace(canvas_, White(width, height)); }
+void PageImages::StartBlank(int32_t width, int32_t height) {
+  drawingKept_ = false;
+  Replace(canvas_, White(width, height));
+}
 
 void PageImages::StartFromKept(int32_t width, int32_t height) {
   if (!kept_) {
-    Replace(canvas_, White(width, height));
-  } else if (kept_->width == width && kept_->height == height) {
-    Replace(canvas_, kept_);
-  } else {
-    Replace(canvas_, std::make_shared<RgbImage>(Resized(*kept_, width, height)));
+    Replace(kept_, White(width, height));
+  } else if (kept_->width != width || kept_->height != height) {
+    Replace(kept_, std::make_shared<RgbImage>(Resized(*kept_, width, height)));
   }
+  drawingKept_ = true;
+  Replace(canvas_, kept_);
 }
 
 void PageImages::Keep() { Replace(kept_, canvas_); }
@@ -48,8 +51,9 @@ void PageImages::Draw(const RgbImage& image, int64_t x, int64_t y) {
   // The white page becomes this label rather than being copied; another is
   // made when a white page is wanted again.
   if (canvas_ == white_) white_.reset();
-  // The kept page may still hold a reference: draw on a copy then.
-  if (canvas_.use_count() > 1) canvas_ = CopyOf(*canvas_);
+  // A "^C(L" label is drawn on the kept page itself. Any other label may share
+  // its page with the kept one: it is drawn on a copy then.
+  if (!drawingKept_ && canvas_.use_count() > 1) canvas_ = CopyOf(*canvas_);
   Blit(*canvas_, image, x, y);
 }
 

@@ -1,7 +1,10 @@
 // The printer's page memory while a stream is replayed: the label being
 // printed, the page image that "^C(S" keeps for the next "^C(L" format, and
 // a white page. Pictures are shared until one is drawn on, so an extra copy
-// or a blank label costs no copy of a whole page.
+// or a blank label costs no copy of a whole page. A "^C(L" format draws on the
+// kept page itself, as the printer draws in its label memory: a later label
+// of a job costs no copy of the page, and a format cut off before its "^C(S"
+// leaves what it drew there.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -14,7 +17,8 @@ class PageImages {
  public:
   // A new label on white paper.
   void StartBlank(int32_t width, int32_t height);
-  // A new label that carries the kept page over (white where nothing was kept).
+  // A new label that carries the kept page over (white where nothing was kept)
+  // and draws on it.
   void StartFromKept(int32_t width, int32_t height);
   // "^C(S": the current label becomes the kept page.
   void Keep();
@@ -34,6 +38,7 @@ class PageImages {
   std::shared_ptr<RgbImage> spare_;
   std::shared_ptr<RgbImage> kept_;
   std::shared_ptr<RgbImage> canvas_ = std::make_shared<RgbImage>();
+  bool drawingKept_ = false;  // canvas_ is the kept page, drawn on in place
 };
 
 }  // namespace streamcheck

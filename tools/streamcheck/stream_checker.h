@@ -5,12 +5,15 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "page_images.h"
 #include "rgb_image.h"
 #include "stream_parser.h"
 
@@ -59,9 +62,96 @@ struct CheckResult {
   bool stoppedBySink = false;
 };
 
-// Checks `parsed` (the parse of `bytes`). With a sink the labels are drawn
-// and handed over as their formats close; without one nothing is drawn, but
-// every PNG is still decoded to check it.
+// An image downloaded into printer memory under a name: its PNG file, kept
+// so that it can be recalled by a later format or a later job.
+struct StoredImage {
+  std::vector<uint8_t> png;
+  int32_t width = 0;
+  int32_t height = 0;
+  uint64_t id = 0;  // tells downloads apart, also two under the same name
+};
+
+// What the printer holds between jobs until it is switched off: the set-up
+// in force, the images downloaded by name and the page kept by "^C(S".
+struct PrinterMemory {
+  std::optional<LabelSetup> setup;
+  std::map<std::string, StoredImage> images;
+  PageImages pages;
+  RgbImage decoded;        // the image decoded last, to draw it again without decoding
+  uint64_t decodedId = 0;  // its StoredImage::id; 0 for none
+  uint64_t nextId = 1;
+  size_t imageBytes = 0;  // PNG bytes of all stored images
+  // A download that would take the stored images past this is refused, as by
+  // a printer whose memory is full. A single stream is bounded by its own size.
+  size_t imageByteLimit = std::numeric_limits<size_t>::max();
+};
+
+// Replays one job's commands, in stream order, against the printer's memory.
+class JobReplay {
+ public:
+  JobReplay(PrinterMemory& memory, const LabelSink* sink);
+  // `bytes` holds the job as far as it has come; `command` lies within it.
+  void Apply(const Command& command, std::string_view bytes);
+  // True once a fault or the sink has ended the replay.
+  bool Done() const { return result_.error.has_value() || result_.stoppedBySink; }
+  // The end of the job. `parseError`: what stopped the parser, if anything.
+  CheckResult Finish(const std::optional<StreamError>& parseError, size_t bytes, size_t commands);
+
+ private:
+  enum class FormatKind { Empty, Marker, Setup, Page, Image };
+  struct LastBand {
+    size_t format = 0;
+    int64_t x = 0, y = 0;
+    int32_t width = 0, height = 0;
+  };
+
+  void Fail(size_t offset, std::string message) { result_.error = StreamError{offset, std::move(message)}; }
+  bool Drawing() const { return sink_ != nullptr; }
+  bool StartPrinting(const Command& c, FormatKind kind);
+  bool EnterImageFormat(const Command& c);
+  void ApplySetup(const Command& c);
+  void CloseFormat(const Command& c);
+  void ApplyDownload(const Command& c, std::string_view bytes);
+  void ApplyRecall(const Command& c);
+
+  PrinterMemory& memory_;
+  const LabelSink* sink_;
+  CheckResult result_;
+
+  bool inFormat_ = false;
+  size_t formatOffset_ = 0;
+  FormatKind format_ = FormatKind::Empty;
+  size_t setupStep_ = 0;
+  bool carriedOut_ = false;  // ^C(S or ^C(D seen: only ^XZ may follow
+  LabelSetup pending_;
+  std::optional<LastBand> band_;
+};
+
+// A stream that arrives piece by piece: each command is replayed as soon as
+// it is complete, and the result and the labels are those CheckStream gives
+// for the whole stream.
+class StreamFeed {
+ public:
+  StreamFeed(PrinterMemory& memory, const LabelSink* sink) : replay_(memory, sink) {}
+  void Feed(std::string_view more);
+  // The stream has ended: replays what is left and gives the verdict.
+  CheckResult Finish();
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  void Advance(bool ended);
+
+  std::string bytes_;
+  size_t replayed_ = 0;  // end of the last command replayed
+  size_t commands_ = 0;  // commands parsed so far
+  size_t lastTry_ = 0;   // size of the stream when a parse last stopped short
+  std::optional<StreamError> parseError_;
+  JobReplay replay_;
+};
+
+// Checks `parsed` (the parse of `bytes`) on a printer that holds nothing.
+// With a sink the labels are drawn and handed over as their formats close;
+// without one nothing is drawn, but every PNG is still decoded to check it.
 CheckResult CheckStream(std::string_view bytes, const ParsedStream& parsed, const LabelSink* sink = nullptr);
 
 // Parse and check in one.

@@ -1,5 +1,6 @@
 #include "stream_parser.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <limits>
@@ -62,7 +63,7 @@ bool IsNameByte(char c) {
 
 class Parser {
  public:
-  explicit Parser(std::string_view bytes) : bytes_(bytes) {}
+  Parser(std::string_view bytes, size_t from) : bytes_(bytes), pos_(from) {}
 
   ParsedStream Run() {
     while (pos_ < bytes_.size() && !result_.error) {
@@ -286,7 +287,11 @@ class Parser {
 
 }  // namespace
 
-ParsedStream ParseStream(std::string_view bytes) { return Parser(bytes).Run(); }
+ParsedStream ParseStream(std::string_view bytes) { return Parser(bytes, 0).Run(); }
+
+ParsedStream ParseStream(std::string_view bytes, size_t from) {
+  return Parser(bytes, std::min(from, bytes.size())).Run();
+}
 
 std::string DescribeCommand(const Command& c) {
   auto n = [](int64_t v) { return std::to_string(v); };

@@ -59,6 +59,11 @@ struct ParsedStream {
 
 ParsedStream ParseStream(std::string_view bytes);
 
+// Parses `bytes` from `from` on, which must be where a command begins (0, or
+// the end of a command parsed before); offsets stay those of `bytes`. Lets a
+// stream that arrives piece by piece be parsed as far as it has come.
+ParsedStream ParseStream(std::string_view bytes, size_t from);
+
 // The command as it stands in the stream (a download without its data).
 std::string DescribeCommand(const Command& command);
 

@@ -1,8 +1,11 @@
 // Rendering the printer's largest label (1587 x 14400) from its 22 bands,
-// beside libpng decoding the same band PNGs and nothing else.
+// beside libpng decoding the same band PNGs and nothing else: the first label
+// of a stream (a fresh page) and the later labels of a job (the printer's
+// label memory kept), and the steady page of a 2 x 3 layout.
 #include <benchmark/benchmark.h>
 #include <png.h>
 
+#include <ctime>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -132,6 +135,158 @@ void BM_PlainDecodeOfTheSameBands(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PlainDecodeOfTheSameBands)->Unit(benchmark::kMillisecond);
+
+// Thread CPU time of two pieces of work run alternately, so that their ratio
+// holds on a busy machine.
+class SideBySide {
+ public:
+  template <typename Work, typename Yardstick>
+  void Run(Work&& work, Yardstick&& yardstick) {
+    const double a = Now();
+    work();
+    const double b = Now();
+    yardstick();
+    const double c = Now();
+    work_ += b - a;
+    yardstick_ += c - b;
+  }
+  double WorkSeconds() const { return work_; }
+  double YardstickSeconds() const { return yardstick_; }
+  double Ratio() const { return yardstick_ > 0 ? work_ / yardstick_ : 0; }
+
+ private:
+  static double Now() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+  }
+  double work_ = 0;
+  double yardstick_ = 0;
+};
+
+// Replays `stream` as one more job on `memory`.
+size_t ReplayJob(streamcheck::PrinterMemory& memory, const std::string& stream,
+                 const streamcheck::ParsedStream& parsed, const streamcheck::LabelSink& sink) {
+  streamcheck::JobReplay replay(memory, &sink);
+  for (const auto& command : parsed.commands) replay.Apply(command, stream);
+  const auto result = replay.Finish(parsed.error, stream.size(), parsed.commands.size());
+  return result.error ? 0 : result.stats.labels;
+}
+
+void Report(benchmark::State& state, const SideBySide& pair, size_t labels) {
+  const auto n = static_cast<double>(state.iterations());
+  state.counters["render_ms"] = pair.WorkSeconds() / n * 1e3;
+  state.counters["decode_ms"] = pair.YardstickSeconds() / n * 1e3;
+  state.counters["render_per_decode"] = pair.Ratio();
+  state.counters["labels_per_s"] = pair.WorkSeconds() > 0 ? static_cast<double>(labels) / pair.WorkSeconds() : 0;
+}
+
+// The second and later labels of a job: each a page format that sends the
+// whole label again in its 22 bands, drawn in the label memory the first left.
+void BM_LaterLabelsOfAJob(benchmark::State& state) {
+  const BandedJob& job = Job();
+  const std::string page = job.stream.substr(job.stream.find("^XA^C(L"));
+  const auto parsedJob = streamcheck::ParseStream(job.stream);
+  const auto parsedPage = streamcheck::ParseStream(page);
+  size_t checksum = 0;
+  const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
+    checksum += label.picture.rgb[label.picture.rgb.size() / 2];
+    return true;
+  };
+  streamcheck::PrinterMemory memory;
+  if (ReplayJob(memory, job.stream, parsedJob, sink) != 1) state.SkipWithError("first label failed");
+  std::vector<uint8_t> rows;
+  SideBySide pair;
+  size_t labels = 0;
+  for (auto _ : state) {
+    pair.Run([&] { labels += ReplayJob(memory, page, parsedPage, sink); },
+             [&] {
+               for (const auto& band : job.bands) DecodePlain(band, rows);
+               benchmark::DoNotOptimize(rows.data());
+             });
+  }
+  if (labels != state.iterations()) state.SkipWithError("render failed");
+  benchmark::DoNotOptimize(checksum);
+  Report(state, pair, labels);
+}
+BENCHMARK(BM_LaterLabelsOfAJob)->Unit(benchmark::kMillisecond)->MinTime(3.0);
+
+// The steady page of a 2 x 3 layout on the largest label: after the first
+// page, each page sends only its three variable fields (400 x 120) and a
+// clock (8 cells of 20 x 24) for each of its six labels.
+constexpr int32_t kTileWidth = kWidth / 3;
+constexpr int32_t kTileLength = kLength / 2;
+
+std::vector<uint8_t> Png(int32_t width, int32_t height, int seed) {
+  RgbImage image = RgbImage::White(width, height);
+  for (size_t i = 0; i < image.rgb.size(); ++i) image.rgb[i] = static_cast<uint8_t>((i * 7 + seed * 31) % 251);
+  streamcheck::PngEncodeOptions options;
+  options.level = 3;
+  options.memLevel = 7;
+  options.strategy = 1;
+  options.filtersNoneOnly = true;
+  std::vector<uint8_t> png;
+  streamcheck::EncodePng(image, options, png);
+  return png;
+}
+
+struct SteadyPage {
+  std::string stream;
+  std::vector<std::vector<uint8_t>> bands;
+};
+
+const SteadyPage& Steady() {
+  static const SteadyPage steady = [] {
+    SteadyPage built;
+    built.stream = "^XA^C(L";
+    const int32_t places[4][2] = {{100, 700}, {100, 900}, {700, 1300}, {900, 1600}};
+    const int32_t sizes[4][2] = {{400, 120}, {400, 120}, {400, 120}, {160, 24}};
+    for (int row = 0; row < 2; ++row) {
+      for (int column = 0; column < 3; ++column) {
+        for (int k = 0; k < 4; ++k) {
+          std::vector<uint8_t> png = Png(sizes[k][0], sizes[k][1], row * 12 + column * 4 + k);
+          built.stream += "~DYR:DIFF,B,P," + std::to_string(png.size()) + ",0,";
+          built.stream.append(png.begin(), png.end());
+          built.stream += "^FO" + std::to_string(column * kTileWidth + places[k][0]) + "," +
+                          std::to_string(row * kTileLength + places[k][1]) + "^IMR:DIFF.PNG^FS";
+          built.bands.push_back(std::move(png));
+        }
+      }
+    }
+    built.stream += "^C(S^XZ";
+    return built;
+  }();
+  return steady;
+}
+
+void BM_SteadyPage2x3(benchmark::State& state) {
+  const BandedJob& job = Job();
+  const SteadyPage& page = Steady();
+  const auto parsedJob = streamcheck::ParseStream(job.stream);
+  const auto parsedPage = streamcheck::ParseStream(page.stream);
+  size_t checksum = 0;
+  const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
+    checksum += label.picture.rgb[label.picture.rgb.size() / 2];
+    return true;
+  };
+  streamcheck::PrinterMemory memory;
+  if (ReplayJob(memory, job.stream, parsedJob, sink) != 1) state.SkipWithError("first label failed");
+  std::vector<uint8_t> rows;
+  SideBySide pair;
+  size_t labels = 0;
+  for (auto _ : state) {
+    pair.Run([&] { labels += ReplayJob(memory, page.stream, parsedPage, sink); },
+             [&] {
+               for (const auto& band : page.bands) DecodePlain(band, rows);
+               benchmark::DoNotOptimize(rows.data());
+             });
+  }
+  if (labels != state.iterations()) state.SkipWithError("render failed");
+  benchmark::DoNotOptimize(checksum);
+  Report(state, pair, labels);
+  state.counters["page_labels_per_s"] = state.counters["labels_per_s"] * 6;
+}
+BENCHMARK(BM_SteadyPage2x3)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 }  // namespace
 

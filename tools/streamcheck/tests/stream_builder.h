@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include <zlib.h>
+
 #include "output/png_encoder.h"
 #include "output/print_command.h"
 #include "rgb_image.h"
@@ -43,6 +45,18 @@ inline std::vector<uint8_t> PluginPng(const RgbImage& image) {
   std::vector<uint8_t> png;
   PngWriteSettings{}.EncodePng(png, bgr.data(), static_cast<uint32_t>(image.width),
                                static_cast<uint32_t>(image.height), stride, 360, 360);
+  return png;
+}
+
+// A PNG whose header announces another size, with a correct header checksum.
+inline std::vector<uint8_t> WithAnnouncedSize(std::vector<uint8_t> png, uint32_t width, uint32_t height) {
+  constexpr size_t kIhdrType = 12, kIhdrData = 16, kIhdrCrc = 29;
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) png[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  put(kIhdrData, width);
+  put(kIhdrData + 4, height);
+  put(kIhdrCrc, static_cast<uint32_t>(crc32(0, png.data() + kIhdrType, kIhdrCrc - kIhdrType)));
   return png;
 }
 

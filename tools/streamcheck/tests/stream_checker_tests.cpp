@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@ namespace {
 
 using testing::PluginPng;
 using testing::Solid;
+using testing::WithAnnouncedSize;
 using testing::StreamBuilder;
 
 std::string SetupOnly() { return StreamBuilder().Setup(832, 1200).Text(); }
@@ -22,18 +22,6 @@ void ExpectDamage(const std::string& stream, size_t offset, const std::string& m
   ASSERT_TRUE(result.error) << stream;
   EXPECT_EQ(result.error->offset, offset) << stream;
   EXPECT_NE(result.error->message.find(message), std::string::npos) << result.error->message;
-}
-
-// A PNG whose header announces another size, with a correct header checksum.
-std::vector<uint8_t> WithAnnouncedSize(std::vector<uint8_t> png, uint32_t width, uint32_t height) {
-  constexpr size_t kIhdrType = 12, kIhdrData = 16, kIhdrCrc = 29;
-  auto put = [&](size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) png[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-  };
-  put(kIhdrData, width);
-  put(kIhdrData + 4, height);
-  put(kIhdrCrc, static_cast<uint32_t>(crc32(0, png.data() + kIhdrType, kIhdrCrc - kIhdrType)));
-  return png;
 }
 
 TEST(StreamChecker, AcceptsAPluginJobAndCountsIt) {

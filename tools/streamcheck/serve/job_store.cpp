@@ -1,0 +1,281 @@
+#include "job_store.h"
+
+#include <algorithm>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <system_error>
+
+#include "job_summary.h"
+#include "png_codec.h"
+
+namespace streamcheck::serve {
+
+namespace {
+
+constexpr const char* kFolderPrefix = "job-";
+constexpr size_t kFolderDigits = 6;
+constexpr const char* kStreamName = "stream.prn";
+constexpr const char* kSummaryName = "summary.txt";
+constexpr const char* kRecordName = "summary.json";
+
+std::string Now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string FolderName(uint64_t id) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%s%0*llu", kFolderPrefix, static_cast<int>(kFolderDigits),
+                static_cast<unsigned long long>(id));
+  return name;
+}
+
+std::string LabelName(size_t number) {
+  char name[32];
+  std::snprintf(name, sizeof name, "label-%03zu.png", number);
+  return name;
+}
+
+// The number of a folder this store made ("job-000123"), or 0.
+uint64_t FolderNumber(const std::string& name) {
+  if (name.size() != std::char_traits<char>::length(kFolderPrefix) + kFolderDigits ||
+      name.rfind(kFolderPrefix, 0) != 0) {
+    return 0;
+  }
+  uint64_t number = 0;
+  for (size_t i = std::char_traits<char>::length(kFolderPrefix); i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + static_cast<uint64_t>(name[i] - '0');
+  }
+  return number;
+}
+
+nlohmann::json FaultJson(const Fault& fault) {
+  nlohmann::json json{{"message", fault.message}};
+  json["offset"] = fault.offset ? nlohmann::json(*fault.offset) : nlohmann::json(nullptr);
+  return json;
+}
+
+nlohmann::json JobJson(const JobRecord& job) {
+  nlohmann::json json{
+      {"id", job.id},
+      {"received", job.received},
+      {"source", job.source},
+      {"finished", job.finished},
+      {"freshPrinter", job.freshPrinter},
+      {"bytes", job.bytes},
+      {"formats", job.stats.formats},
+      {"downloads", job.stats.downloads},
+      {"recalls", job.stats.recalls},
+      {"stream", "/jobs/" + std::to_string(job.id) + "/" + kStreamName},
+  };
+  json["setups"] = nlohmann::json::array();
+  for (const LabelSetup& setup : job.setups) json["setups"].push_back(SetupJson(setup));
+  json["setup"] = job.inForce ? SetupJson(*job.inForce) : nlohmann::json(nullptr);
+  json["labels"] = nlohmann::json::array();
+  for (const LabelRecord& label : job.labels) {
+    json["labels"].push_back({{"number", label.number},
+                              {"offset", label.offset},
+                              {"width", label.width},
+                              {"height", label.height},
+                              {"url", label.stored ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number)
+                                                   : std::string()}});
+  }
+  json["faults"] = nlohmann::json::array();
+  for (const Fault& fault : job.faults) json["faults"].push_back(FaultJson(fault));
+  return json;
+}
+
+}  // namespace
+
+nlohmann::json SetupJson(const LabelSetup& s) {
+  char clock[40];
+  std::snprintf(clock, sizeof clock, "%04d-%02d-%02d %02d:%02d:%02d", s.clock.year, s.clock.month, s.clock.day,
+                s.clock.hour, s.clock.minute, s.clock.second);
+  return {{"offset", s.offset},
+          {"media", s.media},
+          {"width", s.width},
+          {"length", s.length},
+          {"cutting", s.cutMode == 'E' ? "on" : "off"},
+          {"pagesPerCut", s.pagesPerCut},
+          {"quality", s.printMode},
+          {"direction", s.direction == 'B' ? "bidirectional" : "unidirectional"},
+          {"clock", clock}};
+}
+
+JobStore::JobStore(std::filesystem::path out, StoreLimits limits) : out_(std::move(out)), limits_(limits) {
+  // Folders of an earlier run keep their numbers; new jobs count on after them.
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(out_, ec), end; !ec && it != end; it.increment(ec)) {
+    const uint64_t number = FolderNumber(it->path().filename().string());
+    if (number >= nextId_) nextId_ = number + 1;
+  }
+}
+
+std::filesystem::path JobStore::Folder(uint64_t id) const { return out_ / FolderName(id); }
+
+JobRecord* JobStore::Find(uint64_t id) {
+  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [id](const JobRecord& job) { return job.id == id; });
+  return found == jobs_.end() ? nullptr : &*found;
+}
+
+const JobRecord* JobStore::Find(uint64_t id) const {
+  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [id](const JobRecord& job) { return job.id == id; });
+  return found == jobs_.end() ? nullptr : &*found;
+}
+
+void JobStore::Changed() {
+  ++version_;
+  changed_.notify_all();
+}
+
+uint64_t JobStore::Begin(const std::string& source, bool freshPrinter) {
+  std::lock_guard lock(mutex_);
+  JobRecord job;
+  job.id = nextId_++;
+  job.received = Now();
+  job.source = source;
+  job.freshPrinter = freshPrinter;
+  std::error_code ec;
+  std::filesystem::create_directories(Folder(job.id), ec);
+  if (ec) job.faults.push_back({std::nullopt, "cannot create the job's folder: " + ec.message()});
+  jobs_.push_back(std::move(job));
+  Changed();
+  return jobs_.back().id;
+}
+
+size_t JobStore::WriteFile(JobRecord& job, const std::filesystem::path& path, const void* data, size_t size) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file || !file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) || !file.flush()) {
+    job.faults.push_back({std::nullopt, "cannot write " + path.filename().string()});
+    return 0;
+  }
+  return size;
+}
+
+void JobStore::AddLabel(uint64_t id, const PrintedLabel& label) {
+  // Encoded outside the lock: a large label takes a while.
+  std::vector<uint8_t> png;
+  PngEncodeOptions options;
+  options.level = limits_.labelPngLevel;
+  const bool encoded = EncodePng(label.picture, options, png);
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  LabelRecord record{label.number, label.offset, label.picture.width, label.picture.height, false};
+  if (!encoded) {
+    job->faults.push_back({label.offset, "cannot encode the picture of label " + std::to_string(label.number)});
+  } else {
+    const size_t written = WriteFile(*job, Folder(id) / LabelName(label.number), png.data(), png.size());
+    record.stored = written > 0;
+    job->storedBytes += written;
+    storedBytes_ += written;
+  }
+  job->labels.push_back(record);
+  Changed();
+}
+
+void JobStore::AddFault(uint64_t id, Fault fault) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  job->faults.push_back(std::move(fault));
+  Changed();
+}
+
+void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& result,
+                      const std::optional<LabelSetup>& inForce) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  job->finished = true;
+  job->bytes = stream.size();
+  job->stats = result.stats;
+  job->setups = result.stats.setups;
+  job->inForce = inForce;
+  if (result.error) job->faults.push_back({result.error->offset, result.error->message});
+  const std::filesystem::path folder = Folder(id);
+  size_t written = WriteFile(*job, folder / kStreamName, stream.data(), stream.size());
+  std::string summary = FormatSummary(result.stats);
+  for (const Fault& fault : job->faults) {
+    summary += "fault" + (fault.offset ? " at offset " + std::to_string(*fault.offset) : std::string()) + ": " +
+               fault.message + "\n";
+  }
+  written += WriteFile(*job, folder / kSummaryName, summary.data(), summary.size());
+  const std::string record = JobJson(*job).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  written += WriteFile(*job, folder / kRecordName, record.data(), record.size());
+  job->storedBytes += written;
+  storedBytes_ += written;
+  DropOldJobs();
+  Changed();
+}
+
+void JobStore::DropOldJobs() {
+  // The newest job always stays, whatever its size.
+  while (jobs_.size() > 1 && jobs_.front().finished &&
+         (jobs_.size() > limits_.maxStoredJobs || storedBytes_ > limits_.maxStoredBytes)) {
+    std::error_code ec;
+    std::filesystem::remove_all(Folder(jobs_.front().id), ec);
+    storedBytes_ -= std::min(storedBytes_, jobs_.front().storedBytes);
+    jobs_.pop_front();
+  }
+}
+
+void JobStore::NotePowerCycle() {
+  std::lock_guard lock(mutex_);
+  ++powerCycles_;
+  lastPowerCycle_ = Now();
+  Changed();
+}
+
+nlohmann::json JobStore::Snapshot() const {
+  std::lock_guard lock(mutex_);
+  nlohmann::json json{{"version", version_}, {"storedBytes", storedBytes_}, {"powerCycles", powerCycles_}};
+  json["lastPowerCycle"] = lastPowerCycle_;
+  json["jobs"] = nlohmann::json::array();
+  for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) json["jobs"].push_back(JobJson(*it));
+  return json;
+}
+
+std::optional<nlohmann::json> JobStore::Job(uint64_t id) const {
+  std::lock_guard lock(mutex_);
+  const JobRecord* job = Find(id);
+  if (job == nullptr) return std::nullopt;
+  return JobJson(*job);
+}
+
+uint64_t JobStore::Version() const {
+  std::lock_guard lock(mutex_);
+  return version_;
+}
+
+uint64_t JobStore::WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  changed_.wait_for(lock, timeout, [&] { return version_ > seen; });
+  return version_;
+}
+
+std::filesystem::path JobStore::LabelFile(uint64_t id, size_t number) const {
+  std::lock_guard lock(mutex_);
+  const JobRecord* job = Find(id);
+  if (job == nullptr) return {};
+  for (const LabelRecord& label : job->labels) {
+    if (label.number == number && label.stored) return Folder(id) / LabelName(number);
+  }
+  return {};
+}
+
+std::filesystem::path JobStore::StreamFile(uint64_t id) const {
+  std::lock_guard lock(mutex_);
+  const JobRecord* job = Find(id);
+  if (job == nullptr || !job->finished) return {};
+  return Folder(id) / kStreamName;
+}
+
+}  // namespace streamcheck::serve

@@ -1,0 +1,106 @@
+// The jobs the virtual printer has received: one folder each under the output
+// folder (the stream, the label pictures, a summary), named by job number only,
+// and their records for the web page. Keeps within a count and a byte budget
+// by dropping the oldest finished jobs. Thread-safe; readers can wait for news.
+#pragma once
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "rgb_image.h"
+#include "stream_checker.h"
+
+namespace streamcheck::serve {
+
+struct StoreLimits {
+  size_t maxStoredBytes = 0;
+  size_t maxStoredJobs = 0;
+  int labelPngLevel = 1;
+};
+
+struct Fault {
+  std::optional<size_t> offset;  // none for faults of the connection (timeout, size limit)
+  std::string message;
+};
+
+struct LabelRecord {
+  size_t number = 0;
+  size_t offset = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  bool stored = false;
+};
+
+struct JobRecord {
+  uint64_t id = 0;
+  std::string received;  // UTC, ISO 8601
+  std::string source;
+  bool finished = false;
+  bool freshPrinter = false;  // started on a printer that held nothing
+  size_t bytes = 0;
+  std::vector<LabelSetup> setups;     // set-up labels in the job
+  std::optional<LabelSetup> inForce;  // the set-up its labels were printed with (last one)
+  std::vector<LabelRecord> labels;
+  std::vector<Fault> faults;
+  JobStats stats;
+  size_t storedBytes = 0;
+};
+
+class JobStore {
+ public:
+  JobStore(std::filesystem::path out, StoreLimits limits);
+
+  // Creates the job's folder and record; the id numbers the folder.
+  uint64_t Begin(const std::string& source, bool freshPrinter);
+  void AddLabel(uint64_t id, const PrintedLabel& label);
+  void AddFault(uint64_t id, Fault fault);
+  // Stores the stream and the summary, closes the record and drops old jobs.
+  void Finish(uint64_t id, std::string_view stream, const CheckResult& result,
+              const std::optional<LabelSetup>& inForce);
+
+  // A note for the page (power cycles): bumps the version.
+  void NotePowerCycle();
+
+  // Records, newest first, and the version they have.
+  nlohmann::json Snapshot() const;
+  std::optional<nlohmann::json> Job(uint64_t id) const;
+  uint64_t Version() const;
+  // Waits until the version passes `seen` or `timeout` ends; the version then.
+  uint64_t WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) const;
+
+  // Paths built from numbers only; empty when the job or label is not stored.
+  std::filesystem::path LabelFile(uint64_t id, size_t number) const;
+  std::filesystem::path StreamFile(uint64_t id) const;
+
+ private:
+  std::filesystem::path Folder(uint64_t id) const;
+  JobRecord* Find(uint64_t id);
+  const JobRecord* Find(uint64_t id) const;
+  void Changed();
+  void DropOldJobs();
+  size_t WriteFile(JobRecord& job, const std::filesystem::path& path, const void* data, size_t size);
+
+  const std::filesystem::path out_;
+  const StoreLimits limits_;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::deque<JobRecord> jobs_;  // oldest first
+  uint64_t nextId_ = 1;
+  uint64_t version_ = 0;
+  size_t storedBytes_ = 0;
+  size_t powerCycles_ = 0;
+  std::string lastPowerCycle_;
+};
+
+nlohmann::json SetupJson(const LabelSetup& setup);
+
+}  // namespace streamcheck::serve

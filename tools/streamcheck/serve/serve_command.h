@@ -1,0 +1,41 @@
+// "streamcheck serve": the virtual printer as a program, and the same in a
+// process of its own making for tests (VirtualPrinterServer).
+#pragma once
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "job_store.h"
+#include "raw_listener.h"
+#include "serve_options.h"
+#include "virtual_printer.h"
+#include "web_server.h"
+
+namespace streamcheck::serve {
+
+// The printer, its store and both ports, running until Stop or destruction.
+class VirtualPrinterServer {
+ public:
+  explicit VirtualPrinterServer(ServeOptions options);
+  ~VirtualPrinterServer() { Stop(); }
+
+  bool Start(std::string& error);
+  void Stop();
+  int RawPort() const { return raw_.Port(); }
+  int HttpPort() const { return web_.Port(); }
+  JobStore& Store() { return store_; }
+  const WebServer& Web() const { return web_; }
+
+ private:
+  ServeOptions options_;
+  JobStore store_;
+  VirtualPrinter printer_;
+  WebServer web_;
+  RawListener raw_;
+};
+
+// args: the words after "serve". Runs until SIGINT or SIGTERM.
+int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace streamcheck::serve

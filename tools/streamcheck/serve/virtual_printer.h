@@ -1,0 +1,72 @@
+// The printer behind the network ports: takes one job at a time, checks and
+// draws it as it arrives against the memory that earlier jobs left (unless
+// every job starts fresh), and files it in the job store.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "job_store.h"
+#include "serve_options.h"
+#include "stream_checker.h"
+
+namespace streamcheck::serve {
+
+class VirtualPrinter;
+
+// One job being received. Holds the printer for itself until it finishes, as
+// a printer prints one job at a time.
+class PrinterJob {
+ public:
+  PrinterJob(const PrinterJob&) = delete;
+  PrinterJob& operator=(const PrinterJob&) = delete;
+  ~PrinterJob();
+
+  uint64_t Id() const { return id_; }
+  // Takes the next piece of the stream; false once the job has reached the
+  // size limit (the piece is then cut there and the fault recorded).
+  bool Feed(std::string_view piece);
+  // A fault of the connection rather than of the stream (timeout, ...).
+  void Fault(const std::string& message);
+  // The end of the stream: checks the rest and stores the job. Runs by itself
+  // at destruction if not called.
+  void Finish();
+
+ private:
+  friend class VirtualPrinter;
+  PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source);
+
+  VirtualPrinter& printer_;
+  std::unique_lock<std::mutex> hold_;
+  uint64_t id_ = 0;
+  LabelSink sink_;
+  std::unique_ptr<StreamFeed> feed_;
+  bool overLimit_ = false;
+  bool finished_ = false;
+};
+
+class VirtualPrinter {
+ public:
+  VirtualPrinter(const ServeOptions& options, JobStore& store) : options_(options), store_(store) { Empty(); }
+
+  // Waits while another job is printing.
+  std::unique_ptr<PrinterJob> StartJob(const std::string& source);
+  // Switched off and on: the memory is empty again. Waits for a running job.
+  void PowerCycle();
+
+  const ServeOptions& Options() const { return options_; }
+  JobStore& Store() { return store_; }
+
+ private:
+  friend class PrinterJob;
+  void Empty();  // as after power-on; busy_ held or not yet shared
+  const ServeOptions& options_;
+  JobStore& store_;
+  std::mutex busy_;
+  PrinterMemory memory_;  // guarded by busy_
+  bool empty_ = true;     // nothing printed since power-up
+};
+
+}  // namespace streamcheck::serve

@@ -1,0 +1,54 @@
+// The virtual printer's web side: the page that shows the jobs as they
+// arrive, the label pictures and streams, a JSON API, jobs sent by HTTP POST
+// and the power cycle.
+//   GET  /                       the page
+//   GET  /api/jobs[?after=V]     all records, newest first; with `after`, waits
+//                                (a while) until there is something newer than V
+//   GET  /api/jobs/ID            one record
+//   GET  /jobs/ID/label-NNN.png  a label picture; /jobs/ID/stream.prn the stream
+//   POST /api/jobs               the body is a job; answers with its record
+//   POST /api/power-cycle        empties the printer's memory
+#pragma once
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "virtual_printer.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace streamcheck::serve {
+
+class WebServer {
+ public:
+  explicit WebServer(VirtualPrinter& printer);
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  bool Start(const std::string& address, int port, std::string& error);
+  int Port() const { return port_; }
+  // Long polls held now: a page that is open and waiting for news.
+  int Waiting() const { return waiting_; }
+  void Stop();
+
+ private:
+  void Routes();
+
+  VirtualPrinter& printer_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> waiting_{0};  // long polls being held
+};
+
+// The page, its style and its script, served from the binary.
+extern const char* const kPageHtml;
+extern const char* const kPageCss;
+extern const char* const kPageScript;
+
+}  // namespace streamcheck::serve

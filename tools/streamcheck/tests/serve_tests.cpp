@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "serve_support.h"
+#include "stream_builder.h"
+
+namespace streamcheck {
+namespace {
+
+using testing::FetchLabels;
+using testing::PluginPng;
+using testing::RenderAlone;
+using testing::SendRaw;
+using testing::Solid;
+using testing::StreamBuilder;
+using testing::TestOptions;
+using testing::WaitForFinishedJobs;
+using testing::WithAnnouncedSize;
+using Pictures = std::vector<std::vector<uint8_t>>;
+
+// A job as the plug-in's first: set-up, then a page that sends the whole base.
+std::string FirstJob() {
+  return StreamBuilder()
+      .Setup(425, 150)
+      .Raw("^XA^C(L")
+      .Band(Solid(425, 75, {200, 10, 10}), 0, 0)
+      .Band(Solid(425, 75, {10, 150, 10}), 0, 75)
+      .Raw("^C(S^XZ")
+      .Text();
+}
+
+// A later job of the same plug-in: its own set-up, then pages with only what changed.
+std::string DiffJob() {
+  return StreamBuilder()
+      .Setup(425, 150)
+      .Raw("^XA^C(L")
+      .Band(Solid(40, 20, {0, 0, 255}), 30, 30)
+      .Raw("^C(S^XZ^XA^C(L")
+      .Band(Solid(40, 20, {255, 255, 0}), 300, 100)
+      .Raw("^C(S^XZ")
+      .Text();
+}
+
+Pictures Tail(const Pictures& all, size_t from) { return Pictures(all.begin() + static_cast<ptrdiff_t>(from), all.end()); }
+
+TEST(VirtualPrinter, KeepsItsMemoryFromJobToJobUnlessSwitchedOff) {
+  const std::string first = FirstJob();
+  const std::string diff = DiffJob();
+  const Pictures firstAlone = RenderAlone(first);
+  const Pictures diffAlone = RenderAlone(diff);
+  const Pictures diffAfterFirst = Tail(RenderAlone(first + diff), firstAlone.size());
+  ASSERT_EQ(firstAlone.size(), 1u);
+  ASSERT_EQ(diffAlone.size(), 2u);
+  ASSERT_NE(diffAlone, diffAfterFirst);  // the test means something only if memory shows
+
+  {
+    const auto options = TestOptions("memory");
+    serve::VirtualPrinterServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    SendRaw(server.RawPort(), first);
+    WaitForFinishedJobs(server.HttpPort(), 1);
+    SendRaw(server.RawPort(), diff, 97, 2);  // in pieces, as a spooler may send it
+    auto state = WaitForFinishedJobs(server.HttpPort(), 2);
+    ASSERT_EQ(state["jobs"].size(), 2u);
+    const auto& newest = state["jobs"][0];
+    EXPECT_EQ(newest["id"], 2);
+    EXPECT_EQ(newest["faults"].size(), 0u) << newest.dump();
+    EXPECT_EQ(newest["bytes"], diff.size());
+    EXPECT_EQ(newest["setup"]["width"], 425);
+    EXPECT_EQ(newest["setup"]["media"], "M2");
+    EXPECT_EQ(FetchLabels(server.HttpPort(), state["jobs"][1]), firstAlone);
+    EXPECT_EQ(FetchLabels(server.HttpPort(), newest), diffAfterFirst);
+
+    // A power cycle empties the memory once: the same job then prints as on a new printer.
+    httplib::Client client("127.0.0.1", server.HttpPort());
+    const auto cycled = client.Post("/api/power-cycle", "", "text/plain");
+    ASSERT_TRUE(cycled && cycled->status == 200);
+    SendRaw(server.RawPort(), diff);
+    state = WaitForFinishedJobs(server.HttpPort(), 3);
+    EXPECT_TRUE(state["jobs"][0]["freshPrinter"].get<bool>());
+    EXPECT_EQ(FetchLabels(server.HttpPort(), state["jobs"][0]), diffAlone);
+    // ... and the job after it on what that one left.
+    const auto posted = client.Post("/api/jobs", diff, "application/octet-stream");
+    ASSERT_TRUE(posted && posted->status == 201);
+    const auto record = nlohmann::json::parse(posted->body);
+    EXPECT_FALSE(record["freshPrinter"].get<bool>());
+    EXPECT_EQ(FetchLabels(server.HttpPort(), record), Tail(RenderAlone(diff + diff), 2));
+    server.Stop();
+    std::filesystem::remove_all(options.out);
+  }
+  {
+    auto options = TestOptions("fresh");
+    options.freshEachJob = true;
+    serve::VirtualPrinterServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    SendRaw(server.RawPort(), first);
+    WaitForFinishedJobs(server.HttpPort(), 1);
+    SendRaw(server.RawPort(), diff);
+    const auto state = WaitForFinishedJobs(server.HttpPort(), 2);
+    EXPECT_EQ(FetchLabels(server.HttpPort(), state["jobs"][0]), diffAlone);
+    EXPECT_TRUE(state["jobs"][0]["freshPrinter"].get<bool>());
+    server.Stop();
+    std::filesystem::remove_all(options.out);
+  }
+}
+
+bool HasFault(const nlohmann::json& job, const std::string& text, std::optional<size_t> offset) {
+  for (const auto& fault : job["faults"]) {
+    if (fault["message"].get<std::string>().find(text) == std::string::npos) continue;
+    if (!offset) return fault["offset"].is_null();
+    return !fault["offset"].is_null() && fault["offset"].get<size_t>() == *offset;
+  }
+  return false;
+}
+
+TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
+  auto options = TestOptions("faults");
+  options.maxJobBytes = 8192;
+  options.maxStoredJobs = 7;
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int http = server.HttpPort();
+
+  const std::string good = FirstJob();
+  ASSERT_LT(good.size(), options.maxJobBytes);
+  const Pictures goodLabels = RenderAlone(good);
+
+  const std::string cut = good.substr(0, good.size() - 20);
+  const std::string lyingPrefix = StreamBuilder().Setup(425, 150).Raw("^XA").Text();
+  const std::string lying = StreamBuilder()
+                                .Setup(425, 150)
+                                .Raw("^XA")
+                                .Download(WithAnnouncedSize(PluginPng(Solid(8, 8, {1, 2, 3})), 8, 9))
+                                .Recall(0, 0)
+                                .Raw("^XZ")
+                                .Text();
+  // Announces a page far larger than any label: refused before a pixel buffer is made.
+  const std::string huge = StreamBuilder()
+                               .Setup(425, 150)
+                               .Raw("^XA")
+                               .Download(WithAnnouncedSize(PluginPng(Solid(8, 8, {1, 2, 3})), 60000, 60000))
+                               .Recall(0, 0)
+                               .Raw("^XZ")
+                               .Text();
+  RgbImage noise = Solid(120, 120, {0, 0, 0});
+  std::mt19937 random(3);
+  for (uint8_t& byte : noise.rgb) byte = static_cast<uint8_t>(random());
+  const std::string oversized = StreamBuilder().Setup(425, 150).Raw("^XA").Band(noise, 0, 0).Raw("^XZ").Text();
+  ASSERT_GT(oversized.size(), options.maxJobBytes);
+
+  struct Case {
+    std::function<void()> send;
+    std::string fault;
+    std::optional<size_t> offset;
+  };
+  const std::vector<Case> cases = {
+      {[&] { SendRaw(server.RawPort(), cut, 50); }, "stream ends", CheckStream(cut).error->offset},
+      {[&] { SendRaw(server.RawPort(), lying); }, "image \"DIFF\"", lyingPrefix.size()},
+      {[&] { SendRaw(server.RawPort(), huge); }, "image \"DIFF\"", lyingPrefix.size()},
+      {[&] { SendRaw(server.RawPort(), oversized, 1000); }, "larger than the limit", std::nullopt},
+      {[&] {
+         const int fd = socket(AF_INET, SOCK_STREAM, 0);  // connects and says nothing
+         sockaddr_in address{};
+         address.sin_family = AF_INET;
+         address.sin_port = htons(static_cast<uint16_t>(server.RawPort()));
+         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+         ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+         std::this_thread::sleep_for(options.readTimeout * 3);
+         close(fd);
+       },
+       "sent nothing", std::nullopt},
+  };
+  size_t jobs = 0;
+  for (const Case& c : cases) {
+    c.send();
+    auto state = WaitForFinishedJobs(http, ++jobs);
+    const auto& faulty = state["jobs"][0];
+    EXPECT_TRUE(HasFault(faulty, c.fault, c.offset)) << faulty.dump();
+    // The next job prints normally.
+    SendRaw(server.RawPort(), good);
+    state = WaitForFinishedJobs(http, ++jobs);
+    EXPECT_EQ(state["jobs"][0]["faults"].size(), 0u) << state["jobs"][0].dump();
+    EXPECT_EQ(FetchLabels(http, state["jobs"][0]), goodLabels) << "after: " << c.fault;
+  }
+
+  // Only the newest jobs stay, and the store writes nothing but its own
+  // numbered folders and files (image names never become paths).
+  const auto state = WaitForFinishedJobs(http, jobs);
+  ASSERT_EQ(state["jobs"].size(), options.maxStoredJobs);
+  EXPECT_EQ(state["jobs"].back()["id"], jobs - options.maxStoredJobs + 1);
+  const std::regex allowed(R"(job-\d{6}(/(stream\.prn|summary\.txt|summary\.json|label-\d{3}\.png))?)");
+  size_t folders = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(options.out)) {
+    const std::string relative = std::filesystem::relative(entry.path(), options.out).generic_string();
+    EXPECT_TRUE(std::regex_match(relative, allowed)) << relative;
+    folders += entry.is_directory() ? 1 : 0;
+  }
+  EXPECT_EQ(folders, options.maxStoredJobs);
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
+TEST(VirtualPrinter, ClosesConnectionsBeyondItsLimitAtOnce) {
+  auto options = TestOptions("limit");
+  options.maxConnections = 1;
+  options.readTimeout = std::chrono::milliseconds(1500);
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int silent = Connect(server.RawPort());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // accepted by now
+  const int extra = Connect(server.RawPort());
+  timeval patience{1, 0};  // well inside the silent one's read timeout
+  setsockopt(extra, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  char byte = 0;
+  EXPECT_EQ(recv(extra, &byte, 1, 0), 0);  // closed by the server, not timed out
+  close(extra);
+  const auto state = WaitForFinishedJobs(server.HttpPort(), 1);
+  close(silent);
+  ASSERT_EQ(state["jobs"].size(), 1u);
+  EXPECT_TRUE(HasFault(state["jobs"][0], "sent nothing", std::nullopt));
+  SendRaw(server.RawPort(), FirstJob());  // the slot is free again
+  EXPECT_EQ(WaitForFinishedJobs(server.HttpPort(), 2)["jobs"][0]["labels"].size(), 1u);
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+TEST(VirtualPrinter, RefusesBadOptionsAndBusyPorts) {
+  serve::ServeOptions parsed;
+  std::string error;
+  EXPECT_TRUE(serve::ParseServeOptions({"--port", "0", "--http", "8000", "--fresh-each-job", "--read-timeout-ms", "50"},
+                                       parsed, error));
+  EXPECT_TRUE(parsed.freshEachJob);
+  EXPECT_EQ(parsed.readTimeout.count(), 50);
+  EXPECT_FALSE(serve::ParseServeOptions({"--port", "70000"}, parsed, error));
+  EXPECT_FALSE(serve::ParseServeOptions({"--max-job-mb", "0"}, parsed, error));
+  EXPECT_FALSE(serve::ParseServeOptions({"--out"}, parsed, error));
+  EXPECT_FALSE(serve::ParseServeOptions({"--bogus", "1"}, parsed, error));
+
+  const auto options = TestOptions("busy");
+  serve::VirtualPrinterServer first(options);
+  ASSERT_TRUE(first.Start(error)) << error;
+  auto clash = options;
+  clash.rawPort = first.RawPort();
+  serve::VirtualPrinterServer second(clash);
+  EXPECT_FALSE(second.Start(error));
+  EXPECT_NE(error.find("cannot listen"), std::string::npos) << error;
+  first.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+}  // namespace
+}  // namespace streamcheck
