@@ -34,3 +34,5 @@ foreach(list_file IN LISTS tool_lists)
   get_filename_component(dir ${list_file} DIRECTORY)
   add_subdirectory(${dir})
 endforeach()
+
+include(cmake/Release.cmake)
