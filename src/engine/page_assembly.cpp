@@ -20,6 +20,10 @@ constexpr int32_t kRotation0 = 0;
 constexpr int32_t kRotation90 = 90;
 constexpr int32_t kRotation180 = 180;
 constexpr int32_t kRotation270 = 270;
+static_assert(kCopyFormatBytes ==
+                  static_cast<int64_t>(kFormatStart.size() + kPageCarryIn.size() + kPageCarryOut.size() +
+                                       kFormatEnd.size()),
+              "one extra copy is one empty page format");
 
 // How the layout lies on the label for one rotation: the outer loop moves
 // along y, the inner one along x.
@@ -112,6 +116,13 @@ void CPrintControl::SendBaseImage() {
   }
 }
 
+ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
+  if (name == nullptr) return result::kNullArgument;
+  if (const ResultCode code = image.SetSourceBitmap(bitmap); code != result::kOk) return code;
+  imageName = name;
+  return result::kOk;
+}
+
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
   command.AppendRaw(kFormatStart);
@@ -174,6 +185,7 @@ ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint* posit
 }
 
 ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
+  if (copies < 1 || copies > kMaxCopies) return result::kNullArgument;
   extraCopies_ = copies - 1;
   const int64_t cells = int64_t{layout.labelRows} * layout.labelColumns;
   if (layout.labelRows <= 0 || layout.labelColumns <= 0) return result::kOk;
@@ -234,12 +246,12 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
 void CPrintControl::CloseNewPageFinal() {
   command.AppendRaw(kPageCarryOut);
   command.AppendRaw(kFormatEnd);
-  for (int32_t copy = 0; copy < extraCopies_; ++copy) {
-    command.AppendRaw(kFormatStart);
-    command.AppendRaw(kPageCarryIn);
-    command.AppendRaw(kPageCarryOut);
-    command.AppendRaw(kFormatEnd);
-  }
+  // Each extra copy is an empty page format carrying the page over; at most
+  // kMaxCopies - 1 of them, whatever was stored.
+  constexpr std::string_view kEmptyCopy = "^XA^C(L^C(S^XZ";
+  static_assert(kEmptyCopy.size() == kCopyFormatBytes);
+  const int32_t copies = std::clamp(extraCopies_, 0, kMaxCopies - 1);
+  for (int32_t copy = 0; copy < copies; ++copy) command.AppendRaw(kEmptyCopy);
 }
 
 ResultCode CPrintControl::AddEmptyPage() {
