@@ -35,7 +35,15 @@ bool PluginProtocol::Accepts(std::initializer_list<PluginState> accepted) const 
 
 void PluginProtocol::Fail(ResultCode code, std::u16string_view name) noexcept {
   (void)ReportError(log_, static_cast<int32_t>(code), name);
+  EnterFailed();
+}
+
+void PluginProtocol::EnterFailed() noexcept {
   state_ = Failed;
+  // Nothing of the failed job may be printed by the next one: every call is
+  // refused until a new initialisation, so what the job built and did not
+  // write could only ever reach the printer in front of the next job.
+  if (engine_) engine_->AbandonJob();
 }
 
 template <typename Work>
@@ -51,7 +59,7 @@ bool PluginProtocol::Run(std::u16string_view name, std::initializer_list<PluginS
   } catch (ResultCode thrown) {
     code = thrown;  // the engine turns its codes into results; this is only a safety net
   } catch (...) {
-    state_ = Failed;  // nothing known to report
+    EnterFailed();  // nothing known to report
     return false;
   }
   if (code != result::kOk) {
@@ -84,7 +92,7 @@ void PluginProtocol::lpxInitialize(void* printer, const void* jobRecord, const v
     Fail(result::kOutOfMemory, kName);
     return;
   } catch (...) {
-    state_ = Failed;
+    EnterFailed();
     return;
   }
   std::memcpy(jobRecord_.data(), jobRecord, jobRecord_.size());

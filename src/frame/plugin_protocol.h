@@ -78,6 +78,7 @@ class PluginProtocol {
            std::optional<PluginState> onSuccess, Work&& work) noexcept;
   bool Accepts(std::initializer_list<PluginState> accepted) const noexcept;
   void Fail(ResultCode code, std::u16string_view name) noexcept;
+  void EnterFailed() noexcept;
   // The job engine of the first successful initialisation. A later
   // initialisation keeps it as it is, with the resolution and the printer
   // of that first call; only the records and the call state are renewed.

@@ -321,6 +321,18 @@ ResultCode CPrintImage::ComposeStaticImage(RasterPoint position, PageSize page, 
   return code;
 }
 
+void CPrintImage::RememberArea(int32_t key, AreaSize size, RasterPoint position) {
+  // Both maps hold the key or neither does. Only a new key allocates, in both
+  // maps; when the second insertion fails the first is undone.
+  const auto [sized, added] = areaSizes_.insert_or_assign(key, size);
+  try {
+    areaPositions_.insert_or_assign(key, position);
+  } catch (...) {
+    if (added) areaSizes_.erase(sized);
+    throw;
+  }
+}
+
 ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize page, RasterImage& out, int32_t key) {
   if (!WellFormed(source_)) return result::kVariableCompose;
   out.pixels.clear();
@@ -384,8 +396,8 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
     out.height = source_.height;
     out.stride = source_.stride;
     out.bitsPerPixel = source_.bitsPerPixel;
-    areaSizes_[key] = {static_cast<int32_t>(w), static_cast<int32_t>(h), source_.stride};
-    areaPositions_[key] = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
+    RememberArea(key, {static_cast<int32_t>(w), static_cast<int32_t>(h), source_.stride},
+                 {static_cast<int32_t>(xs), static_cast<int32_t>(ys)});
     position = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
     source_.Clear();
     return result::kOk;
@@ -417,8 +429,8 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   }
 
   // Remember the image's own rectangle, not the widened one.
-  areaSizes_[key] = {static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(RasterStride(w))};
-  areaPositions_[key] = {static_cast<int32_t>(xs), static_cast<int32_t>(ys)};
+  RememberArea(key, {static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(RasterStride(w))},
+               {static_cast<int32_t>(xs), static_cast<int32_t>(ys)});
   position = {static_cast<int32_t>(xs), static_cast<int32_t>(outTop)};
   source_.Clear();
   return result::kOk;

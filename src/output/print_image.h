@@ -55,6 +55,8 @@ class CPrintImage {
   ResultCode ComposeTextImage(RasterPoint& position, PageSize page, const char16_t* text, int32_t fontHeight,
                               const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key);
   void Reset();
+  // Forgets a source that was never placed.
+  void DropSource() { source_.Clear(); }
 
   // A white raster of the page size (padding 0); an empty raster for a page
   // without area. Throws std::bad_alloc for a page no raster can hold.
@@ -96,6 +98,9 @@ class CPrintImage {
   // where the base page has no pixels. False when the output cannot take them.
   bool CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out,
                         int64_t toRow, int64_t toByte);
+
+  // Remembers the rectangle element `key` covered last.
+  void RememberArea(int32_t key, AreaSize size, RasterPoint position);
 
   TextRenderer& text_;
   RasterImage source_;

@@ -252,3 +252,26 @@ TEST(PluginProtocol, TheSampleJobRunsThroughAndANewInitializeStartsTheNextJob) {
 }
 
 }  // namespace
+
+namespace {
+
+// Regression (found by the fault tests): a job that failed with a page half
+// built left its commands in the buffer, and a bitmap it never placed in the
+// raster; the next job printed that half page in front of its own set-up and
+// had its first bitmap refused.
+TEST(PluginProtocol, AFailedJobLeavesNothingForTheNextJob) {
+  Harness h;
+  Reach(h, PageOpen);
+  ASSERT_TRUE(h.protocol.lpxReferToBaseBitmap(&kAt));
+  ASSERT_TRUE(h.Send(20, 10, "LOT"));
+  EXPECT_FALSE(h.protocol.lpxReferToVariableBitmap("OTHER", &kAt));
+  ASSERT_EQ(h.protocol.State(), Failed);
+
+  h.Initialize();
+  ASSERT_TRUE(h.Header());
+  EXPECT_TRUE(h.Send(20, 10, "LOT"));
+  ASSERT_TRUE(h.protocol.lpxWritePrinter());
+  EXPECT_TRUE(h.printer.OutputText().starts_with("^XA^FXLTCommand^FS^XZ")) << h.printer.OutputText().substr(0, 40);
+}
+
+}  // namespace

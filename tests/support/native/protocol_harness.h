@@ -39,29 +39,60 @@ struct ProtocolHarness {
 
   // A whole sample job: set-up, a 1 × 2 layout, two pages with base,
   // variable bitmap and clock, start and end labels, an empty page, and the
-  // writes between them. Stops at the first call that returns false.
-  bool SampleJob() {
-    Initialize();
-    if (protocol.State() != PluginState::Initialized || !Header()) return false;
+  // writes between them. Stops at the first call that returns false. Every
+  // host call runs inside `around(call)`, which returns the call's result;
+  // the test's own work (making bitmaps) stays outside it.
+  template <typename Around>
+  bool SampleJob(Around&& around) {
+    if (!around([&] {
+          Initialize();
+          return protocol.State() == PluginState::Initialized;
+        })) {
+      return false;
+    }
+    if (!around([&] { return Header(); })) return false;
+    around([&] {
+      protocol.lpxSendLayoutData(LayoutData{0, 0, 0, 0, 600, 0, 0, 0, 0, 0, 1, 2, 0});
+      return true;
+    });
     // The engine keeps its base image from job to job: the base design is
     // sent only while it has none.
     const bool needsBase = protocol.Engine()->BaseReferCount() == 0;
-    protocol.lpxSendLayoutData(LayoutData{0, 0, 0, 0, 600, 0, 0, 0, 0, 0, 1, 2, 0});
     const DotPoint origin{0, 0};
     const DotPoint second{0, 425};
     const DotPoint field{40, 60};
-    if (!Send(120, 60, "START01") || !protocol.lpxReferToStartLabel(&origin)) return false;
+    auto send = [&](int32_t width, int32_t height, const char* name) {
+      MemoryHostBitmap bitmap = MemoryHostBitmap::Solid(width, height, 10, 20, 200);
+      return around([&] { return protocol.lpxSendBitmap(&bitmap, name); });
+    };
+    if (!send(120, 60, "START01") || !around([&] { return protocol.lpxReferToStartLabel(&origin); })) return false;
     for (int page = 0; page < 2; ++page) {
-      if (!protocol.lpxCreateNewPage()) return false;
-      if (page == 0 && needsBase && !Send(400, 300, "BASE01")) return false;
-      if (!protocol.lpxReferToBaseBitmap(&origin) || !protocol.lpxReferToBaseBitmap(&second)) return false;
-      if (!Send(50 + page * 30, 20, "LOT") || !protocol.lpxReferToVariableBitmap("LOT", &field)) return false;
-      if (!protocol.lpxWriteClock(page == 0 ? u"12:00" : u"12:01\n21.12.", &second, 24, u"Arial")) return false;
-      if (!(page == 0 ? protocol.lpxCloseNewPageStatic(2) : protocol.lpxCloseNewPageDynamic(1))) return false;
-      if (!protocol.lpxCloseNewPageFinal() || !protocol.lpxWritePrinter()) return false;
+      if (!around([&] { return protocol.lpxCreateNewPage(); })) return false;
+      if (page == 0 && needsBase && !send(400, 300, "BASE01")) return false;
+      if (!around([&] { return protocol.lpxReferToBaseBitmap(&origin); }) ||
+          !around([&] { return protocol.lpxReferToBaseBitmap(&second); })) {
+        return false;
+      }
+      if (!send(50 + page * 30, 20, "LOT") ||
+          !around([&] { return protocol.lpxReferToVariableBitmap("LOT", &field); })) {
+        return false;
+      }
+      if (!around([&] { return protocol.lpxWriteClock(page == 0 ? u"12:00" : u"12:01\n21.12.", &second, 24, u"Arial"); })) {
+        return false;
+      }
+      if (!around([&] { return page == 0 ? protocol.lpxCloseNewPageStatic(2) : protocol.lpxCloseNewPageDynamic(1); })) {
+        return false;
+      }
+      if (!around([&] { return protocol.lpxCloseNewPageFinal(); }) ||
+          !around([&] { return protocol.lpxWritePrinter(); })) {
+        return false;
+      }
     }
-    if (!protocol.lpxAddEmptyPage()) return false;
-    if (!Send(120, 60, "END01") || !protocol.lpxReferToEndLabel(&origin)) return false;
-    return protocol.lpxWritePrinter();
+    if (!around([&] { return protocol.lpxAddEmptyPage(); })) return false;
+    if (!send(120, 60, "END01") || !around([&] { return protocol.lpxReferToEndLabel(&origin); })) return false;
+    return around([&] { return protocol.lpxWritePrinter(); });
+  }
+  bool SampleJob() {
+    return SampleJob([](auto&& call) { return call(); });
   }
 };
