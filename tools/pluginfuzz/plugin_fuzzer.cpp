@@ -102,8 +102,9 @@ MemoryHostBitmap Bitmap(Input& in) {
   if (in.Chance(8)) bitmap.readResult = result::kBadSourceBitmap;
   const int64_t rowBits = int64_t{std::max(bitmap.rows.width, 0)} * bitmap.rows.bitCount;
   const int64_t stride = (rowBits + 31) / 32 * 4 + int64_t{in.Byte() % 3} * 4;  // sometimes padded further
-  const int64_t claimed = stride * std::max(bitmap.rows.height, 0);
-  int64_t bytes = std::min<int64_t>(claimed, static_cast<int64_t>(kMaxBitmapBytes));
+  const int64_t rows = std::max(bitmap.rows.height, 0);
+  const auto most = static_cast<int64_t>(kMaxBitmapBytes);
+  int64_t bytes = rows != 0 && stride > most / rows ? most : stride * rows;
   if (in.Chance(16)) bytes = std::max<int64_t>(0, bytes - in.Byte());  // a short delivery
   bitmap.rows.bytes.assign(static_cast<size_t>(bytes), in.Byte());
   for (size_t i = 0; i < bitmap.rows.bytes.size() && !in.Empty() && i < 64; ++i) bitmap.rows.bytes[i * 7 % bitmap.rows.bytes.size()] = in.Byte();
