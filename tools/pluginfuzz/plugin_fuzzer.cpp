@@ -174,6 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
   }
 
+  // PLUGIN_FUZZ_VERBOSE=1 lists the decoded calls, for reading a finding.
+  static const bool verbose = std::getenv("PLUGIN_FUZZ_VERBOSE") != nullptr;
   JobWatch job;
   std::string nameStorage;
   bool largestCopiesUsed = false;
@@ -253,6 +255,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
     const PluginState after = p.State();
+    if (verbose) {
+      std::fprintf(stderr, "call %d: op %u -> %d, state %d -> %d, printed %zu, buffered %zu\n", call, op, result,
+                   static_cast<int>(before), static_cast<int>(after), h.printer.output.size(),
+                   p.Engine() != nullptr ? p.Engine()->command.Buffer().size() : 0);
+    }
     // A failure's line is "ERROR: <code>"; the header check also logs its own messages.
     bool loggedLine = false;
     for (size_t i = logged; i < h.log.entries.size(); ++i) {
