@@ -194,9 +194,8 @@ bool PluginProtocol::lpxWriteClock(const char16_t* text, const DotPoint* positio
                                    const char16_t* faceName) noexcept {
   // A clock the printer keeps itself is not drawn: refused without any trace
   // of failure, after the state and the arguments were found sound.
-  const bool printerKeepsClock =
-      state_ == PageOpen && text != nullptr && position != nullptr && faceName != nullptr &&
-      std::u16string_view(text).find(kHardwareClockMarker) != std::u16string_view::npos;
+  const bool printerKeepsClock = state_ == PageOpen && text != nullptr && position != nullptr && faceName != nullptr &&
+                                 std::u16string_view(text).find(kHardwareClockMarker) != std::u16string_view::npos;
   if (printerKeepsClock) {
     TraceCall(u"lpxWriteClock");
     return false;

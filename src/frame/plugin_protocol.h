@@ -74,8 +74,8 @@ class PluginProtocol {
   // Trace, state check, then `work` (argument checks and the engine's work,
   // one returned code); a nonzero code or an exception ends in Fail.
   template <typename Work>
-  bool Run(std::u16string_view name, std::initializer_list<PluginState> accepted,
-           std::optional<PluginState> onSuccess, Work&& work) noexcept;
+  bool Run(std::u16string_view name, std::initializer_list<PluginState> accepted, std::optional<PluginState> onSuccess,
+           Work&& work) noexcept;
   bool Accepts(std::initializer_list<PluginState> accepted) const noexcept;
   void Fail(ResultCode code, std::u16string_view name) noexcept;
   void EnterFailed() noexcept;

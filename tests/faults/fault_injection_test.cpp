@@ -232,17 +232,17 @@ TEST(FaultInjection, ASpoolerThatRefusesAnyWriteFails304AndOneTakingPartOfItPrin
         return true;
       };
       int callNumber = 0, failedAt = -1;
-  PluginState stateAtFailure = PluginState::Created;
-  const bool ran = h.SampleJob([&](auto&& call) {
-    ++callNumber;
-    const PluginState before = h.protocol.State();
-    const bool result = call();
-    if (!result && failedAt < 0) {
-      failedAt = callNumber;
-      stateAtFailure = before;
-    }
-    return result;
-  });
+      PluginState stateAtFailure = PluginState::Created;
+      const bool ran = h.SampleJob([&](auto&& call) {
+        ++callNumber;
+        const PluginState before = h.protocol.State();
+        const bool result = call();
+        if (!result && failedAt < 0) {
+          failedAt = callNumber;
+          stateAtFailure = before;
+        }
+        return result;
+      });
       ++covered;
       if (refuse) {
         EXPECT_FALSE(ran);

@@ -34,10 +34,20 @@ constexpr size_t kMaxBitmapBytes = size_t{4} << 20;
 // Printed bytes kept for the stream check of the job in progress.
 constexpr size_t kMaxKeptOutput = size_t{64} << 20;
 
-constexpr int32_t kInteresting[] = {0,          1,          -1,         2,        7,          113,       212,
-                                    360,        425,        832,        1200,     1587,       1588,      2976,
-                                    14400,      14401,      65535,      65536,    1071360,    INT_MAX,   INT_MAX - 1,
-                                    INT_MIN,    INT_MIN + 1, -425,      kMaxCopies, kMaxCopies + 1, 254, 32768};
+constexpr int32_t kInteresting[] = {0,           1,
+                                    -1,          2,
+                                    7,           113,
+                                    212,         360,
+                                    425,         832,
+                                    1200,        1587,
+                                    1588,        2976,
+                                    14400,       14401,
+                                    65535,       65536,
+                                    1071360,     INT_MAX,
+                                    INT_MAX - 1, INT_MIN,
+                                    INT_MIN + 1, -425,
+                                    kMaxCopies,  kMaxCopies + 1,
+                                    254,         32768};
 
 class Input {
  public:
@@ -76,15 +86,22 @@ const char* Name(Input& in, std::string& storage) {
 
 std::u16string Text(Input& in) {
   switch (in.Byte() % 7) {
-    case 0: return u"";
-    case 1: return u"\n\n";
-    case 2: return u"12:00";
-    case 3: return u"at ###HWGEN### now";
-    case 4: return std::u16string(static_cast<size_t>(in.Byte()) * 40 + 1, u'8');  // up to 10,000 characters
-    case 5: return std::u16string(static_cast<size_t>(in.Byte()) + 1, u'\n') + u"x";
+    case 0:
+      return u"";
+    case 1:
+      return u"\n\n";
+    case 2:
+      return u"12:00";
+    case 3:
+      return u"at ###HWGEN### now";
+    case 4:
+      return std::u16string(static_cast<size_t>(in.Byte()) * 40 + 1, u'8');  // up to 10,000 characters
+    case 5:
+      return std::u16string(static_cast<size_t>(in.Byte()) + 1, u'\n') + u"x";
     default: {
       std::u16string text;
-      for (uint8_t n = in.Byte() % 24; n > 0; --n) text.push_back(static_cast<char16_t>(in.Byte() % 3 == 0 ? u'\n' : u'a' + in.Byte() % 26));
+      for (uint8_t n = in.Byte() % 24; n > 0; --n)
+        text.push_back(static_cast<char16_t>(in.Byte() % 3 == 0 ? u'\n' : u'a' + in.Byte() % 26));
       return text;
     }
   }
@@ -107,7 +124,8 @@ MemoryHostBitmap Bitmap(Input& in) {
   int64_t bytes = rows != 0 && stride > most / rows ? most : stride * rows;
   if (in.Chance(16)) bytes = std::max<int64_t>(0, bytes - in.Byte());  // a short delivery
   bitmap.rows.bytes.assign(static_cast<size_t>(bytes), in.Byte());
-  for (size_t i = 0; i < bitmap.rows.bytes.size() && !in.Empty() && i < 64; ++i) bitmap.rows.bytes[i * 7 % bitmap.rows.bytes.size()] = in.Byte();
+  for (size_t i = 0; i < bitmap.rows.bytes.size() && !in.Empty() && i < 64; ++i)
+    bitmap.rows.bytes[i * 7 % bitmap.rows.bytes.size()] = in.Byte();
   return bitmap;
 }
 
@@ -151,7 +169,8 @@ void CheckJobStream(const std::vector<uint8_t>& output, size_t from) {
 // Never failed, back between pages, and everything it built written.
 bool EndedCleanly(const ProtocolHarness<>& h, const JobWatch& job) {
   const CPrintControl* engine = h.protocol.Engine();
-  return !job.failed && h.protocol.State() == PluginState::Ready && engine != nullptr && engine->command.Buffer().empty();
+  return !job.failed && h.protocol.State() == PluginState::Ready && engine != nullptr &&
+         engine->command.Buffer().empty();
 }
 
 }  // namespace
@@ -206,16 +225,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result = p.lpxWritePrintJobHeader(in.Chance(8) ? nullptr : header);
         break;
       }
-      case 2: p.lpxSendLayoutData(Layout(in)); answers = false; break;
-      case 3: case 4: {
+      case 2:
+        p.lpxSendLayoutData(Layout(in));
+        answers = false;
+        break;
+      case 3:
+      case 4: {
         MemoryHostBitmap bitmap = Bitmap(in);
         const char* name = Name(in, nameStorage);
         result = p.lpxSendBitmap(in.Chance(8) ? nullptr : &bitmap, name);
         break;
       }
-      case 5: result = p.lpxCreateNewPage(); break;
-      case 6: result = p.lpxReferToBaseBitmap(at); break;
-      case 7: result = p.lpxReferToVariableBitmap(Name(in, nameStorage), at); break;
+      case 5:
+        result = p.lpxCreateNewPage();
+        break;
+      case 6:
+        result = p.lpxReferToBaseBitmap(at);
+        break;
+      case 7:
+        result = p.lpxReferToVariableBitmap(Name(in, nameStorage), at);
+        break;
       case 8: {
         // The largest count once per input: its 16 MiB of copies are then held until written.
         const bool largest = !largestCopiesUsed && in.Chance(16);
@@ -223,11 +252,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result = p.lpxCloseNewPageStatic(largest ? kMaxCopies : in.Int() % 4096);
         break;
       }
-      case 9: result = p.lpxCloseNewPageDynamic(in.Int()); break;
-      case 10: result = p.lpxCloseNewPageFinal(); break;
-      case 11: result = p.lpxAddEmptyPage(); break;
-      case 12: result = p.lpxReferToEndLabel(at); break;
-      case 13: result = p.lpxReferToStartLabel(at); break;
+      case 9:
+        result = p.lpxCloseNewPageDynamic(in.Int());
+        break;
+      case 10:
+        result = p.lpxCloseNewPageFinal();
+        break;
+      case 11:
+        result = p.lpxAddEmptyPage();
+        break;
+      case 12:
+        result = p.lpxReferToEndLabel(at);
+        break;
+      case 13:
+        result = p.lpxReferToStartLabel(at);
+        break;
       case 14: {
         const std::u16string text = Text(in);
         static constexpr const char16_t* kFaces[] = {u"Arial", u"", u"Lucida Console", nullptr};
@@ -235,11 +274,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result = p.lpxWriteClock(in.Chance(8) ? nullptr : text.c_str(), at, in.Int(), face);
         break;
       }
-      case 15: result = p.lpxWritePrinter(); break;
-      case 16: result = p.lpxClear(); if (!result) std::abort(); break;
-      case 17: result = p.lpxEject(); if (!result) std::abort(); break;
-      case 18: if (p.lpxWriteText() || p.lpxReferToBarcode() || p.lpxWriteRFID()) std::abort(); break;
-      case 19: case 20: {
+      case 15:
+        result = p.lpxWritePrinter();
+        break;
+      case 16:
+        result = p.lpxClear();
+        if (!result) std::abort();
+        break;
+      case 17:
+        result = p.lpxEject();
+        if (!result) std::abort();
+        break;
+      case 18:
+        if (p.lpxWriteText() || p.lpxReferToBarcode() || p.lpxWriteRFID()) std::abort();
+        break;
+      case 19:
+      case 20: {
         // A well-formed stretch of a job, so that deep states are reached often.
         answers = false;
         const DotPoint origin{in.Int() % 64, in.Int() % 64};
@@ -252,7 +302,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             (void)h.Send(in.Byte() % 90 + 1, in.Byte() % 40 + 1, "LOT");
             (void)p.lpxReferToVariableBitmap("LOT", &origin);
           }
-          (void)(in.Chance(128) ? p.lpxCloseNewPageStatic(in.Byte() % 3 + 1) : p.lpxCloseNewPageDynamic(in.Byte() % 7 + 1));
+          (void)(in.Chance(128) ? p.lpxCloseNewPageStatic(in.Byte() % 3 + 1)
+                                : p.lpxCloseNewPageDynamic(in.Byte() % 7 + 1));
           (void)p.lpxCloseNewPageFinal();
         }
         break;

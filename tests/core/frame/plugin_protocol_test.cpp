@@ -22,9 +22,14 @@ constexpr PluginState kAllStates[] = {Created, Initialized, Ready, PageOpen, Fai
 // checked header, PageOpen an open page with "BASE01" waiting to be placed.
 void Reach(Harness& h, PluginState state) {
   switch (state) {
-    case Created: return;
-    case Failed: h.protocol.lpxInitialize(nullptr, nullptr, nullptr); return;
-    case Initialized: h.Initialize(); return;
+    case Created:
+      return;
+    case Failed:
+      h.protocol.lpxInitialize(nullptr, nullptr, nullptr);
+      return;
+    case Initialized:
+      h.Initialize();
+      return;
     case Ready:
       h.Initialize();
       ASSERT_TRUE(h.Header());
@@ -51,26 +56,34 @@ struct Operation {
 std::vector<Operation> Operations() {
   const std::map<PluginState, ResultCode> page{{PageOpen, 0}};
   return {
-      {u"lpxSendBitmap", [](Harness& h) { return h.Send(8, 8, "LOT"); },
+      {u"lpxSendBitmap",
+       [](Harness& h) { return h.Send(8, 8, "LOT"); },
        // Within the page "BASE01" still waits to be placed: a second bitmap is refused.
-       {{Ready, 0}, {PageOpen, result::kBadSourceBitmap}}, Created},
+       {{Ready, 0}, {PageOpen, result::kBadSourceBitmap}},
+       Created},
       {u"lpxCreateNewPage", [](Harness& h) { return h.protocol.lpxCreateNewPage(); }, {{Ready, 0}}, PageOpen},
       {u"lpxReferToBaseBitmap", [](Harness& h) { return h.protocol.lpxReferToBaseBitmap(&kAt); }, page, Created},
-      {u"lpxReferToVariableBitmap",
-       [](Harness& h) { return h.protocol.lpxReferToVariableBitmap("BASE01", &kAt); }, page, Created},
+      {u"lpxReferToVariableBitmap", [](Harness& h) { return h.protocol.lpxReferToVariableBitmap("BASE01", &kAt); },
+       page, Created},
       {u"lpxCloseNewPageStatic", [](Harness& h) { return h.protocol.lpxCloseNewPageStatic(1); }, page, Created},
       {u"lpxCloseNewPageDynamic", [](Harness& h) { return h.protocol.lpxCloseNewPageDynamic(1); }, page, Created},
       {u"lpxCloseNewPageFinal", [](Harness& h) { return h.protocol.lpxCloseNewPageFinal(); }, page, Ready},
       {u"lpxWritePrintJobHeader", [](Harness& h) { return h.Header(); }, {{Initialized, 0}}, Ready},
       {u"lpxAddEmptyPage", [](Harness& h) { return h.protocol.lpxAddEmptyPage(); }, {{Ready, 0}}, Created},
       // No "END01"/"START01" bitmap was sent: the engine refuses the name.
-      {u"lpxReferToEndLabel", [](Harness& h) { return h.protocol.lpxReferToEndLabel(&kAt); },
-       {{Ready, result::kWrongBitmapName}}, Created},
-      {u"lpxReferToStartLabel", [](Harness& h) { return h.protocol.lpxReferToStartLabel(&kAt); },
-       {{Ready, result::kWrongBitmapName}}, Created},
+      {u"lpxReferToEndLabel",
+       [](Harness& h) { return h.protocol.lpxReferToEndLabel(&kAt); },
+       {{Ready, result::kWrongBitmapName}},
+       Created},
+      {u"lpxReferToStartLabel",
+       [](Harness& h) { return h.protocol.lpxReferToStartLabel(&kAt); },
+       {{Ready, result::kWrongBitmapName}},
+       Created},
       {u"lpxWriteClock", [](Harness& h) { return h.protocol.lpxWriteClock(u"12:00", &kAt, 24, u"Arial"); }, page,
        Created},
-      {u"lpxWritePrinter", [](Harness& h) { return h.protocol.lpxWritePrinter(); }, {{Ready, 0}, {PageOpen, 0}},
+      {u"lpxWritePrinter",
+       [](Harness& h) { return h.protocol.lpxWritePrinter(); },
+       {{Ready, 0}, {PageOpen, 0}},
        Created},
   };
 }

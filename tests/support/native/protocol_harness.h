@@ -77,7 +77,8 @@ struct ProtocolHarness {
           !around([&] { return protocol.lpxReferToVariableBitmap("LOT", &field); })) {
         return false;
       }
-      if (!around([&] { return protocol.lpxWriteClock(page == 0 ? u"12:00" : u"12:01\n21.12.", &second, 24, u"Arial"); })) {
+      if (!around(
+              [&] { return protocol.lpxWriteClock(page == 0 ? u"12:00" : u"12:01\n21.12.", &second, 24, u"Arial"); })) {
         return false;
       }
       if (!around([&] { return page == 0 ? protocol.lpxCloseNewPageStatic(2) : protocol.lpxCloseNewPageDynamic(1); })) {
