@@ -10,6 +10,15 @@ target_link_libraries(qvr_core_tests PRIVATE qvr_core streamcheck_lib GTest::gte
 gtest_discover_tests(qvr_core_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 
+# Faults at every step of a whole job. Its own executable: it replaces the
+# global operator new to make the k-th allocation fail.
+add_executable(qvr_fault_tests ${PROJECT_SOURCE_DIR}/tests/faults/fault_injection_test.cpp
+  ${PROJECT_SOURCE_DIR}/tests/support/native/fakes.cpp)
+target_include_directories(qvr_fault_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools/streamcheck)
+target_link_libraries(qvr_fault_tests PRIVATE qvr_core streamcheck_lib GTest::gtest GTest::gtest_main)
+gtest_discover_tests(qvr_fault_tests DISCOVERY_TIMEOUT 60
+  PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
+
 if(QVR_BENCHMARKS)
   find_package(benchmark REQUIRED)
   file(GLOB bench_sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/bench/*.cpp)

@@ -2,8 +2,8 @@
 # Installs everything the project needs, from Debian's packages only, and
 # fetches Debian's libpng source for the Windows build. Does nothing when all
 # of it is present already, so every entry point may call it.
-#   setup.sh          what the build, the tests and the main job need
-#   setup.sh --fuzz   also clang and libFuzzer, for the stream checker's fuzzer
+# That includes clang with libFuzzer, which CI's bounded fuzz runs need
+# (--fuzz, once needed for them, is still accepted and changes nothing).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,12 +16,8 @@ packages=(
   binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 xvfb xauth
   libcpp-httplib-dev nlohmann-json3-dev chromium
+  clang libclang-rt-14-dev
 )
-
-# Optional: the fuzzing tool chain (clang with libFuzzer), not needed by the tests.
-if [ "${1:-}" = --fuzz ]; then
-  packages+=(clang libclang-rt-14-dev)
-fi
 
 sudo_cmd=()
 if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi

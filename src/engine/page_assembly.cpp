@@ -22,6 +22,10 @@ constexpr int32_t kRotation180 = 180;
 constexpr int32_t kRotation270 = 270;
 // More white cells than this are sent together, as the runs they make.
 constexpr int64_t kMaxWhiteCellsOneByOne = 4096;
+static_assert(kCopyFormatBytes ==
+                  static_cast<int64_t>(kFormatStart.size() + kPageCarryIn.size() + kPageCarryOut.size() +
+                                       kFormatEnd.size()),
+              "one extra copy is one empty page format");
 
 // How the layout lies on the label for one rotation: the outer loop moves
 // along y, the inner one along x.
@@ -138,6 +142,13 @@ void CPrintControl::ClearImages() {
   jobCoveredPage_ = false;
 }
 
+ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
+  if (name == nullptr) return result::kNullArgument;
+  if (const ResultCode code = image.SetSourceBitmap(bitmap); code != result::kOk) return code;
+  imageName = name;
+  return result::kOk;
+}
+
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
   image.BeginPage();
@@ -209,6 +220,7 @@ ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint* posit
 }
 
 ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
+  if (copies < 1 || copies > kMaxCopies) return result::kNullArgument;
   extraCopies_ = copies - 1;
   const int64_t cells = int64_t{layout.labelRows} * layout.labelColumns;
   if (layout.labelRows <= 0 || layout.labelColumns <= 0) return result::kOk;
@@ -351,7 +363,10 @@ ResultCode CPrintControl::CloseNewPageFinal() {
     for (const PageRect& area : stale_) SendComposedWindow(area);
     command.AppendRaw(kPageCarryOut);
     command.AppendRaw(kFormatEnd);
-    for (int32_t copy = 0; copy < extraCopies_; ++copy) {
+    // Each extra copy is an empty page format carrying the page over; at most
+    // kMaxCopies - 1 of them, whatever was stored.
+    const int32_t copies = std::clamp(extraCopies_, 0, kMaxCopies - 1);
+    for (int32_t copy = 0; copy < copies; ++copy) {
       command.AppendRaw(kFormatStart);
       command.AppendRaw(kPageCarryIn);
       command.AppendRaw(kPageCarryOut);

@@ -71,6 +71,15 @@ inline constexpr std::string_view kStartLabelName = "START01";
 inline constexpr std::string_view kEndLabelName = "END01";
 inline constexpr const char* kDiffImageName = "DIFF";
 
+// Copies of one static close. Every extra copy is an empty page format
+// ("^XA^C(L^C(S^XZ", kCopyFormatBytes bytes) that the final close appends to
+// the command buffer; the ceiling keeps all of a page's copies within 16 MiB,
+// so no count the host may pass can make the buffer grow without bound. A
+// larger count is refused like a count below 1.
+inline constexpr int64_t kCopyFormatBytes = 14;
+inline constexpr int64_t kCopyBytesCeiling = int64_t{16} << 20;
+inline constexpr int32_t kMaxCopies = static_cast<int32_t>(1 + kCopyBytesCeiling / kCopyFormatBytes);
+
 struct ErrorPageSize {
   int32_t width = 0;
   int32_t length = 0;
@@ -94,6 +103,19 @@ class CPrintControl {
 
   // Job set-up: `header` points at the host's record (width at byte 0, length at byte 4).
   ResultCode WritePrintJobHeader(const void* header);
+
+  // The host's layout, stored as given; read by the placements that follow.
+  void SetLayout(const LayoutData& values) { layout = values; }
+  // Reads the host's bitmap into the raster's source and, once that worked,
+  // remembers its name for the reference that will place it.
+  ResultCode ReceiveBitmap(HostBitmap& bitmap, const char* name);
+
+  // Ends a failed job: its commands not yet written and a host bitmap still
+  // waiting to be placed are dropped, so that neither reaches the next job.
+  void AbandonJob() {
+    command.TruncateTo(0);
+    image.DropSource();
+  }
 
   // Page assembly.
   void CreateNewPage();

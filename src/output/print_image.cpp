@@ -410,10 +410,14 @@ ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, c
                                          RasterImage& out, int32_t key) {
   if (text == nullptr || faceName == nullptr || fontHeight < 0) return result::kBadTextArgument;
   const std::u16string_view message(text);
+  // A clock's text takes the place of the host's pending bitmap whatever it
+  // measures: a text without extent consumes that bitmap as any other would,
+  // so the host's next bitmap is accepted.
   if (message.empty()) {
     // Nothing to print; the output must not still hold an earlier image,
     // which the caller would otherwise send again.
     out.Clear();
+    source_.Clear();
     return result::kOk;
   }
   RasterPoint at = position;
@@ -422,6 +426,7 @@ ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, c
   if (drawn != result::kOk) return drawn;
   if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) {
     out.Clear();  // a text without extent (only line breaks): nothing to print
+    source_.Clear();
     return result::kOk;
   }
   // The rendered text becomes the source for the placement; a failing

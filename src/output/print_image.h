@@ -108,6 +108,8 @@ class CPrintImage {
                               const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key);
   // Forgets the base image, the source and everything placed.
   void Reset();
+  // Forgets a source that was never placed.
+  void DropSource() { source_.Clear(); }
 
   // A new job: the source and whatever the pages of an earlier job held are
   // dropped; the base tile is kept for a job that sends none, but nothing

@@ -1,25 +1,22 @@
-// PluginNOVRA: the plug-in object. Checks the call state and the host's
-// arguments, forwards the work to the job engine and turns every failure into
-// a logged code, the Failed state and a false result. Nothing ever throws
-// towards the host.
+// PluginNOVRA: the plug-in object the host calls through its 22 slots. A thin
+// adapter: it turns the Win32 arguments into the core's (a GDI bitmap, UTF-16
+// texts, the layout values) and forwards every call to the call protocol,
+// which decides everything. Only the configuration dialog is its own work.
 #pragma once
 #include <windows.h>
 
-#include <array>
-#include <memory>
-#include <optional>
-
 #include "engine/print_control.h"
-#include "frame/plugin_state.h"
+#include "frame/plugin_protocol.h"
 #include "frame/win32/file_log.h"
 #include "frame/win32/iplugin.h"
 #include "output/win32/gdi_text_renderer.h"
-#include "platform/win32/spooler_printer.h"
 #include "platform/win32/system_clock.h"
 
-inline constexpr size_t kHostJobRecordSize = 228;
-inline constexpr size_t kHostExtraRecordSize = 1308;
-inline constexpr size_t kResolutionOffset = 90;
+// Opens the spooler port of a job on the host's printer handle.
+class SpoolerPortFactory final : public PrinterPortFactory {
+ public:
+  std::unique_ptr<PrinterPort> OpenPort(void* printerHandle) override;
+};
 
 class PluginNOVRA final : public IPlugin {
  public:
@@ -52,23 +49,14 @@ class PluginNOVRA final : public IPlugin {
   bool lpxClear() noexcept override;
   bool lpxWritePrinter() noexcept override;
 
-  PluginState State() const noexcept { return state_; }
-  const CPrintControl* Engine() const noexcept { return engine_.get(); }
+  PluginState State() const noexcept { return protocol_.State(); }
+  const CPrintControl* Engine() const noexcept { return protocol_.Engine(); }
 
  private:
-  template <typename Work>
-  bool Run(const wchar_t* name, std::initializer_list<PluginState> accepted, std::optional<PluginState> onSuccess,
-           Work&& work) noexcept;
-  void Fail(ResultCode code, const wchar_t* name) noexcept;
-  bool Accepts(std::initializer_list<PluginState> accepted) const noexcept;
-
-  std::array<uint8_t, kHostJobRecordSize> jobRecord_{};
-  std::array<uint8_t, kHostExtraRecordSize> extraRecord_{};
-  // The engine's services outlive the engine: declared first, destroyed last.
+  // The protocol's services outlive it: declared first, destroyed last.
   SystemClock clock_;
   GdiTextRenderer text_;
   FileLog log_;
-  std::unique_ptr<SpoolerPrinter> printer_;
-  std::unique_ptr<CPrintControl> engine_;
-  PluginState state_ = PluginState::Created;
+  SpoolerPortFactory ports_;
+  PluginProtocol protocol_{ports_, clock_, text_, log_};
 };

@@ -3,11 +3,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "frame/plugin_protocol.h"
 #include "platform/clock.h"
+#include "platform/host_bitmap.h"
 #include "platform/log_sink.h"
 #include "platform/printer_port.h"
 #include "platform/text_renderer.h"
@@ -64,7 +67,11 @@ class RecordingLog : public LogSink {
   };
   std::vector<Entry> entries;
   void WriteLogEntry(std::u16string_view message, std::u16string_view source) noexcept override {
-    entries.push_back({std::u16string(message), std::u16string(source)});
+    try {
+      entries.push_back({std::u16string(message), std::u16string(source)});
+    } catch (...) {
+      // out of memory: the line is lost, as a log line may be
+    }
   }
 };
 
@@ -79,4 +86,46 @@ class BlockTextRenderer : public TextRenderer {
 
   ResultCode RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t height,
                                std::u16string_view faceName, int32_t rotation, RasterImage& raster) noexcept override;
+};
+
+// A port that hands every call on to a printer the test owns, so the test
+// keeps the printer when the engine's port goes.
+class PortOn : public PrinterPort {
+ public:
+  explicit PortOn(PrinterPort& target) : target_(target) {}
+  std::optional<uint32_t> ReadSetting(std::u16string_view name) override { return target_.ReadSetting(name); }
+  bool WriteSetting(std::u16string_view name, uint32_t value) override { return target_.WriteSetting(name, value); }
+  bool Write(const uint8_t* data, uint32_t count, uint32_t& written) override {
+    return target_.Write(data, count, written);
+  }
+
+ private:
+  PrinterPort& target_;
+};
+
+// Opens every job's port on one in-memory printer and records the handles.
+class MemoryPortFactory : public PrinterPortFactory {
+ public:
+  explicit MemoryPortFactory(PrinterPort& target) : printer(target) {}
+  std::unique_ptr<PrinterPort> OpenPort(void* printerHandle) override;
+  PrinterPort& printer;
+  std::vector<void*> opened;
+};
+
+// A host bitmap that delivers the rows it holds (401 when `readResult` says so).
+class MemoryHostBitmap : public HostBitmap {
+ public:
+  DibRows rows;
+  ResultCode readResult = result::kOk;
+  ResultCode Read(DibRows& out) noexcept override {
+    if (readResult != result::kOk) return readResult;
+    try {
+      out = rows;
+    } catch (...) {
+      return result::kBadSourceBitmap;  // out of memory: the bitmap cannot be read
+    }
+    return result::kOk;
+  }
+  // A 24-bit bitmap of one colour with 4-byte row padding.
+  static MemoryHostBitmap Solid(int32_t width, int32_t height, uint8_t blue, uint8_t green, uint8_t red);
 };

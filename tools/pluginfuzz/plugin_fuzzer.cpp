@@ -1,0 +1,342 @@
+// libFuzzer entry for the whole plug-in core: the input is decoded into a
+// sequence of host calls, with their arguments, on one call protocol over
+// in-memory stand-ins (printer, clock, text renderer, log, host bitmaps).
+// After every call: the result agrees with the log and the call state, and
+// every job that ended cleanly wrote a stream the stream checker accepts.
+// Memory is bounded by the fuzzer's -malloc_limit_mb: an engine that tried
+// to allocate because of a host count would be reported there.
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frame/plugin_protocol.h"
+#include "platform/debug_output.h"
+#include "stream_checker.h"
+#include "support/native/protocol_harness.h"
+
+// Traces are not looked at here; keeping them would only grow memory.
+void WriteDebugOutput(std::u16string_view) noexcept {}
+
+namespace {
+
+// Keeps runs fast: a layout's rows × columns are cut down to this many cells.
+// Huge cell counts are bounded by the page in the engine; that work is tested
+// on its own, not at every fuzz step.
+constexpr int64_t kMaxFuzzCells = 4096;
+// The most host calls decoded from one input, and the largest fake bitmap.
+constexpr int kMaxCalls = 48;
+constexpr size_t kMaxBitmapBytes = size_t{4} << 20;
+// Printed bytes kept for the stream check of the job in progress.
+constexpr size_t kMaxKeptOutput = size_t{64} << 20;
+
+constexpr int32_t kInteresting[] = {0,           1,
+                                    -1,          2,
+                                    7,           113,
+                                    212,         360,
+                                    425,         832,
+                                    1200,        1587,
+                                    1588,        2976,
+                                    14400,       14401,
+                                    65535,       65536,
+                                    1071360,     INT_MAX,
+                                    INT_MAX - 1, INT_MIN,
+                                    INT_MIN + 1, -425,
+                                    kMaxCopies,  kMaxCopies + 1,
+                                    254,         32768};
+
+class Input {
+ public:
+  Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  bool Empty() const { return at_ >= size_; }
+  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+  uint32_t U32() {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = (v << 8) | Byte();
+    return v;
+  }
+  // Mostly small values, often a boundary, sometimes any 32-bit value.
+  int32_t Int() {
+    const uint8_t kind = Byte();
+    if (kind < 96) return static_cast<int32_t>(Byte()) * 8 - 64;
+    if (kind < 192) return kInteresting[Byte() % std::size(kInteresting)];
+    return static_cast<int32_t>(U32());
+  }
+  bool Chance(uint8_t in256) { return Byte() < in256; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t at_ = 0;
+};
+
+const char* Name(Input& in, std::string& storage) {
+  static constexpr const char* kNames[] = {"BASE01", "START01", "END01", "LOT", "DIFF", ""};
+  const uint8_t pick = in.Byte() % 8;
+  if (pick < std::size(kNames)) return kNames[pick];
+  if (pick == 6) return nullptr;
+  storage.clear();
+  for (uint8_t n = in.Byte() % 12; n > 0; --n) storage.push_back(static_cast<char>(in.Byte() | 1));
+  return storage.c_str();
+}
+
+std::u16string Text(Input& in) {
+  switch (in.Byte() % 7) {
+    case 0:
+      return u"";
+    case 1:
+      return u"\n\n";
+    case 2:
+      return u"12:00";
+    case 3:
+      return u"at ###HWGEN### now";
+    case 4:
+      return std::u16string(static_cast<size_t>(in.Byte()) * 40 + 1, u'8');  // up to 10,000 characters
+    case 5:
+      return std::u16string(static_cast<size_t>(in.Byte()) + 1, u'\n') + u"x";
+    default: {
+      std::u16string text;
+      for (uint8_t n = in.Byte() % 24; n > 0; --n)
+        text.push_back(static_cast<char16_t>(in.Byte() % 3 == 0 ? u'\n' : u'a' + in.Byte() % 26));
+      return text;
+    }
+  }
+}
+
+// A host bitmap of any depth the host might hand over, with any claimed size,
+// padded rows and, for claims too large to hold, fewer bytes than claimed.
+MemoryHostBitmap Bitmap(Input& in) {
+  static constexpr uint16_t kDepths[] = {1, 4, 8, 16, 24, 32, 0, 24};
+  MemoryHostBitmap bitmap;
+  bitmap.rows.bitCount = kDepths[in.Byte() % std::size(kDepths)];
+  const bool small = in.Chance(200);
+  bitmap.rows.width = small ? in.Byte() % 64 + 1 : in.Int();
+  bitmap.rows.height = small ? in.Byte() % 64 + 1 : in.Int();
+  if (in.Chance(8)) bitmap.readResult = result::kBadSourceBitmap;
+  const int64_t rowBits = int64_t{std::max(bitmap.rows.width, 0)} * bitmap.rows.bitCount;
+  const int64_t stride = (rowBits + 31) / 32 * 4 + int64_t{in.Byte() % 3} * 4;  // sometimes padded further
+  const int64_t rows = std::max(bitmap.rows.height, 0);
+  const auto most = static_cast<int64_t>(kMaxBitmapBytes);
+  int64_t bytes = rows != 0 && stride > most / rows ? most : stride * rows;
+  if (in.Chance(16)) bytes = std::max<int64_t>(0, bytes - in.Byte());  // a short delivery
+  bitmap.rows.bytes.assign(static_cast<size_t>(bytes), in.Byte());
+  for (size_t i = 0; i < bitmap.rows.bytes.size() && !in.Empty() && i < 64; ++i)
+    bitmap.rows.bytes[i * 7 % bitmap.rows.bytes.size()] = in.Byte();
+  return bitmap;
+}
+
+LayoutData Layout(Input& in) {
+  static constexpr int32_t kRotations[] = {0, 90, 180, 270, 45, -90, 360, INT_MIN};
+  LayoutData layout;
+  layout.rotation = kRotations[in.Byte() % std::size(kRotations)];
+  layout.horizontalPitch = in.Int();
+  layout.verticalPitch = in.Int();
+  layout.labelColumns = in.Int();
+  layout.labelRows = in.Int();
+  layout.unused2 = in.Int();
+  layout.unused13 = in.Byte();
+  // See kMaxFuzzCells.
+  const int64_t columns = std::max<int64_t>(1, std::abs(int64_t{layout.labelColumns}));
+  const int64_t rows = std::max<int64_t>(1, std::abs(int64_t{layout.labelRows}));
+  if (columns * rows > kMaxFuzzCells) {
+    layout.labelColumns = static_cast<int32_t>(std::clamp<int64_t>(layout.labelColumns, -64, 64));
+    layout.labelRows = static_cast<int32_t>(std::clamp<int64_t>(layout.labelRows, -64, 64));
+  }
+  return layout;
+}
+
+// A job's stream is checked when the job ended cleanly: never failed, back
+// between pages, and everything it built written.
+struct JobWatch {
+  size_t streamStart = 0;
+  bool failed = false;
+};
+
+void CheckJobStream(const std::vector<uint8_t>& output, size_t from) {
+  if (from >= output.size()) return;
+  const std::string_view stream(reinterpret_cast<const char*>(output.data()) + from, output.size() - from);
+  const streamcheck::CheckResult checked = streamcheck::CheckStream(stream);
+  if (checked.error) {
+    std::fprintf(stderr, "stream fault at offset %zu: %s\n", checked.error->offset, checked.error->message.c_str());
+    std::abort();
+  }
+}
+
+// Never failed, back between pages, and everything it built written.
+bool EndedCleanly(const ProtocolHarness<>& h, const JobWatch& job) {
+  const CPrintControl* engine = h.protocol.Engine();
+  return !job.failed && h.protocol.State() == PluginState::Ready && engine != nullptr &&
+         engine->command.Buffer().empty();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Input in(data, size);
+  ProtocolHarness<> h;
+  PluginProtocol& p = h.protocol;
+  h.printer.Set(u"ForcePrinting", in.Chance(128) ? 1 : 0);
+  h.printer.Set(u"PrintError", in.Chance(128) ? 1 : 0);
+  h.printer.Set(u"HOffset", static_cast<uint32_t>(in.Int()));
+  h.printer.Set(u"VOffset", static_cast<uint32_t>(in.Int()));
+  if (in.Chance(16)) {
+    // A spooler that takes part of each write, or refuses from some write on.
+    const uint32_t cut = in.Byte();
+    h.printer.writeBehaviour = [cut](uint32_t offered, uint32_t& accepted) {
+      if (cut == 0) return false;
+      accepted = std::min(offered, cut * 97u);
+      return true;
+    };
+  }
+
+  // PLUGIN_FUZZ_VERBOSE=1 lists the decoded calls, for reading a finding.
+  static const bool verbose = std::getenv("PLUGIN_FUZZ_VERBOSE") != nullptr;
+  JobWatch job;
+  std::string nameStorage;
+  bool largestCopiesUsed = false;
+  for (int call = 0; call < kMaxCalls && !in.Empty(); ++call) {
+    const PluginState before = p.State();
+    const size_t logged = h.log.entries.size();
+    const DotPoint point{in.Int(), in.Int()};
+    const DotPoint* at = in.Chance(12) ? nullptr : &point;
+    bool result = true;
+    bool answers = true;  // false for the calls without a result
+    const uint8_t op = in.Byte() % 21;
+    switch (op) {
+      case 0: {
+        if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job.streamStart);
+        h.records = HostRecords(static_cast<int16_t>(in.Chance(224) ? printer_limits::kResolution : in.Int()));
+        const bool nulls = in.Chance(10);
+        // A job ended without writing its last commands leaves them to the
+        // next job, which prints them first: a second initialisation keeps the
+        // engine as it is. Such a job's stream is not checked.
+        const bool inherits = p.Engine() != nullptr && !p.Engine()->command.Buffer().empty();
+        p.lpxInitialize(nulls ? nullptr : &h.hostPrinter, h.records.job.data(), h.records.extra.data());
+        job = {h.printer.output.size(), inherits};
+        answers = false;
+        break;
+      }
+      case 1: {
+        const int32_t header[2] = {in.Int(), in.Int()};
+        result = p.lpxWritePrintJobHeader(in.Chance(8) ? nullptr : header);
+        break;
+      }
+      case 2:
+        p.lpxSendLayoutData(Layout(in));
+        answers = false;
+        break;
+      case 3:
+      case 4: {
+        MemoryHostBitmap bitmap = Bitmap(in);
+        const char* name = Name(in, nameStorage);
+        result = p.lpxSendBitmap(in.Chance(8) ? nullptr : &bitmap, name);
+        break;
+      }
+      case 5:
+        result = p.lpxCreateNewPage();
+        break;
+      case 6:
+        result = p.lpxReferToBaseBitmap(at);
+        break;
+      case 7:
+        result = p.lpxReferToVariableBitmap(Name(in, nameStorage), at);
+        break;
+      case 8: {
+        // The largest count once per input: its 16 MiB of copies are then held until written.
+        const bool largest = !largestCopiesUsed && in.Chance(16);
+        largestCopiesUsed = largestCopiesUsed || largest;
+        result = p.lpxCloseNewPageStatic(largest ? kMaxCopies : in.Int() % 4096);
+        break;
+      }
+      case 9:
+        result = p.lpxCloseNewPageDynamic(in.Int());
+        break;
+      case 10:
+        result = p.lpxCloseNewPageFinal();
+        break;
+      case 11:
+        result = p.lpxAddEmptyPage();
+        break;
+      case 12:
+        result = p.lpxReferToEndLabel(at);
+        break;
+      case 13:
+        result = p.lpxReferToStartLabel(at);
+        break;
+      case 14: {
+        const std::u16string text = Text(in);
+        static constexpr const char16_t* kFaces[] = {u"Arial", u"", u"Lucida Console", nullptr};
+        const char16_t* face = kFaces[in.Byte() % std::size(kFaces)];
+        result = p.lpxWriteClock(in.Chance(8) ? nullptr : text.c_str(), at, in.Int(), face);
+        break;
+      }
+      case 15:
+        result = p.lpxWritePrinter();
+        break;
+      case 16:
+        result = p.lpxClear();
+        if (!result) std::abort();
+        break;
+      case 17:
+        result = p.lpxEject();
+        if (!result) std::abort();
+        break;
+      case 18:
+        if (p.lpxWriteText() || p.lpxReferToBarcode() || p.lpxWriteRFID()) std::abort();
+        break;
+      case 19:
+      case 20: {
+        // A well-formed stretch of a job, so that deep states are reached often.
+        answers = false;
+        const DotPoint origin{in.Int() % 64, in.Int() % 64};
+        if (p.State() == PluginState::Initialized) {
+          (void)h.Header();
+        } else if (p.State() == PluginState::Ready && p.lpxCreateNewPage()) {
+          if (p.Engine()->BaseReferCount() == 0) (void)h.Send(in.Byte() % 200 + 1, in.Byte() % 200 + 1, "BASE01");
+          for (uint8_t n = in.Byte() % 4; n > 0; --n) (void)p.lpxReferToBaseBitmap(&origin);
+          if (in.Chance(128)) {
+            (void)h.Send(in.Byte() % 90 + 1, in.Byte() % 40 + 1, "LOT");
+            (void)p.lpxReferToVariableBitmap("LOT", &origin);
+          }
+          (void)(in.Chance(128) ? p.lpxCloseNewPageStatic(in.Byte() % 3 + 1)
+                                : p.lpxCloseNewPageDynamic(in.Byte() % 7 + 1));
+          (void)p.lpxCloseNewPageFinal();
+        }
+        break;
+      }
+    }
+    const PluginState after = p.State();
+    if (verbose) {
+      std::fprintf(stderr, "call %d: op %u -> %d, state %d -> %d, printed %zu, buffered %zu\n", call, op, result,
+                   static_cast<int>(before), static_cast<int>(after), h.printer.output.size(),
+                   p.Engine() != nullptr ? p.Engine()->command.Buffer().size() : 0);
+    }
+    // A failure's line is "ERROR: <code>"; the header check also logs its own messages.
+    bool loggedLine = false;
+    for (size_t i = logged; i < h.log.entries.size(); ++i) {
+      const std::u16string_view message = h.log.entries[i].message;
+      constexpr std::u16string_view kError = u"ERROR: ";
+      if (message.starts_with(kError) && message.size() > kError.size() &&
+          (message[kError.size()] == u'-' || (message[kError.size()] >= u'0' && message[kError.size()] <= u'9'))) {
+        loggedLine = true;
+      }
+    }
+    if (after == PluginState::Failed && before != PluginState::Failed) job.failed = true;
+    // A call that logs a code fails into Failed; a refused or successful call logs none.
+    if (loggedLine && after != PluginState::Failed) std::abort();
+    if (answers && result && loggedLine) std::abort();
+    if (answers && !result && before == PluginState::Failed && after != PluginState::Failed) std::abort();
+    if (h.log.entries.size() > 4096) h.log.entries.clear();
+    if (h.printer.output.size() > kMaxKeptOutput) {
+      // Too much to keep: this job's stream goes unchecked.
+      std::vector<uint8_t>().swap(h.printer.output);
+      job = {0, true};
+    }
+  }
+  if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job.streamStart);
+  return 0;
+}
