@@ -10,10 +10,10 @@
 
 namespace {
 
-constexpr std::string_view kFormatStart = "^XA";
-constexpr std::string_view kFormatEnd = "^XZ";
-constexpr std::string_view kPageCarryIn = "^C(L";
-constexpr std::string_view kPageCarryOut = "^C(S";
+using printer_commands::kFormatEnd;
+using printer_commands::kFormatStart;
+using printer_commands::kPageCarryIn;
+using printer_commands::kPageCarryOut;
 constexpr int64_t kBandPixels = 1071360;
 constexpr int64_t kBandMaxRows = 2976;
 constexpr int32_t kRotation0 = 0;
