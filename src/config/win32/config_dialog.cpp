@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr int32_t kVerticalTextLimit = 7;
-constexpr double kVerticalLimitMm = 1016.0;
-constexpr int32_t kHorizontalTextLimit = 6;
-constexpr double kHorizontalLimitMm = 103.9;
 constexpr INT_PTR kEndedByOk = 1;
 constexpr INT_PTR kEndedByCancel = 2;
 
@@ -41,9 +37,9 @@ CConfig* ConfigOf(HWND dialog) noexcept {
 }  // namespace
 
 CConfig::CConfig() noexcept {
-  vertical_ = new (std::nothrow) CPositionAdjustment(kVerticalTextLimit, kVerticalLimitMm, -kVerticalLimitMm);
+  vertical_ = new (std::nothrow) CPositionAdjustment(VerticalLimits());
   if (vertical_ != nullptr) {
-    horizontal_ = new (std::nothrow) CPositionAdjustment(kHorizontalTextLimit, kHorizontalLimitMm, -kHorizontalLimitMm);
+    horizontal_ = new (std::nothrow) CPositionAdjustment(HorizontalLimits());
   }
   if (horizontal_ != nullptr) {
     autoCut_ = new (std::nothrow) CAutoCut(true, cut_timing::kEveryPage, kMinCutInterval);
