@@ -304,15 +304,13 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   const OffsetsInDots offsets = LoadOffsetsInDots(*printer_, resolution_);
   const int64_t originX = int64_t{basePosition_.x} + offsets.horizontal;
   const int64_t originY = int64_t{basePosition_.y} + offsets.vertical;
-  // Only the rows and columns that can reach the page are walked.
-  IndexRange outer = VisibleRange(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
-  IndexRange inner = VisibleRange(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
-  // Along an axis without a pitch every cell lies on the same spot. The cell
-  // index grows along both axes, so the last one decides whether that spot is
+  // Only the rows and columns that can reach the page are walked. Along an
+  // axis without a pitch every cell lies on the same spot. The cell index
+  // grows along both axes, so the last one decides whether that spot is
   // blanked; sending the same white cell once per cell would only repeat it,
   // up to thousands of millions of times for a huge layout.
-  if (grid.outerStep == 0 && !outer.Empty()) outer.first = outer.last - 1;
-  if (grid.innerStep == 0 && !inner.Empty()) inner.first = inner.last - 1;
+  const IndexRange outer = IndicesToVisit(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
+  const IndexRange inner = IndicesToVisit(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
   if (outer.Empty() || inner.Empty()) return;
 
   // Cells that lie apart, as on every real label sheet, go out one white
