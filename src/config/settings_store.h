@@ -7,8 +7,6 @@
 
 #include "platform/printer_port.h"
 
-inline constexpr std::u16string_view kSettingsKey = u"NOVRA_ZK-R41x0_Config";
-
 namespace setting {
 inline constexpr std::u16string_view kMediaType = u"MediaType";
 inline constexpr std::u16string_view kVOffset = u"VOffset";

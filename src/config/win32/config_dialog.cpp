@@ -9,7 +9,6 @@
 #include "config/win32/dialog_controls.h"
 #include "config/win32/position_adjustment.h"
 #include "config/win32/print_settings.h"
-#include "frame/win32/module_state.h"
 #include "platform/win32/spooler_printer.h"
 
 namespace {
@@ -64,10 +63,15 @@ void CConfig::DestroySections() noexcept {
   printSettings_ = nullptr;
 }
 
-void CConfig::InitDialog(HWND dialog) noexcept {
+HANDLE& ConfigDialogPrinter() noexcept {
+  static HANDLE printer = nullptr;
+  return printer;
+}
+
+void CConfig::InitDialog(HWND dialog, HANDLE printer) noexcept {
   bool ok = false;
   try {
-    ok = Initialise(dialog);
+    ok = Initialise(dialog, printer);
   } catch (...) {
     ok = false;
   }
@@ -77,9 +81,9 @@ void CConfig::InitDialog(HWND dialog) noexcept {
   if (!PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0)) OutputDebugStringW(L"PostMessage Error");
 }
 
-bool CConfig::Initialise(HWND dialog) {
+bool CConfig::Initialise(HWND dialog, HANDLE printer) {
   if (constructionFailed_) return false;
-  printer_ = module_state::ConfigPrinterHandle();
+  printer_ = printer;
   const HINSTANCE instance = DialogInstance(dialog);
 
   mediaList_ = GetDlgItem(dialog, IDC_MEDIA_LIST);
@@ -230,7 +234,7 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return TRUE;
       }
       SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(config));
-      config->InitDialog(dialog);
+      config->InitDialog(dialog, ConfigDialogPrinter());
       return TRUE;
     }
     case WM_COMMAND: {
