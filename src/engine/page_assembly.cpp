@@ -7,6 +7,7 @@
 #include "engine/print_control.h"
 #include "output/grid_range.h"
 #include "output/png_encoder.h"
+#include "platform/saturate.h"
 
 namespace {
 
