@@ -36,7 +36,7 @@ constexpr IndexRange VisibleRange(int64_t start, int64_t step, int64_t count, in
 // The indices worth visiting: those of VisibleRange, except that along an
 // axis without a pitch (step 0) every copy lies on the same spot and only the
 // last one, drawn over all the others, is kept.
-constexpr IndexRange IndicesToVisit(int64_t start, int64_t step, int64_t count, int64_t extent, int64_t pageSize) {
+inline IndexRange IndicesToVisit(int64_t start, int64_t step, int64_t count, int64_t extent, int64_t pageSize) {
   IndexRange range = VisibleRange(start, step, count, extent, pageSize);
   if (!range.Empty() && step == 0) range.first = range.last - 1;
   return range;
