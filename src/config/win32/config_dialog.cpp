@@ -81,9 +81,9 @@ void CConfig::InitDialog(HWND dialog, HANDLE printer) noexcept {
   if (!PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0)) OutputDebugStringW(L"PostMessage Error");
 }
 
-bool CConfig::Initialise(HWND dialog, HANDLE printer) {
+bool CConfig::Initialise(HWND dialog, HANDLE printerHandle) {
   if (constructionFailed_) return false;
-  printer_ = printer;
+  printer_ = printerHandle;
   const HINSTANCE instance = DialogInstance(dialog);
 
   mediaList_ = GetDlgItem(dialog, IDC_MEDIA_LIST);

@@ -32,7 +32,7 @@ class CConfig {
   void CancelWithSettingsError(HWND dialog) noexcept;
 
  private:
-  [[nodiscard]] bool Initialise(HWND dialog, HANDLE printer);
+  [[nodiscard]] bool Initialise(HWND dialog, HANDLE printerHandle);
   void DestroySections() noexcept;
   void ShowUnit(int32_t unitShown) noexcept;
 
