@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "output/raster_image.h"
+#include "platform/raster_image.h"
 
 namespace label_content {
 

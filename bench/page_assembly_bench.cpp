@@ -24,7 +24,7 @@
 #include "engine/print_control.h"
 #include "label_content.h"
 #include "zlib_baseline.h"
-#include "output/raster_image.h"
+#include "platform/raster_image.h"
 #include "platform/clock.h"
 #include "platform/log_sink.h"
 #include "platform/printer_port.h"

@@ -13,7 +13,7 @@
 #include "label_content.h"
 #include "zlib_baseline.h"
 #include "output/png_encoder.h"
-#include "output/raster_image.h"
+#include "platform/raster_image.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "output/raster_image.h"
+#include "platform/raster_image.h"
 
 namespace zlib_baseline {
 

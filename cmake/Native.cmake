@@ -35,3 +35,6 @@ foreach(list_file IN LISTS tool_lists)
   get_filename_component(dir ${list_file} DIRECTORY)
   add_subdirectory(${dir})
 endforeach()
+
+# Every include between the source folders points down the layers.
+add_test(NAME source_layers COMMAND bash ${PROJECT_SOURCE_DIR}/scripts/check-layers.sh ${PROJECT_SOURCE_DIR})

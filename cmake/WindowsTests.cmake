@@ -12,6 +12,8 @@ add_executable(qvr_windows_tests ${win_test_sources})
 target_include_directories(qvr_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(qvr_windows_tests PRIVATE qvr_shell qvr_host_support streamcheck_lib gtest gmock ${qvr_static_link})
 add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
+# The second process of the log tests.
+add_subdirectory(${PROJECT_SOURCE_DIR}/tests/logwriter ${CMAKE_BINARY_DIR}/tests/logwriter)
 
 if(CMAKE_CROSSCOMPILING)
   add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/scripts/wine-prefix.sh ${QVR_WINEPREFIX})

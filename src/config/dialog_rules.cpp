@@ -34,16 +34,6 @@ std::string Fixed(double value, int decimals) {
 
 }  // namespace
 
-int32_t RoundHalfAway(double value) {
-  if (std::isnan(value)) return 0;
-  const double rounded = std::trunc(value > 0 ? value + 0.5 : value - 0.5);
-  constexpr double kLow = std::numeric_limits<int32_t>::min();
-  constexpr double kHigh = std::numeric_limits<int32_t>::max();
-  if (rounded <= kLow) return std::numeric_limits<int32_t>::min();
-  if (rounded >= kHigh) return std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(rounded);
-}
-
 PositionLimits MakePositionLimits(int32_t textLimit, double maximumMm, double minimumMm) {
   PositionLimits limits;
   limits.textLimit = textLimit;

@@ -8,6 +8,9 @@
 #include <string>
 #include <string_view>
 
+#include "config/rounding.h"
+#include "config/settings_store.h"
+
 // ---- Shared vocabulary -----------------------------------------------------
 
 namespace unit {
@@ -21,20 +24,9 @@ inline constexpr int32_t kPlainPaper = 0;
 inline constexpr int32_t kSliderSpeed = 0;
 inline constexpr int32_t kSliderQuality = 1;
 
-namespace cut_timing {
-inline constexpr int32_t kEveryPage = 0;
-inline constexpr int32_t kLastPage = 1;
-inline constexpr int32_t kInterval = 2;
-inline constexpr int32_t kCount = 3;
-}  // namespace cut_timing
-
 inline constexpr uint32_t kMinCutInterval = 1;
 inline constexpr uint32_t kMaxCutInterval = 255;
 inline constexpr int32_t kCutIntervalTextLimit = 3;
-
-// Halves away from zero: add 0.5 to a positive number, subtract it from a zero
-// or negative one, drop the fraction. Saturates at the ends of int32.
-int32_t RoundHalfAway(double value);
 
 // ---- Position adjustment ---------------------------------------------------
 

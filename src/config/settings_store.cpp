@@ -1,9 +1,9 @@
 #include "config/settings_store.h"
 
-#include <cmath>
 #include <initializer_list>
-#include <limits>
 #include <utility>
+
+#include "config/rounding.h"
 
 namespace {
 
@@ -11,9 +11,6 @@ constexpr uint32_t kFlagSet = 1;
 constexpr int32_t kPrintModeQuality = 2;
 constexpr int32_t kPrintModeBandingReduction = 1;
 constexpr int32_t kPrintModeSpeed = 0;
-constexpr int32_t kTimingEveryPage = 0;
-constexpr int32_t kTimingLastPage = 1;
-constexpr int32_t kTimingInterval = 2;
 
 int32_t ReadSigned(PrinterPort& printer, std::u16string_view name, int32_t fallback) {
   return static_cast<int32_t>(ReadSetting(printer, name, static_cast<uint32_t>(fallback)));
@@ -41,14 +38,8 @@ bool ReadFlag(PrinterPort& printer, std::u16string_view name, bool fallback) {
 }
 
 int32_t TenthsMmToDots(int64_t tenths, int32_t resolution) {
-  const double quotient = static_cast<double>(tenths) * resolution / kTenthsMmPerInch;
-  const double rounded = std::trunc(quotient > 0 ? quotient + 0.5 : quotient - 0.5);
-  // A stored number far outside the dialog's range must not overflow the conversion.
-  constexpr double kLow = std::numeric_limits<int32_t>::min();
-  constexpr double kHigh = std::numeric_limits<int32_t>::max();
-  if (rounded <= kLow) return std::numeric_limits<int32_t>::min();
-  if (rounded >= kHigh) return std::numeric_limits<int32_t>::max();
-  return static_cast<int32_t>(rounded);
+  // Saturates: a stored number far outside the dialog's range must not overflow the conversion.
+  return RoundHalfAway(static_cast<double>(tenths) * resolution / kTenthsMmPerInch);
 }
 
 int32_t LoadMediaType(PrinterPort& printer) {
@@ -90,9 +81,9 @@ CutSettings LoadCutSettings(PrinterPort& printer) {
   if (!autoCut) return s;
   s.cutMode = kCutOn;
   switch (timing) {
-    case kTimingEveryPage: s.pagesPerCut = 1; break;
-    case kTimingLastPage: s.pagesPerCut = 0; break;
-    case kTimingInterval: s.pagesPerCut = interval; break;
+    case cut_timing::kEveryPage: s.pagesPerCut = 1; break;
+    case cut_timing::kLastPage: s.pagesPerCut = 0; break;
+    case cut_timing::kInterval: s.pagesPerCut = interval; break;
     default: s.pagesPerCut = 0; break;
   }
   return s;

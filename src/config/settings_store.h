@@ -7,8 +7,6 @@
 
 #include "platform/printer_port.h"
 
-inline constexpr std::u16string_view kSettingsKey = u"NOVRA_ZK-R41x0_Config";
-
 namespace setting {
 inline constexpr std::u16string_view kMediaType = u"MediaType";
 inline constexpr std::u16string_view kVOffset = u"VOffset";
@@ -24,6 +22,14 @@ inline constexpr std::u16string_view kBidirectional = u"Bi-d";
 inline constexpr std::u16string_view kBandingReduction = u"BandR";
 }  // namespace setting
 
+// The stored cut timing: when the printer cuts.
+namespace cut_timing {
+inline constexpr int32_t kEveryPage = 0;
+inline constexpr int32_t kLastPage = 1;
+inline constexpr int32_t kInterval = 2;  // after every "CutInterval" pages
+inline constexpr int32_t kCount = 3;
+}  // namespace cut_timing
+
 namespace setting_default {
 inline constexpr int32_t kMediaType = 2;  // "Matte Paper2"
 inline constexpr int32_t kOffset = 0;
@@ -31,7 +37,7 @@ inline constexpr int32_t kUnit = 0;  // millimetres
 inline constexpr bool kPrintError = true;
 inline constexpr bool kForcePrinting = false;
 inline constexpr bool kAutoCut = true;
-inline constexpr int32_t kCutTiming = 0;  // after every page
+inline constexpr int32_t kCutTiming = cut_timing::kEveryPage;
 inline constexpr int32_t kCutInterval = 1;
 inline constexpr int32_t kPrintQuality = 0;  // speed
 inline constexpr bool kBidirectional = true;

@@ -4,8 +4,8 @@
 #include "config/settings_store.h"
 
 namespace {
-constexpr std::string_view kFormatStart = "^XA";
-constexpr std::string_view kFormatEnd = "^XZ";
+using printer_commands::kFormatEnd;
+using printer_commands::kFormatStart;
 constexpr DotPoint kMessagePosition{57, 57};
 constexpr std::u16string_view kMessageFace = u"Lucida Console";
 constexpr int32_t kMessageFontHeight = 20;

@@ -93,11 +93,9 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
 
   if (!CheckJobHeader(message, errorPageSize, cutMode, pagesPerCut)) {
     services_.log.WriteLogEntry(message, kHeaderSource);
-    const bool printErrors = ReadFlag(*printer_, setting::kPrintError, setting_default::kPrintError);
-    const bool forcePrinting =
-        ReadFlag(*printer_, setting::kForcePrinting, setting_default::kForcePrinting);
-    if (printErrors) PrintErrorPage(message, errorPageSize, cutMode, pagesPerCut);
-    if (!forcePrinting) return result::kJobRefused;
+    const ErrorSettings errors = LoadErrorSettings(*printer_);
+    if (errors.printErrors) PrintErrorPage(message, errorPageSize, cutMode, pagesPerCut);
+    if (!errors.forcePrinting) return result::kJobRefused;
     labelWidth_ = std::clamp(labelWidth_, kMinWidth, kMaxWidth);
     labelLength_ = std::clamp(labelLength_, kMinLength, kMaxLength);
   }

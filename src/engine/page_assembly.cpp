@@ -7,13 +7,14 @@
 #include "engine/print_control.h"
 #include "output/grid_range.h"
 #include "output/png_encoder.h"
+#include "platform/saturate.h"
 
 namespace {
 
-constexpr std::string_view kFormatStart = "^XA";
-constexpr std::string_view kFormatEnd = "^XZ";
-constexpr std::string_view kPageCarryIn = "^C(L";
-constexpr std::string_view kPageCarryOut = "^C(S";
+using printer_commands::kFormatEnd;
+using printer_commands::kFormatStart;
+using printer_commands::kPageCarryIn;
+using printer_commands::kPageCarryOut;
 constexpr int64_t kBandPixels = 1071360;
 constexpr int64_t kBandMaxRows = 2976;
 constexpr int32_t kRotation0 = 0;
@@ -304,15 +305,13 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   const OffsetsInDots offsets = LoadOffsetsInDots(*printer_, resolution_);
   const int64_t originX = int64_t{basePosition_.x} + offsets.horizontal;
   const int64_t originY = int64_t{basePosition_.y} + offsets.vertical;
-  // Only the rows and columns that can reach the page are walked.
-  IndexRange outer = VisibleRange(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
-  IndexRange inner = VisibleRange(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
-  // Along an axis without a pitch every cell lies on the same spot. The cell
-  // index grows along both axes, so the last one decides whether that spot is
+  // Only the rows and columns that can reach the page are walked. Along an
+  // axis without a pitch every cell lies on the same spot. The cell index
+  // grows along both axes, so the last one decides whether that spot is
   // blanked; sending the same white cell once per cell would only repeat it,
   // up to thousands of millions of times for a huge layout.
-  if (grid.outerStep == 0 && !outer.Empty()) outer.first = outer.last - 1;
-  if (grid.innerStep == 0 && !inner.Empty()) inner.first = inner.last - 1;
+  const IndexRange outer = IndicesToVisit(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
+  const IndexRange inner = IndicesToVisit(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
   if (outer.Empty() || inner.Empty()) return;
 
   // Cells that lie apart, as on every real label sheet, go out one white

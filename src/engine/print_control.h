@@ -135,7 +135,6 @@ class CPrintControl {
   LayoutData layout;
   std::string imageName;
 
-  int32_t Resolution() const { return resolution_; }
   int32_t LabelWidth() const { return labelWidth_; }
   int32_t LabelLength() const { return labelLength_; }
   int32_t HeaderWidth() const { return headerWidth_; }

@@ -4,7 +4,6 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
 struct IndexRange {
   int64_t first = 0;
@@ -34,8 +33,11 @@ constexpr IndexRange VisibleRange(int64_t start, int64_t step, int64_t count, in
   return range.Empty() ? IndexRange{} : range;
 }
 
-// Saturating conversion for host positions moved by offsets or pitches.
-constexpr int32_t SaturateToInt32(int64_t value) {
-  return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                  std::numeric_limits<int32_t>::max()));
+// The indices worth visiting: those of VisibleRange, except that along an
+// axis without a pitch (step 0) every copy lies on the same spot and only the
+// last one, drawn over all the others, is kept.
+inline IndexRange IndicesToVisit(int64_t start, int64_t step, int64_t count, int64_t extent, int64_t pageSize) {
+  IndexRange range = VisibleRange(start, step, count, extent, pageSize);
+  if (!range.Empty() && step == 0) range.first = range.last - 1;
+  return range;
 }

@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr std::string_view kFormatStart = "^XA";
-constexpr std::string_view kFormatEnd = "^XZ";
+using printer_commands::kFormatEnd;
+using printer_commands::kFormatStart;
 constexpr std::string_view kComment = "^FX";
 constexpr std::string_view kMarkerText = "LTCommand";
 constexpr std::string_view kFieldEnd = "^FS";

@@ -12,6 +12,15 @@
 
 using ByteImage = std::vector<uint8_t>;
 
+// The tokens that frame the stream's label formats, for the units that frame
+// pages themselves.
+namespace printer_commands {
+inline constexpr std::string_view kFormatStart = "^XA";
+inline constexpr std::string_view kFormatEnd = "^XZ";
+inline constexpr std::string_view kPageCarryIn = "^C(L";   // the format starts from the kept page
+inline constexpr std::string_view kPageCarryOut = "^C(S";  // the format's page is kept for the next one
+}  // namespace printer_commands
+
 class CPrintCommand {
  public:
   explicit CPrintCommand(Clock& clock) : clock_(clock) {}

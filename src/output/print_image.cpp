@@ -89,12 +89,13 @@ Span UncoveredSpan(int64_t origin, int64_t step, int64_t extent, bool lastCopy) 
   return span;
 }
 
-// The grid indices worth visiting: those whose copy can reach the page. With
-// a zero step every copy lands on the same place and only the last one shows.
-IndexRange IndicesToVisit(int64_t start, int64_t step, int64_t count, int64_t extent, int64_t pageSize) {
-  IndexRange range = VisibleRange(start, step, count, extent, pageSize);
-  if (!range.Empty() && step == 0) range.first = range.last - 1;
-  return range;
+// Zeroes the padding after the `rowBytes` pixel bytes of each of the first
+// `rows` rows, so that a raster's bytes never depend on what its storage held.
+void ClearRowPadding(uint8_t* pixels, int64_t stride, int64_t rowBytes, int64_t rows) {
+  if (stride == rowBytes) return;
+  for (int64_t row = 0; row < rows; ++row) {
+    std::memset(pixels + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  }
 }
 
 bool PageFitsRaster(PageSize page) {
@@ -162,11 +163,7 @@ void CPrintImage::CreatePageCanvas(PageSize page, RasterImage& out) {
   if (bytes < 0) throw std::bad_alloc();  // no raster of this size can be held
   out.pixels.assign(static_cast<size_t>(bytes), kWhite);
   const int64_t rowBytes = int64_t{page.width} * kBytesPerPixel;
-  if (stride != rowBytes) {
-    for (int64_t y = 0; y < page.length; ++y) {
-      std::memset(out.pixels.data() + y * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
-    }
-  }
+  ClearRowPadding(out.pixels.data(), stride, rowBytes, page.length);
   out.width = page.width;
   out.height = page.length;
   out.stride = static_cast<int32_t>(stride);
@@ -256,11 +253,7 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
     }
   }
   fillPlainRows(outHeight);
-  if (stride != rowBytes) {
-    for (int64_t row = 0; row < outHeight; ++row) {
-      std::memset(out.pixels.data() + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
-    }
-  }
+  ClearRowPadding(out.pixels.data(), stride, rowBytes, outHeight);
   return result::kOk;
 }
 
@@ -364,12 +357,7 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
     // The usual case: the whole source lands on the page. Its pixels are
     // handed over rather than copied; only the row padding is cleared.
     std::swap(item.pixels, source_);
-    const int64_t rowBytes = w * kBytesPerPixel;
-    if (stride != rowBytes) {
-      for (int64_t row = 0; row < h; ++row) {
-        std::memset(item.pixels.pixels.data() + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
-      }
-    }
+    ClearRowPadding(item.pixels.pixels.data(), stride, w * kBytesPerPixel, h);
   } else {
     const int64_t bytes = RasterBytes(stride, h);
     if (bytes < 0) return result::kVariableCompose;

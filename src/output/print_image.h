@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "output/raster_image.h"
 #include "platform/host_bitmap.h"
+#include "platform/raster_image.h"
 #include "platform/result_codes.h"
 #include "platform/text_renderer.h"
 

@@ -6,6 +6,9 @@
 #include <optional>
 #include <string_view>
 
+// The printer-data key under which the spooler keeps the plug-in's settings.
+inline constexpr std::u16string_view kSettingsKey = u"NOVRA_ZK-R41x0_Config";
+
 class PrinterPort {
  public:
   virtual ~PrinterPort() = default;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "output/raster_image.h"
+#include "platform/raster_image.h"
 #include "platform/result_codes.h"
 
 struct RasterPoint {

@@ -17,27 +17,7 @@ constexpr std::array kSetupOrder{
     CommandKind::PrintMode, CommandKind::Direction,   CommandKind::SetupEnd,
 };
 
-const char* TokenName(CommandKind kind) {
-  switch (kind) {
-    case CommandKind::FormatStart: return "^XA";
-    case CommandKind::FormatEnd: return "^XZ";
-    case CommandKind::Comment: return "^FX";
-    case CommandKind::MediaType: return "^S(CLM,T,";
-    case CommandKind::LabelWidth: return "^S(CLS,P,";
-    case CommandKind::LabelLength: return "^S(CLS,L,";
-    case CommandKind::PrinterClock: return "^ST";
-    case CommandKind::CutMode: return "^S(CX0,L,";
-    case CommandKind::PagesPerCut: return "^S(CX0,C,";
-    case CommandKind::PrintMode: return "^S(CX0,Q,";
-    case CommandKind::Direction: return "^S(CMP,D,";
-    case CommandKind::SetupEnd: return "^C(D";
-    case CommandKind::PageCarryIn: return "^C(L";
-    case CommandKind::PageCarryOut: return "^C(S";
-    case CommandKind::ImageDownload: return "~DYR:";
-    case CommandKind::ImageRecall: return "^FO";
-  }
-  return "?";
-}
+std::string TokenName(CommandKind kind) { return std::string(CommandToken(kind)); }
 
 bool IsSetupCommand(CommandKind kind) {
   for (CommandKind k : kSetupOrder) {

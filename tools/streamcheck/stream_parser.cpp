@@ -293,34 +293,46 @@ ParsedStream ParseStream(std::string_view bytes, size_t from) {
   return Parser(bytes, std::min(from, bytes.size())).Run();
 }
 
-std::string DescribeCommand(const Command& c) {
-  auto n = [](int64_t v) { return std::to_string(v); };
-  switch (c.kind) {
-    case CommandKind::FormatStart: return "^XA";
-    case CommandKind::FormatEnd: return "^XZ";
-    case CommandKind::Comment: return "^FX" + Shown(c.text) + "^FS";
-    case CommandKind::MediaType: return "^S(CLM,T," + c.text;
-    case CommandKind::LabelWidth: return "^S(CLS,P," + n(c.value);
-    case CommandKind::LabelLength: return "^S(CLS,L," + n(c.value);
-    case CommandKind::PrinterClock: {
-      char text[64];
-      std::snprintf(text, sizeof text, "^ST%d,%d,%04d,%d,%d,%d,M", c.clock.month, c.clock.day, c.clock.year,
-                    c.clock.hour, c.clock.minute, c.clock.second);
-      return text;
-    }
-    case CommandKind::CutMode: return std::string("^S(CX0,L,") + c.letter;
-    case CommandKind::PagesPerCut: return "^S(CX0,C," + n(c.value);
-    case CommandKind::PrintMode: return "^S(CX0,Q," + n(c.value);
-    case CommandKind::Direction: return std::string("^S(CMP,D,") + c.letter;
-    case CommandKind::SetupEnd: return "^C(D";
-    case CommandKind::PageCarryIn: return "^C(L";
-    case CommandKind::PageCarryOut: return "^C(S";
-    case CommandKind::ImageDownload:
-      return "~DYR:" + c.text + ",B,P," + std::to_string(c.dataSize) + ",0, + " + std::to_string(c.dataSize) +
-             " bytes";
-    case CommandKind::ImageRecall: return "^FO" + n(c.x) + "," + n(c.y) + "^IMR:" + c.text + ".PNG^FS";
+std::string_view CommandToken(CommandKind kind) {
+  for (const Token& token : kTokens) {
+    if (token.kind == kind) return token.text;
   }
   return "?";
+}
+
+std::string DescribeCommand(const Command& c) {
+  auto n = [](int64_t v) { return std::to_string(v); };
+  std::string text(CommandToken(c.kind));
+  switch (c.kind) {
+    case CommandKind::FormatStart:
+    case CommandKind::FormatEnd:
+    case CommandKind::SetupEnd:
+    case CommandKind::PageCarryIn:
+    case CommandKind::PageCarryOut: break;
+    case CommandKind::Comment: text.append(Shown(c.text)).append(kFieldEnd); break;
+    case CommandKind::MediaType: text += c.text; break;
+    case CommandKind::LabelWidth:
+    case CommandKind::LabelLength:
+    case CommandKind::PagesPerCut:
+    case CommandKind::PrintMode: text += n(c.value); break;
+    case CommandKind::PrinterClock: {
+      char operands[64];
+      std::snprintf(operands, sizeof operands, "%d,%d,%04d,%d,%d,%d", c.clock.month, c.clock.day, c.clock.year,
+                    c.clock.hour, c.clock.minute, c.clock.second);
+      text.append(operands).append(kClockEnd);
+      break;
+    }
+    case CommandKind::CutMode:
+    case CommandKind::Direction: text += c.letter; break;
+    case CommandKind::ImageDownload:
+      text.append(c.text).append(kDownloadFormat).append(std::to_string(c.dataSize)).append(kDownloadTail);
+      text.append(" + " + std::to_string(c.dataSize) + " bytes");
+      break;
+    case CommandKind::ImageRecall:
+      text.append(n(c.x) + "," + n(c.y)).append(kRecallName).append(c.text).append(kImageExtension).append(kFieldEnd);
+      break;
+  }
+  return text;
 }
 
 }  // namespace streamcheck

@@ -64,6 +64,10 @@ ParsedStream ParseStream(std::string_view bytes);
 // stream that arrives piece by piece be parsed as far as it has come.
 ParsedStream ParseStream(std::string_view bytes, size_t from);
 
+// The token that begins a command of this kind ("^XA", "~DYR:", ...): the
+// same table the parser matches the stream against.
+std::string_view CommandToken(CommandKind kind);
+
 // The command as it stands in the stream (a download without its data).
 std::string DescribeCommand(const Command& command);
 

@@ -9,15 +9,10 @@
 #include "config/win32/dialog_controls.h"
 #include "config/win32/position_adjustment.h"
 #include "config/win32/print_settings.h"
-#include "frame/win32/module_state.h"
 #include "platform/win32/spooler_printer.h"
 
 namespace {
 
-constexpr int32_t kVerticalTextLimit = 7;
-constexpr double kVerticalLimitMm = 1016.0;
-constexpr int32_t kHorizontalTextLimit = 6;
-constexpr double kHorizontalLimitMm = 103.9;
 constexpr INT_PTR kEndedByOk = 1;
 constexpr INT_PTR kEndedByCancel = 2;
 
@@ -41,9 +36,9 @@ CConfig* ConfigOf(HWND dialog) noexcept {
 }  // namespace
 
 CConfig::CConfig() noexcept {
-  vertical_ = new (std::nothrow) CPositionAdjustment(kVerticalTextLimit, kVerticalLimitMm, -kVerticalLimitMm);
+  vertical_ = new (std::nothrow) CPositionAdjustment(VerticalLimits());
   if (vertical_ != nullptr) {
-    horizontal_ = new (std::nothrow) CPositionAdjustment(kHorizontalTextLimit, kHorizontalLimitMm, -kHorizontalLimitMm);
+    horizontal_ = new (std::nothrow) CPositionAdjustment(HorizontalLimits());
   }
   if (horizontal_ != nullptr) {
     autoCut_ = new (std::nothrow) CAutoCut(true, cut_timing::kEveryPage, kMinCutInterval);
@@ -68,10 +63,15 @@ void CConfig::DestroySections() noexcept {
   printSettings_ = nullptr;
 }
 
-void CConfig::InitDialog(HWND dialog) noexcept {
+HANDLE& ConfigDialogPrinter() noexcept {
+  static HANDLE printer = nullptr;
+  return printer;
+}
+
+void CConfig::InitDialog(HWND dialog, HANDLE printer) noexcept {
   bool ok = false;
   try {
-    ok = Initialise(dialog);
+    ok = Initialise(dialog, printer);
   } catch (...) {
     ok = false;
   }
@@ -81,9 +81,9 @@ void CConfig::InitDialog(HWND dialog) noexcept {
   if (!PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0)) OutputDebugStringW(L"PostMessage Error");
 }
 
-bool CConfig::Initialise(HWND dialog) {
+bool CConfig::Initialise(HWND dialog, HANDLE printerHandle) {
   if (constructionFailed_) return false;
-  printer_ = module_state::ConfigPrinterHandle();
+  printer_ = printerHandle;
   const HINSTANCE instance = DialogInstance(dialog);
 
   mediaList_ = GetDlgItem(dialog, IDC_MEDIA_LIST);
@@ -234,7 +234,7 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         return TRUE;
       }
       SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(config));
-      config->InitDialog(dialog);
+      config->InitDialog(dialog, ConfigDialogPrinter());
       return TRUE;
     }
     case WM_COMMAND: {

@@ -12,6 +12,11 @@ class CPrintSettings;
 
 INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The printer the dialog opened next works on: whoever opens the dialog sets
+// it before and clears it after (one dialog at a time). The procedure hands it
+// to the dialog's controller.
+HANDLE& ConfigDialogPrinter() noexcept;
+
 class CConfig {
  public:
   CConfig() noexcept;
@@ -19,14 +24,15 @@ class CConfig {
   CConfig(const CConfig&) = delete;
   CConfig& operator=(const CConfig&) = delete;
 
-  void InitDialog(HWND dialog) noexcept;
+  // Fills the controls from the settings of `printer`, which the dialog then saves to.
+  void InitDialog(HWND dialog, HANDLE printer) noexcept;
   INT_PTR OnCommand(HWND dialog, WPARAM wParam) noexcept;
   void OnHScroll() noexcept;
   void SaveSettings(HWND dialog) noexcept;
   void CancelWithSettingsError(HWND dialog) noexcept;
 
  private:
-  [[nodiscard]] bool Initialise(HWND dialog);
+  [[nodiscard]] bool Initialise(HWND dialog, HANDLE printerHandle);
   void DestroySections() noexcept;
   void ShowUnit(int32_t unitShown) noexcept;
 

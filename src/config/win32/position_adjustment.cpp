@@ -4,8 +4,7 @@
 
 #include "config/win32/dialog_controls.h"
 
-CPositionAdjustment::CPositionAdjustment(int32_t textLimit, double maximumMm, double minimumMm) noexcept
-    : limits_(MakePositionLimits(textLimit, maximumMm, minimumMm)) {}
+CPositionAdjustment::CPositionAdjustment(const PositionLimits& limits) noexcept : limits_(limits) {}
 
 bool CPositionAdjustment::Attach(HWND editBox, HWND rangeLabel, int32_t tenths, int32_t unitShown) noexcept {
   if (editBox == nullptr || rangeLabel == nullptr) return false;

@@ -10,7 +10,7 @@
 
 class CPositionAdjustment {
  public:
-  CPositionAdjustment(int32_t textLimit, double maximumMm, double minimumMm) noexcept;
+  explicit CPositionAdjustment(const PositionLimits& limits) noexcept;
   virtual ~CPositionAdjustment() = default;
   CPositionAdjustment(const CPositionAdjustment&) = delete;
   CPositionAdjustment& operator=(const CPositionAdjustment&) = delete;

@@ -8,10 +8,6 @@ HINSTANCE& ModuleHandle() noexcept {
   static HINSTANCE module = nullptr;
   return module;
 }
-HANDLE& ConfigPrinterHandle() noexcept {
-  static HANDLE printer = nullptr;
-  return printer;
-}
 }  // namespace module_state
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

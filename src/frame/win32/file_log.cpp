@@ -5,6 +5,7 @@
 
 #include "frame/win32/log_mutex.h"
 #include "platform/win32/system_clock.h"
+#include "platform/win32/text_casts.h"
 #include "platform/win32/unique_handle.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include "frame/win32/log_mutex.h"
 
 #include "frame/log_line.h"
+#include "platform/win32/text_casts.h"
 
 namespace {
 // An access list holding one access-allowed entry: the list header plus the

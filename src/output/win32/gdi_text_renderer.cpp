@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "output/grid_range.h"
+#include "platform/saturate.h"
 #include "platform/win32/unique_handle.h"
 
 namespace {

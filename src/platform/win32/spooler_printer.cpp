@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "config/settings_store.h"
 #include "platform/win32/unique_handle.h"
 
 namespace {

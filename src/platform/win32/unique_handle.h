@@ -8,6 +8,10 @@
 
 #include <utility>
 
+// Not used here: kept while some callers still reach the text casts through
+// this header rather than including them themselves.
+#include "platform/win32/text_casts.h"
+
 template <typename Traits>
 class UniqueAny {
  public:
@@ -113,6 +117,3 @@ class SelectGuard {
   HGDIOBJ previous_;
 };
 
-// UTF-16 views of the core cross to Windows as wchar_t, which is 16-bit there.
-inline const wchar_t* AsWide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
-inline const char16_t* AsU16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }

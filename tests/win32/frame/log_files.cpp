@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "frame/log_line.h"
+#include "platform/win32/text_casts.h"
 #include "platform/win32/unique_handle.h"
 
 namespace logfiles {

@@ -1,5 +1,6 @@
-// The raster record shared by the raster, the encoder and the job engine:
-// 24-bit pixels (blue, green, red), rows top first, each row padded to 4 bytes.
+// The raster record shared by the text renderer, the raster, the encoder and
+// the job engine: 24-bit pixels (blue, green, red), rows top first, each row
+// padded to 4 bytes.
 #pragma once
 #include <cstdint>
 #include <vector>
