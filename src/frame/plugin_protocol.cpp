@@ -12,8 +12,6 @@ namespace {
 constexpr std::u16string_view kHardwareClockMarker = u"###HWGEN###";
 constexpr std::u16string_view kTraceSuffix = u"(): start\n";
 constexpr size_t kTraceChars = 64;
-constexpr const char* kStartLabel = "START01";
-constexpr const char* kEndLabel = "END01";
 
 using enum PluginState;
 
@@ -166,14 +164,14 @@ bool PluginProtocol::lpxAddEmptyPage() noexcept {
 bool PluginProtocol::lpxReferToEndLabel(const DotPoint* position) noexcept {
   return Run(u"lpxReferToEndLabel", {Ready}, std::nullopt, [&]() -> ResultCode {
     if (position == nullptr) return result::kNullArgument;
-    return engine_->ReferToLabel(position, kEndLabel);
+    return engine_->ReferToLabel(position, kEndLabelName.data());
   });
 }
 
 bool PluginProtocol::lpxReferToStartLabel(const DotPoint* position) noexcept {
   return Run(u"lpxReferToStartLabel", {Ready}, std::nullopt, [&]() -> ResultCode {
     if (position == nullptr) return result::kNullArgument;
-    return engine_->ReferToLabel(position, kStartLabel);
+    return engine_->ReferToLabel(position, kStartLabelName.data());
   });
 }
 
