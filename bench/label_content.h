@@ -65,10 +65,10 @@ class Painter {
     const int32_t strokes = random.Between(2, 4);
     for (int32_t s = 0; s < strokes; ++s) {
       switch (random.Between(0, 3)) {
-        case 0: Fill(x + random.Between(0, w - pen), y, pen, h, c); break;            // stem
-        case 1: Fill(x, y + random.Between(0, h - pen), w, pen, c); break;            // bar
-        case 2: Slant(x, y, h, w - pen, pen, c); break;                                // slash
-        default: Slant(x + w - pen, y, h, -(w - pen), pen, c); break;                  // backslash
+        case 0: Fill(x + random.Between(0, w - pen), y, pen, h, c); break;  // stem
+        case 1: Fill(x, y + random.Between(0, h - pen), w, pen, c); break;  // bar
+        case 2: Slant(x, y, h, w - pen, pen, c); break;                     // slash
+        default: Slant(x + w - pen, y, h, -(w - pen), pen, c); break;       // backslash
       }
     }
   }
@@ -144,7 +144,8 @@ inline RasterImage LabelPage(int32_t width, int32_t height, uint32_t variant = 1
     }
     paint.Fill(2 * margin, y + 10, inner - 2 * margin, 3, kGrey);
     y += 60;
-    for (int32_t line = 0; line < 4; ++line, y += 40) paint.TextLine(random, 2 * margin, y, width - 2 * margin, 16, 24, kBlack);
+    for (int32_t line = 0; line < 4; ++line, y += 40)
+      paint.TextLine(random, 2 * margin, y, width - 2 * margin, 16, 24, kBlack);
     paint.BarCode(random, 2 * margin, y + 40, width / 2, 300, 4);
     paint.TextLine(random, 2 * margin, y + 360, width / 2, 20, 30, kBlack);
   }

@@ -83,7 +83,6 @@ constexpr int32_t kTileHeight = 7200;
 constexpr int32_t kHorizontalPitch = 373;
 constexpr int32_t kVerticalPitch = 5080;
 
-
 // A host bitmap that delivers a raster's rows, copied as the platform copies them.
 class RasterBitmap : public HostBitmap {
  public:
@@ -306,4 +305,9 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_FirstPage_BaseVsZlib)->Unit(benchmark::kMillisecond)->MinTime(4.0);
-BENCHMARK(BM_SteadyLabel_VariablesVsZlib)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->ArgName("moving")->Arg(0)->Arg(1);
+BENCHMARK(BM_SteadyLabel_VariablesVsZlib)
+    ->Unit(benchmark::kMicrosecond)
+    ->MinTime(2.0)
+    ->ArgName("moving")
+    ->Arg(0)
+    ->Arg(1);

@@ -75,7 +75,6 @@ void EncodeBands(benchmark::State& state, const RasterImage& raster) {
   SetPixelsProcessed(state, raster);
 }
 
-
 // Both in every iteration, timed by this thread's CPU time: on a
 // busy machine the ratio of the two stays meaningful when single times drift.
 void CompareWithZlib(benchmark::State& state, const RasterImage& raster) {
@@ -83,8 +82,7 @@ void CompareWithZlib(benchmark::State& state, const RasterImage& raster) {
   std::vector<uint8_t> png;
   zlib_baseline::SideBySide pair;
   for (auto _ : state) {
-    pair.Run([&] { benchmark::DoNotOptimize(EncodeAll(raster, png)); },
-             [&] { benchmark::DoNotOptimize(zlib.Run()); });
+    pair.Run([&] { benchmark::DoNotOptimize(EncodeAll(raster, png)); }, [&] { benchmark::DoNotOptimize(zlib.Run()); });
   }
   const auto n = static_cast<double>(state.iterations());
   state.counters["zlib_ms"] = pair.ZlibSeconds() / n * 1e3;

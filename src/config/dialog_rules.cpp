@@ -44,9 +44,7 @@ PositionLimits MakePositionLimits(int32_t textLimit, double maximumMm, double mi
   return limits;
 }
 
-PositionLimits VerticalLimits() {
-  return MakePositionLimits(kVerticalTextLimit, kVerticalLimitMm, -kVerticalLimitMm);
-}
+PositionLimits VerticalLimits() { return MakePositionLimits(kVerticalTextLimit, kVerticalLimitMm, -kVerticalLimitMm); }
 
 PositionLimits HorizontalLimits() {
   return MakePositionLimits(kHorizontalTextLimit, kHorizontalLimitMm, -kHorizontalLimitMm);
@@ -74,7 +72,8 @@ double ParseLeadingNumber(std::u16string_view text) {
   if (i < text.size() && text[i] == u'.') {
     size_t fraction = i + 1;
     std::string fractionDigits;
-    while (fraction < text.size() && IsDigit(text[fraction])) fractionDigits.push_back(static_cast<char>(text[fraction++]));
+    while (fraction < text.size() && IsDigit(text[fraction]))
+      fractionDigits.push_back(static_cast<char>(text[fraction++]));
     if (digits > 0 || !fractionDigits.empty()) {
       number += '.';
       number += fractionDigits;
@@ -138,7 +137,8 @@ std::u16string RangeText(int32_t unitShown, const PositionLimits& limits) {
   if (unitShown == unit::kInches) {
     text += Fixed(limits.minimumInches, kInchDecimals) + " - " + Fixed(limits.maximumInches, kInchDecimals);
   } else {
-    text += Fixed(limits.minimum / kTenthsPerMm, kMmDecimals) + " - " + Fixed(limits.maximum / kTenthsPerMm, kMmDecimals);
+    text +=
+        Fixed(limits.minimum / kTenthsPerMm, kMmDecimals) + " - " + Fixed(limits.maximum / kTenthsPerMm, kMmDecimals);
   }
   text += ")";
   return Widen(text);

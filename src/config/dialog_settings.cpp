@@ -38,7 +38,8 @@ bool SaveDialogValues(PrinterPort& printer, const DialogSaveValues& values) {
   if (!SaveMediaType(printer, MediaIndexToSave(values.mediaSelection))) return false;
   if (!SaveQualitySettings(printer, values.quality, values.bidirectional, values.bandingReduction)) return false;
   if (!SavePositionSettings(printer, values.vOffset, values.hOffset, values.unit)) return false;
-  if (!SaveErrorSettings(printer, values.printErrors, SavedForcePrinting(values.printErrors, values.forcePrintingChecked))) {
+  if (!SaveErrorSettings(printer, values.printErrors,
+                         SavedForcePrinting(values.printErrors, values.forcePrintingChecked))) {
     return false;
   }
   if (!values.cut) return false;

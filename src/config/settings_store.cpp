@@ -120,8 +120,8 @@ bool SavePositionSettings(PrinterPort& printer, int32_t vOffset, int32_t hOffset
 }
 
 bool SaveErrorSettings(PrinterPort& printer, bool printErrors, bool forcePrinting) {
-  return WriteAll(printer, {{setting::kPrintError, FlagValue(printErrors)},
-                            {setting::kForcePrinting, FlagValue(forcePrinting)}});
+  return WriteAll(
+      printer, {{setting::kPrintError, FlagValue(printErrors)}, {setting::kForcePrinting, FlagValue(forcePrinting)}});
 }
 
 bool SaveCutSettings(PrinterPort& printer, bool autoCut, int32_t cutTiming, int32_t cutInterval) {

@@ -29,7 +29,11 @@ void SetMessage(char16_t (&message)[kMessageChars], std::u16string_view text) {
 }  // namespace
 
 CPrintControl::CPrintControl(int32_t resolution, JobServices services)
-    : command(services.clock), image(services.text), services_(services), printer_(&services.printer), resolution_(resolution) {}
+    : command(services.clock),
+      image(services.text),
+      services_(services),
+      printer_(&services.printer),
+      resolution_(resolution) {}
 
 const char* CPrintControl::MediaCode() {
   // A stored index outside the table (never written by the dialog) sends the default medium.
@@ -38,8 +42,8 @@ const char* CPrintControl::MediaCode() {
   return MediaTypeCodes[static_cast<size_t>(index)];
 }
 
-bool CPrintControl::CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize,
-                                   char& cutMode, uint32_t& pagesPerCut) const {
+bool CPrintControl::CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,
+                                   uint32_t& pagesPerCut) const {
   using namespace printer_limits;
   errorPageSize.length = kErrorPageLength;
 

@@ -23,9 +23,8 @@ constexpr int32_t kRotation180 = 180;
 constexpr int32_t kRotation270 = 270;
 // More white cells than this are sent together, as the runs they make.
 constexpr int64_t kMaxWhiteCellsOneByOne = 4096;
-static_assert(kCopyFormatBytes ==
-                  static_cast<int64_t>(kFormatStart.size() + kPageCarryIn.size() + kPageCarryOut.size() +
-                                       kFormatEnd.size()),
+static_assert(kCopyFormatBytes == static_cast<int64_t>(kFormatStart.size() + kPageCarryIn.size() +
+                                                       kPageCarryOut.size() + kFormatEnd.size()),
               "one extra copy is one empty page format");
 
 // How the layout lies on the label for one rotation: the outer loop moves
@@ -297,7 +296,6 @@ std::vector<WhiteArea> MergedCells(const Grid& grid, int64_t columns, int64_t fi
 
 }  // namespace
 
-
 void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   const Grid grid = MakeGrid(layout, resolution_);
   const TileSize cell = image.GetTileSize();
@@ -337,9 +335,9 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   for (int64_t j = outer.first; j < outer.last; ++j) {
     for (int64_t i = inner.first; i < inner.last; ++i) {
       if (grid.CellIndex(j, i, layout.labelColumns) < firstCell) continue;
-      const PageRect white = Intersection({originX + i * grid.innerStep, originY + j * grid.outerStep, cell.width,
-                                           cell.height},
-                                          {0, 0, labelWidth_, labelLength_});
+      const PageRect white =
+          Intersection({originX + i * grid.innerStep, originY + j * grid.outerStep, cell.width, cell.height},
+                       {0, 0, labelWidth_, labelLength_});
       if (white.Empty()) continue;
       CoverPageOnce();
       if (!whiteReady || scratch_.width != white.width || scratch_.height != white.height) {

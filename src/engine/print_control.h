@@ -121,8 +121,7 @@ class CPrintControl {
   void CreateNewPage();
   ResultCode ReferToBaseBitmap(const DotPoint* position);
   ResultCode ReferToVariableBitmap(const DotPoint* position, const char* name);
-  ResultCode WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight,
-                        const char16_t* faceName);
+  ResultCode WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight, const char16_t* faceName);
   ResultCode CloseNewPageStatic(int32_t copies);
   ResultCode CloseNewPageDynamic(int32_t labelsUsed);
   ResultCode CloseNewPageFinal();
@@ -149,8 +148,7 @@ class CPrintControl {
   bool CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,
                       uint32_t& pagesPerCut) const;
   const char* MediaCode();
-  void PrintErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode,
-                      uint32_t pagesPerCut);
+  void PrintErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode, uint32_t pagesPerCut);
 
   void SendDiffImage(const RasterImage& raster, DotPoint start);
   // Sends a raster of the page being assembled and notes that the printer

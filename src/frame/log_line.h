@@ -53,7 +53,8 @@ struct LogPaths {
 
 // The backup's name, "<file>.bak"; kFormatTruncated (with a cut name that must
 // not be used) when it does not fit the 260-unit buffer.
-[[nodiscard]] FormatStatus FormatLogBackupPath(char16_t (&backup)[kLogPathChars], std::u16string_view filePath) noexcept;
+[[nodiscard]] FormatStatus FormatLogBackupPath(char16_t (&backup)[kLogPathChars],
+                                               std::u16string_view filePath) noexcept;
 
 // The message of one line, cut at 1663 characters. The message is copied as
 // text, never read as a format, so a '%' in it arrives unchanged.

@@ -158,9 +158,8 @@ void NoFlush(png_structp) {}
 
 // libpng reports errors by longjmp, which skips destructors: this function
 // holds only plain locals and owns nothing.
-bool EncodeRows(png_structp png, png_infop info, std::vector<uint8_t>& out, const uint8_t* pixels,
-                uint32_t width, uint32_t height, uint32_t stride, uint32_t hDpi, uint32_t vDpi,
-                const PngWriteSettings& s) {
+bool EncodeRows(png_structp png, png_infop info, std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width,
+                uint32_t height, uint32_t stride, uint32_t hDpi, uint32_t vDpi, const PngWriteSettings& s) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_check_for_invalid_index(png, 0);
   out.clear();

@@ -4,12 +4,12 @@
 #include <vector>
 
 struct PngWriteSettings {
-  int32_t filters = 8;     // PNG_FILTER_NONE only
+  int32_t filters = 8;  // PNG_FILTER_NONE only
   int32_t level = 3;
   int32_t memLevel = 7;
-  int32_t strategy = 1;    // Z_FILTERED
+  int32_t strategy = 1;  // Z_FILTERED
   int32_t windowBits = 15;
-  int32_t method = 8;      // deflate
+  int32_t method = 8;  // deflate
 
   // Encodes `height` rows of `width` blue-green-red pixels, `stride` bytes
   // apart, into `out` (its old contents are discarded, its capacity kept).
@@ -17,6 +17,6 @@ struct PngWriteSettings {
   // rows are not copied beforehand. Resolutions in dots per inch. False, with
   // "compression failed.\n" on the debugger output, when libpng reports an
   // error or `out` cannot grow; `out` must then not be used. Never throws.
-  bool EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width, uint32_t height,
-                 uint32_t stride, uint32_t horizontalDpi, uint32_t verticalDpi) const;
+  bool EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
+                 uint32_t horizontalDpi, uint32_t verticalDpi) const;
 };

@@ -60,8 +60,8 @@ void CPrintCommand::AppendMarkerLabel() {
   AppendRaw(kFormatEnd);
 }
 
-ResultCode CPrintCommand::AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode,
-                                         uint32_t pagesPerCut, int32_t printMode, char direction) {
+ResultCode CPrintCommand::AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode, uint32_t pagesPerCut,
+                                         int32_t printMode, char direction) {
   if (size == nullptr || mediaCode == nullptr) return result::kSetupFailed;
   AppendMarkerLabel();
   AppendRaw(kFormatStart);

@@ -23,8 +23,8 @@ constexpr int64_t kPlacedBytesBudget = int64_t{64} << 20;
 // Largest byte count a raster may hold: a vector must be able to allocate it
 // and every offset into it must fit a signed 64-bit index.
 int64_t MaxRasterBytes() {
-  const auto limit = std::min<uint64_t>(std::vector<uint8_t>{}.max_size(),
-                                        static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
+  const auto limit =
+      std::min<uint64_t>(std::vector<uint8_t>{}.max_size(), static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
   return static_cast<int64_t>(limit);
 }
 
@@ -54,8 +54,8 @@ bool RunInside(int64_t offset, int64_t count, size_t size) {
 // Copies `count` bytes from row `fromRow` (starting `fromByte` into the row)
 // of `from` into row `toRow` (starting `toByte`) of `to`. False, copying
 // nothing, when either run would leave its pixel array.
-bool CopyRun(const RasterImage& from, int64_t fromRow, int64_t fromByte, RasterImage& to, int64_t toRow,
-             int64_t toByte, int64_t count) {
+bool CopyRun(const RasterImage& from, int64_t fromRow, int64_t fromByte, RasterImage& to, int64_t toRow, int64_t toByte,
+             int64_t count) {
   if (fromRow < 0 || toRow < 0 || fromByte < 0 || toByte < 0) return false;
   const int64_t fromOffset = fromRow * from.stride + fromByte;
   const int64_t toOffset = toRow * to.stride + toByte;
@@ -170,8 +170,7 @@ void CPrintImage::CreatePageCanvas(PageSize page, RasterImage& out) {
   out.bitsPerPixel = kRasterBitsPerPixel;
 }
 
-ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid, Window window,
-                                   RasterImage& out) {
+ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid, Window window, RasterImage& out) {
   if (!WellFormed(tile)) return result::kStaticCompose;
   const int64_t x0 = std::max<int64_t>(0, window.x);
   const int64_t y0 = std::max<int64_t>(0, window.y);
@@ -289,10 +288,9 @@ bool CPrintImage::CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, in
   const int64_t endOnPage = std::min<int64_t>(row + rows, page.length);
   const int64_t onPage = column >= 0 && column < page.width ? std::min<int64_t>(columns, page.width - column) : 0;
   const bool composed = onPage > 0 && firstOnPage < endOnPage;
-  if (composed &&
-      (PlaceTiled(baseTile_, baseGrid_, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) !=
-           result::kOk ||
-       strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
+  if (composed && (PlaceTiled(baseTile_, baseGrid_, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) !=
+                       result::kOk ||
+                   strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
     return false;
   }
   for (int64_t i = 0; i < rows; ++i) {
@@ -393,9 +391,8 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   return result::kOk;
 }
 
-ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, const char16_t* text,
-                                         int32_t fontHeight, const char16_t* faceName, int32_t rotation,
-                                         RasterImage& out, int32_t key) {
+ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, const char16_t* text, int32_t fontHeight,
+                                         const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key) {
   if (text == nullptr || faceName == nullptr || fontHeight < 0) return result::kBadTextArgument;
   const std::u16string_view message(text);
   // A clock's text takes the place of the host's pending bitmap whatever it
@@ -489,7 +486,9 @@ void CPrintImage::FlattenPlaced() {
           for (const Interval& columns : item.whiteArea.columns) {
             const int64_t left = std::max(columns.begin, common.x);
             const int64_t right = std::min(columns.end, common.Right());
-            if (left < right) std::memset(&flatMask_[static_cast<size_t>(row * page.width + left)], 1, static_cast<size_t>(right - left));
+            if (left < right)
+              std::memset(&flatMask_[static_cast<size_t>(row * page.width + left)], 1,
+                          static_cast<size_t>(right - left));
           }
     } else {
       for (int64_t row = common.y; row < common.Bottom(); ++row)

@@ -89,8 +89,8 @@ class CPrintImage {
   // the tile kept from an earlier job laid over this grid. 404 when there is
   // neither or the page is too large. Its pixels are read with
   // ComposeBaseRows, or with ComposeWindow together with what lies on it.
-  ResultCode ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
-                              int32_t verticalPitch, int32_t horizontalPitch);
+  ResultCode ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns, int32_t verticalPitch,
+                              int32_t horizontalPitch);
   // Page rows [firstRow, firstRow + rowCount) of the base image, full width,
   // into `out`. 404 when no base image is composed or the rows are off its page.
   ResultCode ComposeBaseRows(int64_t firstRow, int64_t rowCount, RasterImage& out) const;
@@ -160,8 +160,8 @@ class CPrintImage {
   // `rows` x `columns` pixels of the base from page row `row` and column
   // `column` on, written from `toByte` of `out`'s row `toRow` down; white
   // where the base page has no pixels. False when the output cannot take them.
-  bool CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out,
-                        int64_t toRow, int64_t toByte);
+  bool CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out, int64_t toRow,
+                        int64_t toByte);
 
   TextRenderer& text_;
   RasterImage source_;
@@ -198,14 +198,14 @@ class CPrintImage {
 
   std::vector<PlacedItem> items_;  // storage reused from page to page
   size_t itemCount_ = 0;
-  int64_t placedBytes_ = 0;       // pixels the placed elements hold
-  PageSize placedPage_;           // the page they were placed on
-  RasterImage flatPage_;          // elements painted together, once they hold too much
+  int64_t placedBytes_ = 0;        // pixels the placed elements hold
+  PageSize placedPage_;            // the page they were placed on
+  RasterImage flatPage_;           // elements painted together, once they hold too much
   std::vector<uint8_t> flatMask_;  // 1 where flatPage_ holds an element's pixel
   std::vector<EarlierItem> earlier_;
   std::vector<PageRect> sent_;
   bool pageSent_ = false;  // the whole page went out on this page
-  RasterImage rendered_;  // a message text, drawn here before it becomes the source
+  RasterImage rendered_;   // a message text, drawn here before it becomes the source
 };
 
 // Expands 1-bit rows (set bits white, clear bits black) into a 24-bit raster

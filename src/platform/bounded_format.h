@@ -22,11 +22,11 @@ struct FormatArg {
   int64_t number = 0;
   std::basic_string_view<Char> text;
 
-  FormatArg(int64_t value) : kind(Kind::Number), number(value) {}                 // NOLINT
-  FormatArg(int value) : kind(Kind::Number), number(value) {}                     // NOLINT
-  FormatArg(unsigned value) : kind(Kind::Number), number(value) {}                // NOLINT
+  FormatArg(int64_t value) : kind(Kind::Number), number(value) {}                   // NOLINT
+  FormatArg(int value) : kind(Kind::Number), number(value) {}                       // NOLINT
+  FormatArg(unsigned value) : kind(Kind::Number), number(value) {}                  // NOLINT
   FormatArg(std::basic_string_view<Char> value) : kind(Kind::Text), text(value) {}  // NOLINT
-  FormatArg(const Char* value) : kind(Kind::Text), text(value) {}                 // NOLINT
+  FormatArg(const Char* value) : kind(Kind::Text), text(value) {}                   // NOLINT
 };
 
 // Formats into out[0 .. capacity-1]; capacity counts characters including the terminator.

@@ -35,11 +35,10 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* info) {
 
 std::string Narrow(const std::wstring& text) {
   if (text.empty()) return {};
-  const int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
+  const int count =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(count), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), count, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), count, nullptr, nullptr);
   return narrow;
 }
 
@@ -258,7 +257,8 @@ class JobRunner {
         return Check(t.writeClock(self, w[1].c_str(), &at, Int(w[4]), w[5].c_str()), L"lpxWriteClock");
       }
       if (op == L"page") return Check(t.createNewPage(self), L"lpxCreateNewPage");
-      if (op == L"close-static") return need(1) && Check(t.closeNewPageStatic(self, Int(w[1])), L"lpxCloseNewPageStatic");
+      if (op == L"close-static")
+        return need(1) && Check(t.closeNewPageStatic(self, Int(w[1])), L"lpxCloseNewPageStatic");
       if (op == L"close-dynamic") {
         return need(1) && Check(t.closeNewPageDynamic(self, Int(w[1])), L"lpxCloseNewPageDynamic");
       }
@@ -314,7 +314,8 @@ int wmain(int argc, wchar_t** argv) {
     } else if (jobFile.empty() && arg.rfind(L"--", 0) != 0) {
       jobFile = arg;
     } else {
-      std::fprintf(stderr, "usage: qvr_host JOBFILE [--output FILE] [--printer NAME] [--setting NAME=VALUE]... [--config]\n");
+      std::fprintf(stderr,
+                   "usage: qvr_host JOBFILE [--output FILE] [--printer NAME] [--setting NAME=VALUE]... [--config]\n");
       return 2;
     }
   }
@@ -339,7 +340,8 @@ int wmain(int argc, wchar_t** argv) {
     size_t insertAt = 0;
     while (insertAt < parsed.size()) {
       const std::wstring& op = parsed[insertAt].words[0];
-      if (op != L"printer" && op != L"output" && op != L"resolution" && op != L"clear-settings" && op != L"setting") break;
+      if (op != L"printer" && op != L"output" && op != L"resolution" && op != L"clear-settings" && op != L"setting")
+        break;
       ++insertAt;
     }
     parsed.insert(parsed.begin() + static_cast<std::ptrdiff_t>(insertAt), preset.begin(), preset.end());

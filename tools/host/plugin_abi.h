@@ -30,13 +30,13 @@ struct HostPluginVtbl {
   bool (*referToBarcode)(void* self, const wchar_t* text, const void* unused);                     // 15
   bool (*writeRFID)(void* self, const void* unused);                                               // 16
   bool (*writeClock)(void* self, const wchar_t* text, const HostDotPoint* position, int32_t fontHeight,
-                     const wchar_t* faceName);                                                     // 17
+                     const wchar_t* faceName);  // 17
   void (*sendLayoutData)(void* self, int32_t rotation, int32_t v2, int32_t v3, int32_t horizontalPitch,
                          int32_t verticalPitch, int32_t v6, int32_t v7, int32_t v8, int32_t v9, int32_t v10,
-                         int32_t labelColumns, int32_t labelRows, uint8_t v13);                    // 18
-  bool (*eject)(void* self, const void* unused);                                                   // 19
-  bool (*clear)(void* self);                                                                       // 20
-  bool (*writePrinter)(void* self);                                                                // 21
+                         int32_t labelColumns, int32_t labelRows, uint8_t v13);  // 18
+  bool (*eject)(void* self, const void* unused);                                 // 19
+  bool (*clear)(void* self);                                                     // 20
+  bool (*writePrinter)(void* self);                                              // 21
 };
 static_assert(sizeof(HostPluginVtbl) == 22 * sizeof(void*), "the host calls through exactly 22 slots");
 

@@ -7,9 +7,9 @@
 
 namespace {
 constexpr const wchar_t* kSettingsKey = L"NOVRA_ZK-R41x0_Config";
-constexpr const wchar_t* kSettingNames[] = {L"MediaType",     L"VOffset",  L"HOffset",   L"Unit",
-                                            L"PrintError",    L"ForcePrinting", L"AutoCut", L"CutTiming",
-                                            L"CutInterval",   L"PrintQuality",  L"Bi-d",    L"BandR"};
+constexpr const wchar_t* kSettingNames[] = {L"MediaType",   L"VOffset",       L"HOffset", L"Unit",
+                                            L"PrintError",  L"ForcePrinting", L"AutoCut", L"CutTiming",
+                                            L"CutInterval", L"PrintQuality",  L"Bi-d",    L"BandR"};
 
 HANDLE OpenAdmin(const std::wstring& printerName) {
   PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ALL_ACCESS};

@@ -82,18 +82,12 @@ const char* Name(Input& in, std::string& storage) {
 
 std::u16string Text(Input& in) {
   switch (in.Byte() % 7) {
-    case 0:
-      return u"";
-    case 1:
-      return u"\n\n";
-    case 2:
-      return u"12:00";
-    case 3:
-      return u"at ###HWGEN### now";
-    case 4:
-      return std::u16string(static_cast<size_t>(in.Byte()) * 40 + 1, u'8');  // up to 10,000 characters
-    case 5:
-      return std::u16string(static_cast<size_t>(in.Byte()) + 1, u'\n') + u"x";
+    case 0: return u"";
+    case 1: return u"\n\n";
+    case 2: return u"12:00";
+    case 3: return u"at ###HWGEN### now";
+    case 4: return std::u16string(static_cast<size_t>(in.Byte()) * 40 + 1, u'8');  // up to 10,000 characters
+    case 5: return std::u16string(static_cast<size_t>(in.Byte()) + 1, u'\n') + u"x";
     default: {
       std::u16string text;
       for (uint8_t n = in.Byte() % 24; n > 0; --n)
@@ -204,7 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Every job starts from an empty command buffer: nothing a job left
         // unwritten may lead the next one's stream.
         if (p.State() == PluginState::Initialized && !p.Engine()->command.Buffer().empty()) {
-          std::fprintf(stderr, "a new job starts with %zu bytes of an earlier one\n", p.Engine()->command.Buffer().size());
+          std::fprintf(stderr, "a new job starts with %zu bytes of an earlier one\n",
+                       p.Engine()->command.Buffer().size());
           std::abort();
         }
         job = {h.printer.output.size(), false};
@@ -227,15 +222,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result = p.lpxSendBitmap(in.Chance(8) ? nullptr : &bitmap, name);
         break;
       }
-      case 5:
-        result = p.lpxCreateNewPage();
-        break;
-      case 6:
-        result = p.lpxReferToBaseBitmap(at);
-        break;
-      case 7:
-        result = p.lpxReferToVariableBitmap(Name(in, nameStorage), at);
-        break;
+      case 5: result = p.lpxCreateNewPage(); break;
+      case 6: result = p.lpxReferToBaseBitmap(at); break;
+      case 7: result = p.lpxReferToVariableBitmap(Name(in, nameStorage), at); break;
       case 8: {
         // The largest count once per input: its 16 MiB of copies are then held until written.
         const bool largest = !largestCopiesUsed && in.Chance(16);
@@ -243,21 +232,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result = p.lpxCloseNewPageStatic(largest ? kMaxCopies : in.Int() % 4096);
         break;
       }
-      case 9:
-        result = p.lpxCloseNewPageDynamic(in.Int());
-        break;
-      case 10:
-        result = p.lpxCloseNewPageFinal();
-        break;
-      case 11:
-        result = p.lpxAddEmptyPage();
-        break;
-      case 12:
-        result = p.lpxReferToEndLabel(at);
-        break;
-      case 13:
-        result = p.lpxReferToStartLabel(at);
-        break;
+      case 9: result = p.lpxCloseNewPageDynamic(in.Int()); break;
+      case 10: result = p.lpxCloseNewPageFinal(); break;
+      case 11: result = p.lpxAddEmptyPage(); break;
+      case 12: result = p.lpxReferToEndLabel(at); break;
+      case 13: result = p.lpxReferToStartLabel(at); break;
       case 14: {
         const std::u16string text = Text(in);
         static constexpr const char16_t* kFaces[] = {u"Arial", u"", u"Lucida Console", nullptr};
@@ -265,9 +244,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         result = p.lpxWriteClock(in.Chance(8) ? nullptr : text.c_str(), at, in.Int(), face);
         break;
       }
-      case 15:
-        result = p.lpxWritePrinter();
-        break;
+      case 15: result = p.lpxWritePrinter(); break;
       case 16:
         result = p.lpxClear();
         if (!result) std::abort();

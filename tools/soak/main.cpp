@@ -77,8 +77,8 @@ HBITMAP DrawField(const std::wstring& text, bool monochrome) {
   HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
   RECT all{0, 0, kFieldSize.cx, kFieldSize.cy};
   FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-  HFONT font = CreateFontW(kFieldSize.cy * 3 / 4, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0,
-                           L"Arial");
+  HFONT font =
+      CreateFontW(kFieldSize.cy * 3 / 4, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"Arial");
   HGDIOBJ oldFont = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(0, 0, 0));
@@ -247,10 +247,14 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options) {
         options.printer = argv[++i];
       } else if (arg == L"--inject-leak" && hasValue) {
         const std::wstring kind = argv[++i];
-        if (kind == L"handle") options.leak = Leak::Handle;
-        else if (kind == L"gdi") options.leak = Leak::Gdi;
-        else if (kind == L"memory") options.leak = Leak::Memory;
-        else return false;
+        if (kind == L"handle")
+          options.leak = Leak::Handle;
+        else if (kind == L"gdi")
+          options.leak = Leak::Gdi;
+        else if (kind == L"memory")
+          options.leak = Leak::Memory;
+        else
+          return false;
       } else {
         return false;
       }
@@ -328,9 +332,8 @@ int wmain(int argc, wchar_t** argv) {
               static_cast<long long>(last.committedPrivateBytes) - static_cast<long long>(start.committedPrivateBytes),
               static_cast<long long>(last.handles) - static_cast<long long>(start.handles),
               static_cast<long long>(GdiGrowth(start, last)));
-  std::printf("%-10s %7s %+16lld %19s %+9lld %+12lld\n", "allowed", "",
-              static_cast<long long>(kTolerance.privateBytes), "-", static_cast<long long>(kTolerance.handles),
-              static_cast<long long>(kTolerance.gdiObjects));
+  std::printf("%-10s %7s %+16lld %19s %+9lld %+12lld\n", "allowed", "", static_cast<long long>(kTolerance.privateBytes),
+              "-", static_cast<long long>(kTolerance.handles), static_cast<long long>(kTolerance.gdiObjects));
   std::printf("qvr_soak: %ld labels in %.1f s, %.2f ms per label (census time included)\n", options.labels, seconds,
               seconds * 1000.0 / static_cast<double>(options.labels));
   const std::string grown = CensusGrowth(start, last, kTolerance);

@@ -99,10 +99,9 @@ int Summary(const std::string& bytes, bool listing, std::ostream& out, std::ostr
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  const bool known = args.size() >= 2 && ((args[0] == "check" && args.size() == 2) ||
-                                          (args[0] == "render" && args.size() == 3) ||
-                                          (args[0] == "summary" && (args.size() == 2 ||
-                                                                    (args.size() == 3 && args[2] == "--list"))));
+  const bool known =
+      args.size() >= 2 && ((args[0] == "check" && args.size() == 2) || (args[0] == "render" && args.size() == 3) ||
+                           (args[0] == "summary" && (args.size() == 2 || (args.size() == 3 && args[2] == "--list"))));
   if (!known) {
     err << kUsage;
     return kExitUsage;

@@ -11,7 +11,7 @@ enum ExitStatus : int {
   kExitOk = 0,
   kExitDamaged = 1,  // the stream breaks the command language: "offset N: ..."
   kExitUsage = 2,
-  kExitFiles = 3,    // the input cannot be read or a label picture cannot be written
+  kExitFiles = 3,  // the input cannot be read or a label picture cannot be written
 };
 
 // args: the words after the program name.

@@ -35,7 +35,7 @@ std::string DecodePng(const uint8_t* data, size_t size, const PngLimits& limits,
 struct PngEncodeOptions {
   int32_t level = 6;
   int32_t memLevel = 8;
-  int32_t strategy = 0;        // zlib's default strategy
+  int32_t strategy = 0;  // zlib's default strategy
   bool filtersNoneOnly = false;
   uint32_t dotsPerInch = 360;  // recorded in pHYs
 };

@@ -12,9 +12,9 @@ namespace {
 
 // The set-up label's commands, in the order the plug-in writes them.
 constexpr std::array kSetupOrder{
-    CommandKind::MediaType, CommandKind::LabelWidth,  CommandKind::LabelLength,
-    CommandKind::PrinterClock, CommandKind::CutMode,  CommandKind::PagesPerCut,
-    CommandKind::PrintMode, CommandKind::Direction,   CommandKind::SetupEnd,
+    CommandKind::MediaType,    CommandKind::LabelWidth, CommandKind::LabelLength,
+    CommandKind::PrinterClock, CommandKind::CutMode,    CommandKind::PagesPerCut,
+    CommandKind::PrintMode,    CommandKind::Direction,  CommandKind::SetupEnd,
 };
 
 std::string TokenName(CommandKind kind) { return std::string(CommandToken(kind)); }
@@ -59,7 +59,8 @@ CheckResult JobReplay::Finish(const std::optional<StreamError>& parseError, size
 void JobReplay::Apply(const Command& c, std::string_view bytes) {
   if (Done()) return;
   if (!inFormat_) {
-    if (c.kind != CommandKind::FormatStart) return Fail(c.offset, std::string(TokenName(c.kind)) + " outside a label format");
+    if (c.kind != CommandKind::FormatStart)
+      return Fail(c.offset, std::string(TokenName(c.kind)) + " outside a label format");
     inFormat_ = true;
     formatOffset_ = c.offset;
     format_ = FormatKind::Empty;

@@ -39,10 +39,10 @@ struct JobStats {
   size_t bytes = 0;
   size_t commands = 0;
   size_t formats = 0;
-  size_t labels = 0;      // printed labels
+  size_t labels = 0;  // printed labels
   size_t downloads = 0;
-  size_t recalls = 0;     // bands printed
-  size_t images = 0;      // rasters: runs of bands stacked one below the other
+  size_t recalls = 0;  // bands printed
+  size_t images = 0;   // rasters: runs of bands stacked one below the other
   size_t pngBytes = 0;
   std::vector<LabelSetup> setups;
 };

@@ -17,14 +17,14 @@ struct Token {
 // Every command that may begin a command. ^FS and ^IMR: only occur inside a
 // comment or a recall and are matched there.
 constexpr std::array kTokens{
-    Token{"^XA", CommandKind::FormatStart},         Token{"^XZ", CommandKind::FormatEnd},
-    Token{"^FX", CommandKind::Comment},             Token{"^S(CLM,T,", CommandKind::MediaType},
-    Token{"^S(CLS,P,", CommandKind::LabelWidth},    Token{"^S(CLS,L,", CommandKind::LabelLength},
-    Token{"^ST", CommandKind::PrinterClock},        Token{"^S(CX0,L,", CommandKind::CutMode},
-    Token{"^S(CX0,C,", CommandKind::PagesPerCut},   Token{"^S(CX0,Q,", CommandKind::PrintMode},
-    Token{"^S(CMP,D,", CommandKind::Direction},     Token{"^C(D", CommandKind::SetupEnd},
-    Token{"^C(L", CommandKind::PageCarryIn},        Token{"^C(S", CommandKind::PageCarryOut},
-    Token{"~DYR:", CommandKind::ImageDownload},     Token{"^FO", CommandKind::ImageRecall},
+    Token{"^XA", CommandKind::FormatStart},       Token{"^XZ", CommandKind::FormatEnd},
+    Token{"^FX", CommandKind::Comment},           Token{"^S(CLM,T,", CommandKind::MediaType},
+    Token{"^S(CLS,P,", CommandKind::LabelWidth},  Token{"^S(CLS,L,", CommandKind::LabelLength},
+    Token{"^ST", CommandKind::PrinterClock},      Token{"^S(CX0,L,", CommandKind::CutMode},
+    Token{"^S(CX0,C,", CommandKind::PagesPerCut}, Token{"^S(CX0,Q,", CommandKind::PrintMode},
+    Token{"^S(CMP,D,", CommandKind::Direction},   Token{"^C(D", CommandKind::SetupEnd},
+    Token{"^C(L", CommandKind::PageCarryIn},      Token{"^C(S", CommandKind::PageCarryOut},
+    Token{"~DYR:", CommandKind::ImageDownload},   Token{"^FO", CommandKind::ImageRecall},
 };
 
 constexpr std::string_view kFieldEnd = "^FS";
@@ -85,8 +85,8 @@ class Parser {
     if (literal.substr(0, Rest().size()) == Rest()) {
       Fail(pos_, std::string("stream ends inside ") + what);
     } else {
-      Fail(pos_, std::string("expected \"") + std::string(literal) + "\" in " + what + ", found \"" +
-                     Shown(Rest()) + "\"");
+      Fail(pos_,
+           std::string("expected \"") + std::string(literal) + "\" in " + what + ", found \"" + Shown(Rest()) + "\"");
     }
     return false;
   }
@@ -110,13 +110,13 @@ class Parser {
     }
     const size_t digits = pos_ - digitsStart;
     if (digits == 0) {
-      Fail(start, pos_ == bytes_.size() ? std::string("stream ends before the ") + what
-                                        : std::string("expected a number for the ") + what + ", found \"" +
-                                              Shown(Rest()) + "\"");
+      Fail(start, pos_ == bytes_.size()
+                      ? std::string("stream ends before the ") + what
+                      : std::string("expected a number for the ") + what + ", found \"" + Shown(Rest()) + "\"");
       return false;
     }
-    const bool padded = yearPadding ? digits > kMinYearDigits && bytes_[digitsStart] == '0'
-                                    : digits > 1 && bytes_[digitsStart] == '0';
+    const bool padded =
+        yearPadding ? digits > kMinYearDigits && bytes_[digitsStart] == '0' : digits > 1 && bytes_[digitsStart] == '0';
     if (padded || (negative && magnitude == 0)) {
       Fail(start, std::string("the ") + what + " \"" + Shown(bytes_.substr(start, pos_ - start)) +
                       "\" is not written as plain decimal");
@@ -128,8 +128,8 @@ class Parser {
     }
     const uint64_t limit = negative ? static_cast<uint64_t>(-(low + 1)) + 1 : static_cast<uint64_t>(high);
     if (tooLarge || magnitude > limit) {
-      Fail(start, std::string("the ") + what + " " + std::string(bytes_.substr(start, pos_ - start)) +
-                      " is out of range");
+      Fail(start,
+           std::string("the ") + what + " " + std::string(bytes_.substr(start, pos_ - start)) + " is out of range");
       return false;
     }
     value = negative ? -static_cast<int64_t>(magnitude - 1) - 1 : static_cast<int64_t>(magnitude);
@@ -140,8 +140,8 @@ class Parser {
     const size_t start = pos_;
     while (pos_ < bytes_.size() && IsNameByte(bytes_[pos_])) ++pos_;
     if (pos_ == start) {
-      Fail(start, pos_ == bytes_.size() ? std::string("stream ends before the ") + what
-                                        : std::string("missing ") + what);
+      Fail(start,
+           pos_ == bytes_.size() ? std::string("stream ends before the ") + what : std::string("missing ") + what);
       return false;
     }
     name.assign(bytes_.substr(start, pos_ - start));
@@ -180,10 +180,9 @@ class Parser {
     int64_t month = 0, day = 0, year = 0, hour = 0, minute = 0, second = 0;
     constexpr int64_t kLargestYear = 99999;
     if (!Number(1, 12, "clock month", month) || !Expect(",", "the clock") || !Number(1, 31, "clock day", day) ||
-        !Expect(",", "the clock") || !Number(0, kLargestYear, "clock year", year, true) ||
-        !Expect(",", "the clock") || !Number(0, 23, "clock hour", hour) || !Expect(",", "the clock") ||
-        !Number(0, 59, "clock minute", minute) || !Expect(",", "the clock") ||
-        !Number(0, 59, "clock second", second) || !Expect(kClockEnd, "the clock")) {
+        !Expect(",", "the clock") || !Number(0, kLargestYear, "clock year", year, true) || !Expect(",", "the clock") ||
+        !Number(0, 23, "clock hour", hour) || !Expect(",", "the clock") || !Number(0, 59, "clock minute", minute) ||
+        !Expect(",", "the clock") || !Number(0, 59, "clock second", second) || !Expect(kClockEnd, "the clock")) {
       return false;
     }
     clock = {static_cast<int32_t>(month), static_cast<int32_t>(day),    static_cast<int32_t>(year),

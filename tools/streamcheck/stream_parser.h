@@ -42,7 +42,7 @@ struct Command {
   std::string text;   // comment text, media code or image name
   int64_t value = 0;  // width, length, pages per cut or print mode
   int64_t x = 0, y = 0;
-  char letter = 0;    // cut mode or direction
+  char letter = 0;  // cut mode or direction
   ClockValue clock;
   size_t dataOffset = 0, dataSize = 0;  // a download's PNG bytes
 };

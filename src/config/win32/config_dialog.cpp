@@ -25,13 +25,9 @@ void EndWith(HWND dialog, INT_PTR result) noexcept {
   if (!EndDialog(dialog, result)) OutputDebugStringW(L"EndDialog failed\n");
 }
 
-void ShowInitialiseError(HWND dialog) noexcept {
-  ShowErrorBox(dialog, L"Initialize Error", L"MessageBox Error\n");
-}
+void ShowInitialiseError(HWND dialog) noexcept { ShowErrorBox(dialog, L"Initialize Error", L"MessageBox Error\n"); }
 
-CConfig* ConfigOf(HWND dialog) noexcept {
-  return reinterpret_cast<CConfig*>(GetWindowLongPtrW(dialog, DWLP_USER));
-}
+CConfig* ConfigOf(HWND dialog) noexcept { return reinterpret_cast<CConfig*>(GetWindowLongPtrW(dialog, DWLP_USER)); }
 
 }  // namespace
 
@@ -108,8 +104,8 @@ bool CConfig::Initialise(HWND dialog, HANDLE printerHandle) {
 
   unit_ = stored.unit;
   SetChecked(unit_ == unit::kMillimetres ? millimetreButton_ : inchButton_, true);
-  if (!vertical_->Attach(GetDlgItem(dialog, IDC_VERTICAL_EDIT), GetDlgItem(dialog, IDC_VERTICAL_RANGE),
-                         stored.vOffset, unit_)) {
+  if (!vertical_->Attach(GetDlgItem(dialog, IDC_VERTICAL_EDIT), GetDlgItem(dialog, IDC_VERTICAL_RANGE), stored.vOffset,
+                         unit_)) {
     return false;
   }
   if (!horizontal_->Attach(GetDlgItem(dialog, IDC_HORIZONTAL_EDIT), GetDlgItem(dialog, IDC_HORIZONTAL_RANGE),
@@ -135,25 +131,17 @@ INT_PTR CConfig::OnCommand(HWND dialog, WPARAM wParam) noexcept {
       SaveSettings(dialog);
       EndWith(dialog, kEndedByOk);
       return 1;
-    case IDCANCEL:
-      EndWith(dialog, kEndedByCancel);
-      return 1;
+    case IDCANCEL: EndWith(dialog, kEndedByCancel); return 1;
     case IDC_MEDIA_LIST:
       if (!printSettings_->OnMediaTypeChanged()) {
         OutputDebugStringW(L"MediaType Settings Error");
         CancelWithSettingsError(dialog);
       }
       return 1;
-    case IDC_VERTICAL_EDIT:
-      return vertical_->OnEditNotify(wParam, unit_);
-    case IDC_HORIZONTAL_EDIT:
-      return horizontal_->OnEditNotify(wParam, unit_);
-    case IDC_UNIT_MM:
-      ShowUnit(unit::kMillimetres);
-      return 1;
-    case IDC_UNIT_INCH:
-      ShowUnit(unit::kInches);
-      return 1;
+    case IDC_VERTICAL_EDIT: return vertical_->OnEditNotify(wParam, unit_);
+    case IDC_HORIZONTAL_EDIT: return horizontal_->OnEditNotify(wParam, unit_);
+    case IDC_UNIT_MM: ShowUnit(unit::kMillimetres); return 1;
+    case IDC_UNIT_INCH: ShowUnit(unit::kInches); return 1;
     case IDC_PRINT_ERRORS: {
       const ForcePrintingBox force = ForcePrintingFor(IsChecked(printErrorsBox_), IsChecked(forcePrintingBox_));
       SetChecked(forcePrintingBox_, force.checked);
@@ -170,10 +158,8 @@ INT_PTR CConfig::OnCommand(HWND dialog, WPARAM wParam) noexcept {
       }
       return 1;
     }
-    case IDC_CUT_INTERVAL:
-      return autoCut_->OnEditNotify(wParam);
-    default:
-      return 0;
+    case IDC_CUT_INTERVAL: return autoCut_->OnEditNotify(wParam);
+    default: return 0;
   }
 }
 
@@ -254,7 +240,6 @@ INT_PTR CALLBACK ConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       SetWindowLongPtrW(dialog, DWLP_USER, 0);
       return TRUE;
     }
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }

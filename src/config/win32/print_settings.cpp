@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr UINT kLabelStrings[] = {IDS_PRINT_SETTINGS, IDS_MEDIA_TYPE, IDS_PRINT_QUALITY, IDS_SPEED,
-                                  IDS_QUALITY, IDS_BIDIRECTIONAL, IDS_BANDING_REDUCTION};
-constexpr int kLabelControls[] = {IDC_PRINT_GROUP, IDC_MEDIA_LABEL, IDC_PRINT_QUALITY_LABEL, IDC_SPEED_LABEL,
+constexpr UINT kLabelStrings[] = {IDS_PRINT_SETTINGS, IDS_MEDIA_TYPE,    IDS_PRINT_QUALITY,    IDS_SPEED,
+                                  IDS_QUALITY,        IDS_BIDIRECTIONAL, IDS_BANDING_REDUCTION};
+constexpr int kLabelControls[] = {IDC_PRINT_GROUP,   IDC_MEDIA_LABEL,   IDC_PRINT_QUALITY_LABEL, IDC_SPEED_LABEL,
                                   IDC_QUALITY_LABEL, IDC_BIDIRECTIONAL, IDC_BANDING_REDUCTION};
 constexpr int kSliderTicFrequency = 1;
 constexpr int kSliderPageSize = 1;

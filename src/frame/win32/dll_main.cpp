@@ -16,11 +16,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
       module_state::ModuleHandle() = instance;
       OutputDebugStringW(L"QVR_PLUGIN_ZK-R41x0.dllInitializing!\n");
       break;
-    case DLL_PROCESS_DETACH:
-      OutputDebugStringW(L"QVR_PLUGIN_ZK-R41x0.dllTerminating!\n");
-      break;
-    default:
-      break;
+    case DLL_PROCESS_DETACH: OutputDebugStringW(L"QVR_PLUGIN_ZK-R41x0.dllTerminating!\n"); break;
+    default: break;
   }
   return TRUE;
 }

@@ -20,8 +20,8 @@ bool EnsureFolder(const char16_t* path) noexcept {
 }
 
 UniqueFile OpenLogFile(const char16_t* path, DWORD disposition) noexcept {
-  return UniqueFile(CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return UniqueFile(CreateFileW(AsWide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // Keeps the current content as the only backup and empties the file. A failed
@@ -73,8 +73,8 @@ void AppendLogLine(const LogSettings* settings, std::u16string_view moduleName, 
     convertedCapacity = wanted;
   }
   auto* converted = static_cast<char*>(convertedMemory.get());
-  const int written = WideCharToMultiByte(codePage, 0, AsWide(line), -1, converted,
-                                          static_cast<int>(convertedCapacity), nullptr, nullptr);
+  const int written = WideCharToMultiByte(codePage, 0, AsWide(line), -1, converted, static_cast<int>(convertedCapacity),
+                                          nullptr, nullptr);
   // The count includes the terminator: 1 means an empty line, which is not written.
   if (written <= 1) return;
   const DWORD textBytes = static_cast<DWORD>(written - 1);

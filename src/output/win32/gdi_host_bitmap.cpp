@@ -66,8 +66,8 @@ ResultCode GdiHostBitmap::Read(DibRows& rows) noexcept {
   }
   // GetDIBits writes whole rows of the requested depth whatever size it
   // reported, so the buffer is at least that large.
-  const int64_t rowBytes = (int64_t{bitmap.bmWidth} * bitmap.bmBitsPixel + kDibRowAlignBits - 1) /
-                           kDibRowAlignBits * (kDibRowAlignBits / kBitsPerByte);
+  const int64_t rowBytes = (int64_t{bitmap.bmWidth} * bitmap.bmBitsPixel + kDibRowAlignBits - 1) / kDibRowAlignBits *
+                           (kDibRowAlignBits / kBitsPerByte);
   if (rowBytes > kMaxImageBytes / bitmap.bmHeight) return result::kBadSourceBitmap;
   const int64_t size = std::max<int64_t>(info.header.biSizeImage, rowBytes * bitmap.bmHeight);
   if (size > kMaxImageBytes) return result::kBadSourceBitmap;
@@ -78,8 +78,7 @@ ResultCode GdiHostBitmap::Read(DibRows& rows) noexcept {
     return result::kBadSourceBitmap;  // too large to hold here
   }
   Describe(bitmap, info);  // the size query may have rewritten the header
-  if (GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(bitmap.bmHeight), rows.bytes.data(), header, DIB_RGB_COLORS) ==
-      0) {
+  if (GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(bitmap.bmHeight), rows.bytes.data(), header, DIB_RGB_COLORS) == 0) {
     return result::kBadSourceBitmap;
   }
   rows.bytes.resize(static_cast<size_t>(rowBytes * bitmap.bmHeight));

@@ -95,8 +95,7 @@ ResultCode Paint(HDC screen, HDC dc, const wchar_t* chars, int length, int32_t r
   {
     SelectGuard selection(dc, bitmap.get());
     RECT area{0, 0, layout.width, layout.height};
-    if (!selection.selected() ||
-        FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))) == 0) {
+    if (!selection.selected() || FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))) == 0) {
       code = result::kTextDrawing;
     } else if (rotation == kRotation0 ? DrawTextW(dc, chars, length, &area, DT_WORDBREAK) == 0
                                       : TextOutW(dc, layout.origin.x, layout.origin.y, chars, length) == 0) {

@@ -16,8 +16,8 @@ std::optional<uint32_t> SpoolerPrinter::ReadSetting(std::u16string_view name) {
   DWORD type = 0;
   DWORD needed = 0;
   uint32_t number = 0;
-  const DWORD status = GetPrinterDataExW(printer_, key.c_str(), value.c_str(), &type,
-                                         reinterpret_cast<BYTE*>(&number), sizeof number, &needed);
+  const DWORD status = GetPrinterDataExW(printer_, key.c_str(), value.c_str(), &type, reinterpret_cast<BYTE*>(&number),
+                                         sizeof number, &needed);
   if (status != ERROR_SUCCESS) return std::nullopt;
   return number;
 }

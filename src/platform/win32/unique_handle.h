@@ -116,4 +116,3 @@ class SelectGuard {
   HDC dc_;
   HGDIOBJ previous_;
 };
-

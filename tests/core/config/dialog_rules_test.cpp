@@ -28,9 +28,9 @@ TEST(PositionText, ParsesTheLeadingNumberOnly) {
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u".5mm"), 0.5);
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"12abc"), 12.0);
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"1e2"), 100.0);
-  EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"2e"), 2.0);     // exponent without digits is not part of it
+  EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"2e"), 2.0);  // exponent without digits is not part of it
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"2e+x"), 2.0);
-  EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"1,5"), 1.0);    // the separator is always the full stop
+  EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"1,5"), 1.0);  // the separator is always the full stop
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u""), 0.0);
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"abc"), 0.0);
   EXPECT_DOUBLE_EQ(ParseLeadingNumber(u"-"), 0.0);
@@ -62,10 +62,10 @@ TEST(PositionText, MillimetresRoundHalvesAwayFromZeroAndClamp) {
 
 TEST(PositionText, InchesGoThroughWholeHundredths) {
   EXPECT_EQ(VerticalInch(u"0.004"), 0);
-  EXPECT_EQ(VerticalInch(u"0.006"), 3);   // 1 hundredth = 2.54 tenths
+  EXPECT_EQ(VerticalInch(u"0.006"), 3);  // 1 hundredth = 2.54 tenths
   EXPECT_EQ(VerticalInch(u"0.01"), 3);
   EXPECT_EQ(VerticalInch(u"-0.01"), -3);
-  EXPECT_EQ(HorizontalInch(u"-5"), -1039);  // clamped to -4.0905.. inch first
+  EXPECT_EQ(HorizontalInch(u"-5"), -1039);   // clamped to -4.0905.. inch first
   EXPECT_EQ(HorizontalInch(u"4.09"), 1039);  // 1038.86 rounds up to the limit
   EXPECT_EQ(VerticalInch(u"40"), 10160);
   EXPECT_EQ(VerticalInch(u"1"), 254);

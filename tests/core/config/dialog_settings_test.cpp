@@ -32,9 +32,9 @@ TEST(DialogStartValues, EmptyPrinterGivesTheDefaults) {
   EXPECT_EQ(v.unit, 0);
   EXPECT_TRUE(v.printErrors);
   EXPECT_FALSE(v.forcePrinting);
-  const std::vector<std::u16string> order{u"MediaType", u"PrintQuality", u"Bi-d", u"BandR", u"AutoCut",
-                                          u"CutTiming", u"CutInterval", u"VOffset", u"HOffset", u"Unit",
-                                          u"PrintError", u"ForcePrinting"};
+  const std::vector<std::u16string> order{u"MediaType", u"PrintQuality", u"Bi-d",        u"BandR",
+                                          u"AutoCut",   u"CutTiming",    u"CutInterval", u"VOffset",
+                                          u"HOffset",   u"Unit",         u"PrintError",  u"ForcePrinting"};
   EXPECT_EQ(printer.reads, order);
 }
 
@@ -59,9 +59,9 @@ TEST(DialogSave, WritesAllTwelveValuesInOrder) {
   v.vOffset = -13;
   v.unit = 1;
   ASSERT_TRUE(SaveDialogValues(printer, v));
-  const std::vector<std::u16string> order{u"MediaType", u"PrintQuality", u"Bi-d", u"BandR", u"VOffset",
-                                          u"HOffset", u"Unit", u"PrintError", u"ForcePrinting", u"AutoCut",
-                                          u"CutTiming", u"CutInterval"};
+  const std::vector<std::u16string> order{u"MediaType",     u"PrintQuality", u"Bi-d",      u"BandR",
+                                          u"VOffset",       u"HOffset",      u"Unit",      u"PrintError",
+                                          u"ForcePrinting", u"AutoCut",      u"CutTiming", u"CutInterval"};
   EXPECT_EQ(printer.writes, order);
   EXPECT_EQ(printer.settings[u"MediaType"], 2u);
   EXPECT_EQ(printer.settings[u"VOffset"], static_cast<uint32_t>(-13));
@@ -102,8 +102,8 @@ TEST(DialogSave, RefusedWriteStopsAndKeepsEarlierValues) {
   EXPECT_FALSE(SaveDialogValues(printer, v));
   EXPECT_EQ(printer.writes.size(), 5u);
   EXPECT_EQ(printer.settings[u"VOffset"], 100u);
-  EXPECT_EQ(printer.settings[u"HOffset"], 7u);   // the failing write left it alone
-  EXPECT_EQ(printer.settings[u"AutoCut"], 0u);   // later groups untouched
+  EXPECT_EQ(printer.settings[u"HOffset"], 7u);  // the failing write left it alone
+  EXPECT_EQ(printer.settings[u"AutoCut"], 0u);  // later groups untouched
   EXPECT_EQ(printer.settings.count(u"PrintError"), 0u);
 }
 

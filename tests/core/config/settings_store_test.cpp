@@ -70,8 +70,8 @@ TEST(SettingsStore, QualityAndDirection) {
 }
 
 TEST(SettingsStore, OffsetsInDotsRoundHalvesAwayFromZero) {
-  const std::pair<int32_t, int32_t> cases[] = {{15, 21}, {-15, -21}, {4, 6},   {3, 4},
-                                               {-3, -4}, {1, 1},     {0, 0},   {-10160, -14400}};
+  const std::pair<int32_t, int32_t> cases[] = {{15, 21}, {-15, -21}, {4, 6}, {3, 4},
+                                               {-3, -4}, {1, 1},     {0, 0}, {-10160, -14400}};
   for (const auto& [tenths, dots] : cases) {
     MemoryPrinter printer;
     printer.Set(u"VOffset", static_cast<uint32_t>(tenths));

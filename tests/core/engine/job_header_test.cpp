@@ -57,8 +57,10 @@ TEST_F(JobHeader, SizesBeyondTheLimitsAreRefusedWithTheirErrorPage) {
   struct Case {
     int32_t width, length;
     const char* errorPage;
-  } cases[] = {{1588, 1000, "^S(CLS,P,1587^S(CLS,L,212"}, {424, 1000, "^S(CLS,P,425^S(CLS,L,212"},
-               {1000, 112, "^S(CLS,P,1000^S(CLS,L,212"},  {1000, 14401, "^S(CLS,P,1000^S(CLS,L,212"}};
+  } cases[] = {{1588, 1000, "^S(CLS,P,1587^S(CLS,L,212"},
+               {424, 1000, "^S(CLS,P,425^S(CLS,L,212"},
+               {1000, 112, "^S(CLS,P,1000^S(CLS,L,212"},
+               {1000, 14401, "^S(CLS,P,1000^S(CLS,L,212"}};
   for (const Case& c : cases) {
     printer.output.clear();
     log.entries.clear();

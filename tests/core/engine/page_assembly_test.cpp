@@ -116,8 +116,8 @@ Stream Parse(const std::vector<uint8_t>& bytes, size_t from = 0) {
     EXPECT_TRUE(Consume(s, at, ","));
     band.y = static_cast<int32_t>(Number(s, at));
     EXPECT_TRUE(Consume(s, at, "^IMR:DIFF.PNG^FS"));
-    out.shape += "[" + std::to_string(band.x) + "," + std::to_string(band.y) + " " + std::to_string(band.width) +
-                 "x" + std::to_string(band.height) + "]";
+    out.shape += "[" + std::to_string(band.x) + "," + std::to_string(band.y) + " " + std::to_string(band.width) + "x" +
+                 std::to_string(band.height) + "]";
     out.bands.push_back(std::move(band));
   }
   return out;

@@ -78,7 +78,7 @@ class PlacedPages {
   BlockTextRenderer modelText;
   RecordingLog log;
   std::unique_ptr<CPrintControl> engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
-  std::vector<std::string> jobStreams;        // each finished job's bytes
+  std::vector<std::string> jobStreams;         // each finished job's bytes
   std::vector<std::vector<Picture>> expected;  // per job, its printed labels
 
   void StartJob(int32_t width, int32_t length) {
@@ -176,7 +176,8 @@ class PlacedPages {
     for (const Placed& p : placed_) {
       for (int64_t y = 0; y < p.height; ++y)
         for (int64_t x = 0; x < p.width; ++x) {
-          const Colour c = p.kind == Placed::kImage ? TaggedBitmap::At(static_cast<int32_t>(x), static_cast<int32_t>(y), p.tag)
+          const Colour c = p.kind == Placed::kImage
+                               ? TaggedBitmap::At(static_cast<int32_t>(x), static_cast<int32_t>(y), p.tag)
                            : p.kind == Placed::kBlack ? Colour{0, 0, 0}
                                                       : Colour{255, 255, 255};
           page.Set(p.x + x, p.y + y, c);
@@ -256,8 +257,8 @@ class PlacedPages {
           size_t at = 0;
           while (got.rgb[at] == want.rgb[at]) ++at;
           const size_t pixel = at / 3;
-          ADD_FAILURE() << context << ", label " << seen + 1 << " differs first at x " << pixel % want.width
-                        << ", y " << pixel / want.width;
+          ADD_FAILURE() << context << ", label " << seen + 1 << " differs first at x " << pixel % want.width << ", y "
+                        << pixel / want.width;
         }
       }
       ++seen;
@@ -301,8 +302,8 @@ TEST(PrintedEqualsPlaced, FieldsMovedEveryWayOffThePageAndEmptyClocks) {
   p.SendBase(500, 300, 2);
   struct Step {
     int32_t x, y, w, h;
-  } steps[] = {{100, 100, 80, 40}, {60, 130, 60, 20}, {140, 70, 30, 90}, {900, 100, 30, 30}, {-20, -10, 50, 50},
-               {480, 290, 60, 60}};
+  } steps[] = {{100, 100, 80, 40}, {60, 130, 60, 20},  {140, 70, 30, 90},
+               {900, 100, 30, 30}, {-20, -10, 50, 50}, {480, 290, 60, 60}};
   for (const Step& s : steps) {
     p.NewPage();
     p.Base(0, 0);

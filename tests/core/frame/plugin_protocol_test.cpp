@@ -22,14 +22,9 @@ constexpr PluginState kAllStates[] = {Created, Initialized, Ready, PageOpen, Fai
 // checked header, PageOpen an open page with "BASE01" waiting to be placed.
 void Reach(Harness& h, PluginState state) {
   switch (state) {
-    case Created:
-      return;
-    case Failed:
-      h.protocol.lpxInitialize(nullptr, nullptr, nullptr);
-      return;
-    case Initialized:
-      h.Initialize();
-      return;
+    case Created: return;
+    case Failed: h.protocol.lpxInitialize(nullptr, nullptr, nullptr); return;
+    case Initialized: h.Initialize(); return;
     case Ready:
       h.Initialize();
       ASSERT_TRUE(h.Header());

@@ -166,8 +166,8 @@ TEST(PngEncoder, RecordsResolutionInPixelsPerMetre) {
   };
   // 360 dpi is 14173.2 pixels per metre, truncated; a resolution whose product
   // with 10000 passes 32 bits must not wrap round to a small wrong value.
-  for (const Case c : {Case{360, 360, 14173, 14173}, Case{300, 600, 11811, 23622},
-                       Case{1000000, 360, 39370078, 14173}, Case{0xFFFFFFFF, 1, 0x7FFFFFFF, 39}}) {
+  for (const Case c : {Case{360, 360, 14173, 14173}, Case{300, 600, 11811, 23622}, Case{1000000, 360, 39370078, 14173},
+                       Case{0xFFFFFFFF, 1, 0x7FFFFFFF, 39}}) {
     const auto pixels = Pixels(2, 2, 6);
     const auto chunks = Chunks(Encode(pixels, 2, 2, 6, c.hDpi, c.vDpi));
     ASSERT_GE(chunks.size(), 2u);

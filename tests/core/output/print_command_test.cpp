@@ -6,9 +6,7 @@
 
 namespace {
 
-std::string Text(const CPrintCommand& command) {
-  return std::string(command.Buffer().begin(), command.Buffer().end());
-}
+std::string Text(const CPrintCommand& command) { return std::string(command.Buffer().begin(), command.Buffer().end()); }
 
 TEST(PrintCommand, JobSetupIsByteExact) {
   FixedClock clock;
@@ -54,8 +52,8 @@ TEST(PrintCommand, DownloadCarriesItsExactByteCountAndRecallFollowsDirectly) {
   ASSERT_EQ(command.AppendImageDownload("DIFF", png), 0);
   const int32_t at[2] = {-5, 10};
   ASSERT_EQ(command.AppendImageRecall("DIFF", at), 0);
-  const std::string expected = std::string("~DYR:DIFF,B,P,8,0,") + std::string(png.begin(), png.end()) +
-                               "^FO-5,10^IMR:DIFF.PNG^FS";
+  const std::string expected =
+      std::string("~DYR:DIFF,B,P,8,0,") + std::string(png.begin(), png.end()) + "^FO-5,10^IMR:DIFF.PNG^FS";
   EXPECT_EQ(Text(command), expected);
 
   const size_t before = command.Buffer().size();

@@ -186,8 +186,7 @@ TEST(PrintImageTiling, HugeOrFarOffGridsFinishAndStayCorrect) {
   EXPECT_EQ(At(WholeBase(f.image, {100, 80}), 8, 8), Tag(4, 3, 3));
 
   f.image.Reset();
-  ASSERT_EQ(f.Base(Tagged(4, 4, 5), {100, 80}, {INT32_MIN, INT32_MAX}, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN),
-            0);
+  ASSERT_EQ(f.Base(Tagged(4, 4, 5), {100, 80}, {INT32_MIN, INT32_MAX}, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN), 0);
   RasterImage white;
   CPrintImage::CreatePageCanvas({100, 80}, white);
   EXPECT_EQ(WholeBase(f.image, {100, 80}).pixels, white.pixels);

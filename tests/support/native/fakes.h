@@ -22,7 +22,7 @@ class MemoryPrinter : public PrinterPort {
   std::vector<std::u16string> reads;   // names in the order they were read
   std::vector<std::u16string> writes;  // names in the order they were written
   std::vector<uint8_t> output;
-  std::vector<size_t> sends;           // byte counts of the write calls, as offered
+  std::vector<size_t> sends;  // byte counts of the write calls, as offered
   // Settings writes fail from this many successful writes on (none when empty).
   std::optional<size_t> failWritesAfter;
   // Write behaviour: how many bytes a call accepts (default: all); false = the call fails.

@@ -7,9 +7,9 @@
 namespace {
 
 constexpr const wchar_t* kKey = L"NOVRA_ZK-R41x0_Config";
-constexpr const wchar_t* kNames[] = {L"MediaType",  L"VOffset",       L"HOffset", L"Unit",
-                                     L"PrintError", L"ForcePrinting", L"AutoCut", L"CutTiming",
-                                     L"CutInterval", L"PrintQuality", L"Bi-d",    L"BandR"};
+constexpr const wchar_t* kNames[] = {L"MediaType",   L"VOffset",       L"HOffset", L"Unit",
+                                     L"PrintError",  L"ForcePrinting", L"AutoCut", L"CutTiming",
+                                     L"CutInterval", L"PrintQuality",  L"Bi-d",    L"BandR"};
 
 class AdminPrinter {
  public:
@@ -30,9 +30,7 @@ class AdminPrinter {
 
 }  // namespace
 
-std::wstring InstallTestPrinter(const std::wstring& name) {
-  return InstallRawPrinter(name) ? name : std::wstring();
-}
+std::wstring InstallTestPrinter(const std::wstring& name) { return InstallRawPrinter(name) ? name : std::wstring(); }
 
 bool DeleteTestSettings(const std::wstring& printer) {
   AdminPrinter handle(printer);
@@ -49,8 +47,8 @@ bool StoreTestSetting(const std::wstring& printer, const wchar_t* valueName, uin
   AdminPrinter handle(printer);
   if (handle.get() == nullptr) return false;
   DWORD number = value;
-  return SetPrinterDataExW(handle.get(), kKey, valueName, REG_DWORD, reinterpret_cast<BYTE*>(&number),
-                           sizeof number) == ERROR_SUCCESS;
+  return SetPrinterDataExW(handle.get(), kKey, valueName, REG_DWORD, reinterpret_cast<BYTE*>(&number), sizeof number) ==
+         ERROR_SUCCESS;
 }
 
 std::optional<uint32_t> ReadTestSetting(const std::wstring& printer, const wchar_t* valueName) {

@@ -47,9 +47,7 @@ class ConfigDialog : public testing::Test {
     }
     module_state::ConfigPrinterHandle() = printer;
     DialogRun run = DriveModal(
-        [] {
-          return DialogBoxParamW(PluginModule(), MAKEINTRESOURCEW(IDD_CONFIG), nullptr, ConfigDialogProc, 0);
-        },
+        [] { return DialogBoxParamW(PluginModule(), MAKEINTRESOURCEW(IDD_CONFIG), nullptr, ConfigDialogProc, 0); },
         script);
     module_state::ConfigPrinterHandle() = nullptr;
     if (printer != nullptr) ClosePrinter(printer);
@@ -156,7 +154,7 @@ TEST_F(ConfigDialog, MediaListAndSliderKeepTheirRules) {
     EXPECT_FALSE(IsCheckedBox(d, IDC_BANDING_REDUCTION));
     EXPECT_FALSE(IsEnabled(d, IDC_BANDING_REDUCTION));
     EXPECT_FALSE(IsCheckedBox(d, IDC_BIDIRECTIONAL));  // never touched by the rules
-    SelectInList(d, IDC_MEDIA_LIST, 0);  // the same media again changes nothing
+    SelectInList(d, IDC_MEDIA_LIST, 0);                // the same media again changes nothing
 
     SelectInList(d, IDC_MEDIA_LIST, 2);  // Matte Paper2 frees them again
     EXPECT_TRUE(IsEnabled(d, IDC_QUALITY_SLIDER));
@@ -375,17 +373,25 @@ int32_t CallConfigPlugin(const wchar_t* printerName, const std::function<void(HW
 
 TEST_F(ConfigDialog, ConfigurationOperationOpensTheNamedPrinter) {
   std::vector<std::wstring> messages;
-  EXPECT_EQ(CallConfigPlugin(L"No Such Printer Here", [](HWND) {}, messages), 1);
+  EXPECT_EQ(CallConfigPlugin(
+                L"No Such Printer Here", [](HWND) {}, messages),
+            1);
   EXPECT_EQ(messages, std::vector<std::wstring>{L"Cannot open the printer"});
 
-  EXPECT_EQ(CallConfigPlugin(kPrinter.c_str(), [](HWND d) { Click(d, IDCANCEL); }, messages), 0);
+  EXPECT_EQ(CallConfigPlugin(
+                kPrinter.c_str(), [](HWND d) { Click(d, IDCANCEL); }, messages),
+            0);
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(CountTestSettings(kPrinter), 0);
 
-  EXPECT_EQ(CallConfigPlugin(kPrinter.c_str(), [](HWND d) {
-    SelectInList(d, IDC_MEDIA_LIST, 4);
-    Click(d, IDOK);
-  }, messages), 0);
+  EXPECT_EQ(CallConfigPlugin(
+                kPrinter.c_str(),
+                [](HWND d) {
+                  SelectInList(d, IDC_MEDIA_LIST, 4);
+                  Click(d, IDOK);
+                },
+                messages),
+            0);
   EXPECT_TRUE(messages.empty());
   EXPECT_EQ(Stored(L"MediaType"), 4u);
   EXPECT_EQ(CountTestSettings(kPrinter), 12);

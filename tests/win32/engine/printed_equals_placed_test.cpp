@@ -74,10 +74,10 @@ TEST_F(PrintedEqualsPlaced, FieldsThatMoveShrinkOrAreLeftOutAndClocksWithoutText
   };
   const Step steps[] = {
       {&wide, {50, 250}, L"12:00", {60, 330}},
-      {&narrow, {150, 250}, L"", {60, 330}},       // narrower and further right; no clock text
-      {nullptr, {}, L"12:01", {400, 330}},         // no field; the clock moved
+      {&narrow, {150, 250}, L"", {60, 330}},        // narrower and further right; no clock text
+      {nullptr, {}, L"12:01", {400, 330}},          // no field; the clock moved
       {&narrow, {20, 240}, L"12:02", {5000, 330}},  // further left and up; the clock off the page
-      {&wide, {5000, 5000}, L"12:03", {60, 330}},  // the field off the page
+      {&wide, {5000, 5000}, L"12:03", {60, 330}},   // the field off the page
       {&wide, {400, 200}, L"12:04", {60, 330}},
   };
   std::vector<RgbImage> expected;
@@ -93,7 +93,8 @@ TEST_F(PrintedEqualsPlaced, FieldsThatMoveShrinkOrAreLeftOutAndClocksWithoutText
       Blit(label, step.field->pixels, step.at.x, step.at.y);
     }
     ASSERT_TRUE(host.Clock(step.clock, step.clockAt.x, step.clockAt.y, kClockHeight, kClockFace));
-    clocks.push_back(step.clock.empty() ? std::vector<Box>{} : std::vector<Box>{ClockAt(step.clock, step.clockAt.x, step.clockAt.y)});
+    clocks.push_back(step.clock.empty() ? std::vector<Box>{}
+                                        : std::vector<Box>{ClockAt(step.clock, step.clockAt.x, step.clockAt.y)});
     ASSERT_TRUE(host.CloseStatic(1));
     ASSERT_TRUE(host.Final());
     expected.push_back(label);

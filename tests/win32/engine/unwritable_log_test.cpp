@@ -96,8 +96,8 @@ class BlockedFolder {
   BlockedFolder(const logfiles::LogFiles& files, const std::wstring& folder) : files_(files), folder_(folder) {
     logfiles::RemoveLog(files_);
     if (folder_ == files_.productFolder) CreateDirectoryW(files_.vendorFolder.c_str(), nullptr);
-    UniqueFile blocker(CreateFileW(folder_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                   nullptr));
+    UniqueFile blocker(
+        CreateFileW(folder_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     made_ = blocker && WriteFile(blocker.get(), kBlockerContent, sizeof kBlockerContent - 1, &written, nullptr) &&
             written == sizeof kBlockerContent - 1;
@@ -139,8 +139,8 @@ TEST_F(UnwritableLog, JobsPrintAndAnswerAsWithAWritableLog) {
   const JobRecord reference = RunJobWithFailures(plugin, L"log-writable.prn");
   ASSERT_FALSE(reference.printed.parsed.error);
   ASSERT_FALSE(reference.printed.check.error) << reference.printed.check.error->message;
-  const std::vector<bool> expectedAnswers = {false, true, true, true, true, true, true, true, true, true, true, true,
-                                             false, false, true, true, true, true, true, true, true, true};
+  const std::vector<bool> expectedAnswers = {false, true,  true,  true, true, true, true, true, true, true, true,
+                                             true,  false, false, true, true, true, true, true, true, true, true};
   EXPECT_EQ(reference.answers, expectedAnswers);
   // The error label, the two-label page and the dynamic page.
   EXPECT_EQ(reference.printed.labels.size(), 3u);

@@ -118,8 +118,7 @@ std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, i
       outerStep = h;
       innerStep = -v;
       break;
-    default:
-      return {};
+    default: return {};
   }
   std::vector<Cell> cells;
   for (int32_t j = 0; j < outerCount; ++j) {
@@ -133,14 +132,10 @@ std::vector<Cell> LayoutCells(int32_t rotation, int32_t rows, int32_t columns, i
 
 POINT TurnClockAnchor(int32_t rotation, int32_t x, int32_t y, int32_t headerWidth, int32_t headerLength) {
   switch (rotation) {
-    case 90:
-      return {y, headerLength - x};
-    case 180:
-      return {headerWidth - x, headerLength - y};
-    case 270:
-      return {headerWidth - y, x};
-    default:
-      return {x, y};
+    case 90: return {y, headerLength - x};
+    case 180: return {headerWidth - x, headerLength - y};
+    case 270: return {headerWidth - y, x};
+    default: return {x, y};
   }
 }
 
@@ -158,14 +153,10 @@ Box ClockBox(const std::wstring& text, int32_t height, const std::wstring& face,
   const int32_t w = extent.right;
   const int32_t h = extent.bottom;
   switch (rotation) {
-    case 90:
-      return {anchor.x, anchor.y - w, h, w};
-    case 180:
-      return {anchor.x - w, anchor.y - h, w, h};
-    case 270:
-      return {anchor.x - h, anchor.y, h, w};
-    default:
-      return {anchor.x, anchor.y, w, h};
+    case 90: return {anchor.x, anchor.y - w, h, w};
+    case 180: return {anchor.x - w, anchor.y - h, w, h};
+    case 270: return {anchor.x - h, anchor.y, h, w};
+    default: return {anchor.x, anchor.y, w, h};
   }
 }
 

@@ -60,8 +60,8 @@ struct TestEvent {
 class LogWriterProcess {
  public:
   explicit LogWriterProcess(const std::string& arguments) {
-    std::wstring command = L"\"" + ProgramFolder() + L"qvr_logwriter.exe\" " +
-                           std::wstring(arguments.begin(), arguments.end());
+    std::wstring command =
+        L"\"" + ProgramFolder() + L"qvr_logwriter.exe\" " + std::wstring(arguments.begin(), arguments.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};
@@ -295,7 +295,7 @@ TEST(FileLog, LockAbandonedByAnEndedProcessIsTakenOver) {
 // The host's view: the DLL loaded by name, the object called through its table.
 TEST(PluginLog, FailedOperationIsLoggedUnderItsName) {
   using CreateFn = void* (*)();
-  using DestroySlot = void* (*)(void* self, unsigned flags);                                  // slot 0
+  using DestroySlot = void* (*)(void* self, unsigned flags);                                        // slot 0
   using InitializeSlot = void (*)(void* self, HANDLE printer, const void* job, const void* extra);  // slot 2
   constexpr size_t kDestroySlot = 0;
   constexpr size_t kInitializeSlot = 2;

@@ -45,18 +45,29 @@ TEST(SlotTable, EverySlotAnswersWithItsOwnOperation) {
   t.writePrinter(object);
   EXPECT_EQ(t.destructor(object, 1), static_cast<void*>(object));
 
-  std::vector<std::string> expected = {
-      "QVR_PLUGIN_ZK-R41x0.dllInitializing!\n", "PluginNOVRA(): start\n",           "lpxInitialize(): start\n",
-      "lpxSendBitmap(): start\n",         "lpxCreateNewPage(): start\n",
-      "lpxReferToBaseBitmap(): start\n",  "lpxReferToVariableBitmap(): start\n",
-      "lpxCloseNewPageStatic(): start\n", "lpxCloseNewPageDynamic(): start\n",
-      "lpxCloseNewPageFinal(): start\n",  "lpxWritePrintJobHeader(): start\n",
-      "lpxAddEmptyPage(): start\n",       "lpxReferToEndLabel(): start\n",
-      "lpxReferToStartLabel(): start\n",  "lpxWriteText(): start\n",
-      "lpxReferToBarcode(): start\n",     "lpxWriteRFID(): start\n",
-      "lpxWriteClock(): start\n",         "lpxSendLayoutData(): start\n",
-      "lpxEject(): start\n",              "lpxClear(): start\n",
-      "lpxWritePrinter(): start\n",       "~PluginNOVRA(): start\n"};
+  std::vector<std::string> expected = {"QVR_PLUGIN_ZK-R41x0.dllInitializing!\n",
+                                       "PluginNOVRA(): start\n",
+                                       "lpxInitialize(): start\n",
+                                       "lpxSendBitmap(): start\n",
+                                       "lpxCreateNewPage(): start\n",
+                                       "lpxReferToBaseBitmap(): start\n",
+                                       "lpxReferToVariableBitmap(): start\n",
+                                       "lpxCloseNewPageStatic(): start\n",
+                                       "lpxCloseNewPageDynamic(): start\n",
+                                       "lpxCloseNewPageFinal(): start\n",
+                                       "lpxWritePrintJobHeader(): start\n",
+                                       "lpxAddEmptyPage(): start\n",
+                                       "lpxReferToEndLabel(): start\n",
+                                       "lpxReferToStartLabel(): start\n",
+                                       "lpxWriteText(): start\n",
+                                       "lpxReferToBarcode(): start\n",
+                                       "lpxWriteRFID(): start\n",
+                                       "lpxWriteClock(): start\n",
+                                       "lpxSendLayoutData(): start\n",
+                                       "lpxEject(): start\n",
+                                       "lpxClear(): start\n",
+                                       "lpxWritePrinter(): start\n",
+                                       "~PluginNOVRA(): start\n"};
   // The debugger output arrives asynchronously: wait for the last trace.
   std::vector<std::string> seen;
   for (int i = 0; i < 100 && (seen.empty() || seen.back() != expected.back()); ++i) {

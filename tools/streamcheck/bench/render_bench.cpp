@@ -48,8 +48,9 @@ struct BandedJob {
 const BandedJob& Job() {
   static const BandedJob job = [] {
     BandedJob built;
-    built.stream = "^XA^FXLTCommand^FS^XZ^XA^S(CLM,T,M2^S(CLS,P,1587^S(CLS,L,14400^ST12,7,2026,21,5,9,M"
-                   "^S(CX0,L,E^S(CX0,C,0^S(CX0,Q,2^S(CMP,D,B^C(D^XZ^XA^C(L";
+    built.stream =
+        "^XA^FXLTCommand^FS^XZ^XA^S(CLM,T,M2^S(CLS,P,1587^S(CLS,L,14400^ST12,7,2026,21,5,9,M"
+        "^S(CX0,L,E^S(CX0,C,0^S(CX0,Q,2^S(CMP,D,B^C(D^XZ^XA^C(L";
     const RgbImage label = SampleLabel();
     streamcheck::PngEncodeOptions bandSettings;
     bandSettings.level = 3;
@@ -165,8 +166,8 @@ class SideBySide {
 };
 
 // Replays `stream` as one more job on `memory`.
-size_t ReplayJob(streamcheck::PrinterMemory& memory, const std::string& stream,
-                 const streamcheck::ParsedStream& parsed, const streamcheck::LabelSink& sink) {
+size_t ReplayJob(streamcheck::PrinterMemory& memory, const std::string& stream, const streamcheck::ParsedStream& parsed,
+                 const streamcheck::LabelSink& sink) {
   streamcheck::JobReplay replay(memory, &sink);
   for (const auto& command : parsed.commands) replay.Apply(command, stream);
   const auto result = replay.Finish(parsed.error, stream.size(), parsed.commands.size());

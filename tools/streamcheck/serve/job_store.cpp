@@ -80,12 +80,12 @@ nlohmann::json JobJson(const JobRecord& job) {
   json["setup"] = job.inForce ? SetupJson(*job.inForce) : nlohmann::json(nullptr);
   json["labels"] = nlohmann::json::array();
   for (const LabelRecord& label : job.labels) {
-    json["labels"].push_back({{"number", label.number},
-                              {"offset", label.offset},
-                              {"width", label.width},
-                              {"height", label.height},
-                              {"url", label.stored ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number)
-                                                   : std::string()}});
+    json["labels"].push_back(
+        {{"number", label.number},
+         {"offset", label.offset},
+         {"width", label.width},
+         {"height", label.height},
+         {"url", label.stored ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number) : std::string()}});
   }
   json["faults"] = nlohmann::json::array();
   for (const Fault& fault : job.faults) json["faults"].push_back(FaultJson(fault));

@@ -106,8 +106,8 @@ void RawListener::AcceptLoop() {
     if (fd < 0) continue;
     ReapFinished();
     std::lock_guard lock(connectionsMutex_);
-    const auto open = std::count_if(connections_.begin(), connections_.end(),
-                                    [](const Connection& c) { return c.reading.load(); });
+    const auto open =
+        std::count_if(connections_.begin(), connections_.end(), [](const Connection& c) { return c.reading.load(); });
     if (static_cast<size_t>(open) >= printer_.Options().maxConnections) {
       close(fd);  // busy: the client may try again, as with a printer that does not answer
       continue;
@@ -136,7 +136,8 @@ void RawListener::Serve(Connection& connection) {
   auto read = [&]() -> ReadOutcome {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!stopping_) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return ReadOutcome::Timeout;
       pollfd waiting{connection.socket, POLLIN, 0};
       const int ready = poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), kReadPollMs)));

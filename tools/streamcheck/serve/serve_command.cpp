@@ -97,8 +97,7 @@ bool VirtualPrinterServer::Start(std::string& error) {
     error = "cannot create " + options_.out.string() + ": " + ec.message();
     return false;
   }
-  return web_.Start(options_.listen, options_.httpPort, error) &&
-         raw_.Start(options_.listen, options_.rawPort, error);
+  return web_.Start(options_.listen, options_.httpPort, error) && raw_.Start(options_.listen, options_.rawPort, error);
 }
 
 void VirtualPrinterServer::Stop() {

@@ -15,7 +15,7 @@ inline constexpr size_t kMiB = size_t{1} << 20;
 
 struct ServeOptions {
   std::string listen = "127.0.0.1";
-  int rawPort = kRawPrintingPort;  // 0: any free port
+  int rawPort = kRawPrintingPort;   // 0: any free port
   int httpPort = kDefaultHttpPort;  // 0: any free port
   std::filesystem::path out = "printer-jobs";
   bool freshEachJob = false;
@@ -23,9 +23,9 @@ struct ServeOptions {
   size_t maxStoredBytes = 512 * kMiB;  // the job folders together; the oldest go first
   size_t maxStoredJobs = 200;
   size_t printerMemoryBytes = 256 * kMiB;  // images downloaded by name, kept across jobs
-  size_t maxConnections = 4;           // raw printing connections at once
+  size_t maxConnections = 4;               // raw printing connections at once
   std::chrono::milliseconds readTimeout{30000};
-  int labelPngLevel = 1;               // zlib level of the stored label pictures
+  int labelPngLevel = 1;  // zlib level of the stored label pictures
 };
 
 // Reads "serve" options from the words after "serve"; false with `error` set

@@ -88,9 +88,8 @@ void WebServer::Routes() {
     res.set_content(kPageHtml, "text/html; charset=utf-8");
   });
   s.Get("/style.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageCss, "text/css"); });
-  s.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(kPageScript, "text/javascript");
-  });
+  s.Get("/app.js",
+        [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageScript, "text/javascript"); });
 
   s.Get("/api/jobs", [this](const httplib::Request& req, httplib::Response& res) {
     JobStore& store = printer_.Store();
@@ -134,15 +133,15 @@ void WebServer::Routes() {
     }
   });
 
-  s.Post("/api/jobs", [this](const httplib::Request& req, httplib::Response& res,
-                             const httplib::ContentReader& content) {
-    const auto job = printer_.StartJob("HTTP from " + req.remote_addr);
-    content([&](const char* data, size_t length) { return job->Feed(std::string_view(data, length)); });
-    job->Finish();
-    const auto record = printer_.Store().Job(job->Id());
-    res.status = 201;
-    res.set_content(Dump(record ? *record : nlohmann::json{{"id", job->Id()}}), kJson);
-  });
+  s.Post("/api/jobs",
+         [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
+           const auto job = printer_.StartJob("HTTP from " + req.remote_addr);
+           content([&](const char* data, size_t length) { return job->Feed(std::string_view(data, length)); });
+           job->Finish();
+           const auto record = printer_.Store().Job(job->Id());
+           res.status = 201;
+           res.set_content(Dump(record ? *record : nlohmann::json{{"id", job->Id()}}), kJson);
+         });
 
   s.Post("/api/power-cycle", [this](const httplib::Request&, httplib::Response& res) {
     printer_.PowerCycle();

@@ -62,8 +62,8 @@ TEST(LabelRender, DrawsEachRecallAtItsPositionOnALabelOfTheSetUpSize) {
   EXPECT_TRUE(At(label, 414, 199) == kWhite);
 
   // A negative origin cuts the image on the left and at the top.
-  const std::vector<Printed> cut = Render(
-      StreamBuilder().Setup(425, 200).Raw("^XA").Band(Solid(10, 10, kRed), -5, -8).Raw("^XZ").Text());
+  const std::vector<Printed> cut =
+      Render(StreamBuilder().Setup(425, 200).Raw("^XA").Band(Solid(10, 10, kRed), -5, -8).Raw("^XZ").Text());
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_TRUE(At(cut[0].picture, 4, 1) == kRed);
   EXPECT_TRUE(At(cut[0].picture, 5, 1) == kWhite);
@@ -72,18 +72,18 @@ TEST(LabelRender, DrawsEachRecallAtItsPositionOnALabelOfTheSetUpSize) {
 
 TEST(LabelRender, PagesCarryTheKeptImageAndOtherFormatsStartWhite) {
   const std::string stream = StreamBuilder()
-                                 .Setup(500, 300)                      // marker and set-up: print nothing
-                                 .Raw("^XA^C(L")                       // first page: nothing kept yet
+                                 .Setup(500, 300)  // marker and set-up: print nothing
+                                 .Raw("^XA^C(L")   // first page: nothing kept yet
                                  .Band(Solid(500, 300, kRed), 0, 0)
                                  .Raw("^C(S^XZ")
-                                 .Raw("^XA^C(L")                       // second page adds a blue field
+                                 .Raw("^XA^C(L")  // second page adds a blue field
                                  .Band(Solid(10, 10, kBlue), 100, 100)
                                  .Raw("^C(S^XZ")
-                                 .Raw("^XA^C(L^C(S^XZ")                // extra copy of the second page
-                                 .Raw("^XA")                           // end label: from white
+                                 .Raw("^XA^C(L^C(S^XZ")  // extra copy of the second page
+                                 .Raw("^XA")             // end label: from white
                                  .Band(Solid(5, 5, kBlue), 0, 0)
                                  .Raw("^XZ")
-                                 .Raw("^XA^C(L")                       // a page after it keeps the pages' image
+                                 .Raw("^XA^C(L")  // a page after it keeps the pages' image
                                  .Raw("^C(S^XZ")
                                  .Text();
   const std::vector<Printed> labels = Render(stream);

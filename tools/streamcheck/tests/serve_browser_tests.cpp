@@ -111,12 +111,18 @@ std::string Base64Decode(const std::string& text) {
   int count = 0;
   for (char c : text) {
     int value;
-    if (c >= 'A' && c <= 'Z') value = c - 'A';
-    else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') value = c - '0' + 52;
-    else if (c == '+') value = 62;
-    else if (c == '/') value = 63;
-    else continue;
+    if (c >= 'A' && c <= 'Z')
+      value = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      value = c - 'a' + 26;
+    else if (c >= '0' && c <= '9')
+      value = c - '0' + 52;
+    else if (c == '+')
+      value = 62;
+    else if (c == '/')
+      value = 63;
+    else
+      continue;
     bits = (bits << 6) | static_cast<uint32_t>(value);
     count += 6;
     if (count >= 8) {
@@ -163,7 +169,8 @@ TEST(VirtualPrinterPage, ShowsTheLabelsOfAJobThatArrivesWhileItIsOpen) {
   ASSERT_TRUE(attached.is_object() && attached.contains("sessionId")) << attached.dump();
   const std::string session = attached["sessionId"];
   auto evaluate = [&](const std::string& expression) {
-    const auto result = browser.Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session);
+    const auto result =
+        browser.Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session);
     return result.is_object() && result.contains("result") ? result["result"].value("value", nlohmann::json())
                                                            : nlohmann::json();
   };
@@ -189,8 +196,9 @@ TEST(VirtualPrinterPage, ShowsTheLabelsOfAJobThatArrivesWhileItIsOpen) {
   const auto& record = state["jobs"][0];
   ASSERT_EQ(record["labels"].size(), 2u);
 
-  ASSERT_TRUE(waitUntil("[...document.querySelectorAll('section.job[data-job=\"2\"] img.label')]"
-                        ".filter(i => i.complete && i.naturalWidth > 0).length === 2"))
+  ASSERT_TRUE(
+      waitUntil("[...document.querySelectorAll('section.job[data-job=\"2\"] img.label')]"
+                ".filter(i => i.complete && i.naturalWidth > 0).length === 2"))
       << evaluate("document.body.innerHTML").dump();
   const auto seen = evaluate(
       "({ notReloaded: window.notReloaded === true,"
@@ -210,7 +218,8 @@ TEST(VirtualPrinterPage, ShowsTheLabelsOfAJobThatArrivesWhileItIsOpen) {
     EXPECT_EQ(seen["pictures"][i]["height"], 360);
   }
   ASSERT_EQ(seen["faults"].size(), 1u);
-  EXPECT_NE(seen["faults"][0].get<std::string>().find("offset " + std::to_string(CheckStream(job.substr(0, job.size() / 2)).error->offset)),
+  EXPECT_NE(seen["faults"][0].get<std::string>().find(
+                "offset " + std::to_string(CheckStream(job.substr(0, job.size() / 2)).error->offset)),
             std::string::npos)
       << seen["faults"];
   EXPECT_NE(seen["setup"].get<std::string>().find("600 × 360 dots"), std::string::npos) << seen["setup"];

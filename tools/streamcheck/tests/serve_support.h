@@ -30,9 +30,8 @@ inline serve::ServeOptions TestOptions(const std::string& name) {
   serve::ServeOptions options;
   options.rawPort = 0;
   options.httpPort = 0;
-  options.out = std::filesystem::temp_directory_path() /
-                ("streamcheck-serve-" + name + "-" + std::to_string(getpid()) + "-" +
-                 std::to_string(std::random_device{}()));
+  options.out = std::filesystem::temp_directory_path() / ("streamcheck-serve-" + name + "-" + std::to_string(getpid()) +
+                                                          "-" + std::to_string(std::random_device{}()));
   std::filesystem::remove_all(options.out);
   options.readTimeout = std::chrono::milliseconds(400);
   return options;
@@ -100,8 +99,8 @@ inline std::vector<std::vector<uint8_t>> FetchLabels(int httpPort, const nlohman
       continue;
     }
     RgbImage image;
-    const std::string problem = DecodePng(reinterpret_cast<const uint8_t*>(response->body.data()),
-                                          response->body.size(), PngLimits{}, image);
+    const std::string problem =
+        DecodePng(reinterpret_cast<const uint8_t*>(response->body.data()), response->body.size(), PngLimits{}, image);
     EXPECT_EQ(problem, "");
     pictures.push_back(std::move(image.rgb));
   }

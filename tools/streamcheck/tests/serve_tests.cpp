@@ -45,7 +45,9 @@ std::string DiffJob() {
       .Text();
 }
 
-Pictures Tail(const Pictures& all, size_t from) { return Pictures(all.begin() + static_cast<ptrdiff_t>(from), all.end()); }
+Pictures Tail(const Pictures& all, size_t from) {
+  return Pictures(all.begin() + static_cast<ptrdiff_t>(from), all.end());
+}
 
 TEST(VirtualPrinter, KeepsItsMemoryFromJobToJobUnlessSwitchedOff) {
   const std::string first = FirstJob();

@@ -43,8 +43,8 @@ inline std::vector<uint8_t> PluginPng(const RgbImage& image) {
     }
   }
   std::vector<uint8_t> png;
-  PngWriteSettings{}.EncodePng(png, bgr.data(), static_cast<uint32_t>(image.width),
-                               static_cast<uint32_t>(image.height), stride, 360, 360);
+  PngWriteSettings{}.EncodePng(png, bgr.data(), static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
+                               stride, 360, 360);
   return png;
 }
 

@@ -12,8 +12,8 @@ namespace {
 
 using testing::PluginPng;
 using testing::Solid;
-using testing::WithAnnouncedSize;
 using testing::StreamBuilder;
+using testing::WithAnnouncedSize;
 
 std::string SetupOnly() { return StreamBuilder().Setup(832, 1200).Text(); }
 

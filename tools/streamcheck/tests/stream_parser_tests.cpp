@@ -15,8 +15,7 @@ using testing::StreamBuilder;
 
 TEST(StreamParser, SplitsAPluginJobIntoCommandsWithTheirOffsets) {
   const RgbImage band = Solid(40, 30, {255, 0, 0});
-  const std::string stream =
-      StreamBuilder().Setup(832, 1200).Raw("^XA^C(L").Band(band, 5, 7).Raw("^C(S^XZ").Text();
+  const std::string stream = StreamBuilder().Setup(832, 1200).Raw("^XA^C(L").Band(band, 5, 7).Raw("^C(S^XZ").Text();
   const ParsedStream parsed = ParseStream(stream);
   ASSERT_FALSE(parsed.error) << parsed.error->message;
 
@@ -24,10 +23,9 @@ TEST(StreamParser, SplitsAPluginJobIntoCommandsWithTheirOffsets) {
   for (const Command& c : parsed.commands) kinds.push_back(c.kind);
   using K = CommandKind;
   const std::vector<CommandKind> expected{
-      K::FormatStart, K::Comment,   K::FormatEnd,   K::FormatStart,   K::MediaType,    K::LabelWidth,
-      K::LabelLength, K::PrinterClock, K::CutMode,  K::PagesPerCut,   K::PrintMode,    K::Direction,
-      K::SetupEnd,    K::FormatEnd, K::FormatStart, K::PageCarryIn,   K::ImageDownload, K::ImageRecall,
-      K::PageCarryOut, K::FormatEnd};
+      K::FormatStart,  K::Comment,     K::FormatEnd,     K::FormatStart, K::MediaType,    K::LabelWidth, K::LabelLength,
+      K::PrinterClock, K::CutMode,     K::PagesPerCut,   K::PrintMode,   K::Direction,    K::SetupEnd,   K::FormatEnd,
+      K::FormatStart,  K::PageCarryIn, K::ImageDownload, K::ImageRecall, K::PageCarryOut, K::FormatEnd};
   EXPECT_EQ(kinds, expected);
 
   const Command& clock = parsed.commands[7];
@@ -87,12 +85,8 @@ TEST(StreamParser, ReportsWhereAndWhyADamagedStreamBreaks) {
 }
 
 TEST(StreamParser, EveryCutOfAJobIsDamagedUnlessItEndsAfterAFormat) {
-  const std::string stream = StreamBuilder()
-                                 .Setup(425, 113)
-                                 .Raw("^XA^C(L")
-                                 .Band(Solid(3, 2, {0, 0, 0}), 1, 1)
-                                 .Raw("^C(S^XZ")
-                                 .Text();
+  const std::string stream =
+      StreamBuilder().Setup(425, 113).Raw("^XA^C(L").Band(Solid(3, 2, {0, 0, 0}), 1, 1).Raw("^C(S^XZ").Text();
   ASSERT_FALSE(CheckStream(stream).error);
   for (size_t length = 1; length < stream.size(); ++length) {
     const std::string_view cut(stream.data(), length);
