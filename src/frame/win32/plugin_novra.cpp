@@ -8,6 +8,7 @@
 #include "frame/win32/module_state.h"
 #include "output/win32/gdi_host_bitmap.h"
 #include "platform/win32/spooler_printer.h"
+#include "platform/win32/text_casts.h"
 #include "platform/win32/unique_handle.h"
 
 namespace {

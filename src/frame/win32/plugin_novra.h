@@ -49,9 +49,6 @@ class PluginNOVRA final : public IPlugin {
   bool lpxClear() noexcept override;
   bool lpxWritePrinter() noexcept override;
 
-  PluginState State() const noexcept { return protocol_.State(); }
-  const CPrintControl* Engine() const noexcept { return protocol_.Engine(); }
-
  private:
   // The protocol's services outlive it: declared first, destroyed last.
   SystemClock clock_;

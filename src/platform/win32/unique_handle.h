@@ -10,7 +10,6 @@
 
 // Not used here: kept while some callers still reach the text casts through
 // this header rather than including them themselves.
-#include "platform/win32/text_casts.h"
 
 template <typename Traits>
 class UniqueAny {
