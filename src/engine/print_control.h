@@ -110,13 +110,6 @@ class CPrintControl {
   // remembers its name for the reference that will place it.
   ResultCode ReceiveBitmap(HostBitmap& bitmap, const char* name);
 
-  // Ends a failed job: its commands not yet written and a host bitmap still
-  // waiting to be placed are dropped, so that neither reaches the next job.
-  void AbandonJob() {
-    command.TruncateTo(0);
-    image.DropSource();
-  }
-
   // Page assembly.
   void CreateNewPage();
   ResultCode ReferToBaseBitmap(const DotPoint* position);

@@ -37,11 +37,9 @@ void PluginProtocol::Fail(ResultCode code, std::u16string_view name) noexcept {
 }
 
 void PluginProtocol::EnterFailed() noexcept {
+  // Every call is refused until a new initialisation, whose new job drops
+  // what this one built and did not write (CPrintControl::BeginJob).
   state_ = Failed;
-  // Nothing of the failed job may be printed by the next one: every call is
-  // refused until a new initialisation, so what the job built and did not
-  // write could only ever reach the printer in front of the next job.
-  if (engine_) engine_->AbandonJob();
 }
 
 template <typename Work>

@@ -479,21 +479,9 @@ void CPrintImage::FlattenPlaced() {
   for (size_t n = 0; n < itemCount_; ++n) {
     PlacedItem& item = items_[n];
     if (item.hidden) continue;
-    const PageRect common = Intersection(item.rect, whole);
-    if (item.white) {
-      for (const Interval& rows : item.whiteArea.rows)
-        for (int64_t row = std::max(rows.begin, common.y); row < std::min(rows.end, common.Bottom()); ++row)
-          for (const Interval& columns : item.whiteArea.columns) {
-            const int64_t left = std::max(columns.begin, common.x);
-            const int64_t right = std::min(columns.end, common.Right());
-            if (left < right)
-              std::memset(&flatMask_[static_cast<size_t>(row * page.width + left)], 1,
-                          static_cast<size_t>(right - left));
-          }
-    } else {
-      for (int64_t row = common.y; row < common.Bottom(); ++row)
-        std::memset(&flatMask_[static_cast<size_t>(row * page.width + common.x)], 1, static_cast<size_t>(common.width));
-    }
+    ForEachRun(item, whole, [&](int64_t row, int64_t left, int64_t right) {
+      std::memset(&flatMask_[static_cast<size_t>(row * page.width + left)], 1, static_cast<size_t>(right - left));
+    });
     item.hidden = true;
     item.pixels.Clear();
   }
@@ -538,37 +526,41 @@ void CPrintImage::PlaceWhite(const WhiteArea& area) {
   if (area.columns.size() == 1 && area.rows.size() == 1) HideCoveredBy(bounds);
 }
 
+template <typename Run>
+void CPrintImage::ForEachRun(const PlacedItem& item, const PageRect& window, Run&& run) {
+  const PageRect common = Intersection(item.rect, window);
+  if (common.Empty()) return;
+  if (!item.white) {
+    for (int64_t row = common.y; row < common.Bottom(); ++row) run(row, common.x, common.Right());
+    return;
+  }
+  for (const Interval& rows : item.whiteArea.rows) {
+    for (int64_t row = std::max(rows.begin, common.y); row < std::min(rows.end, common.Bottom()); ++row) {
+      for (const Interval& columns : item.whiteArea.columns) {
+        const int64_t left = std::max(columns.begin, common.x);
+        const int64_t right = std::min(columns.end, common.Right());
+        if (left < right) run(row, left, right);
+      }
+    }
+  }
+}
+
 void CPrintImage::PaintItems(const PageRect& window, RasterImage& out) const {
   for (size_t n = 0; n < itemCount_; ++n) {
     const PlacedItem& item = items_[n];
     if (item.hidden) continue;
-    const PageRect common = Intersection(item.rect, window);
-    if (common.Empty()) continue;
-    if (item.white) {
-      for (const Interval& rows : item.whiteArea.rows) {
-        const int64_t top = std::max(rows.begin, common.y);
-        const int64_t bottom = std::min(rows.end, common.Bottom());
-        for (int64_t row = top; row < bottom; ++row) {
-          uint8_t* line = out.pixels.data() + (row - window.y) * out.stride;
-          for (const Interval& columns : item.whiteArea.columns) {
-            const int64_t left = std::max(columns.begin, common.x);
-            const int64_t right = std::min(columns.end, common.Right());
-            if (left < right) {
-              std::memset(line + (left - window.x) * kBytesPerPixel, kWhite,
-                          static_cast<size_t>((right - left) * kBytesPerPixel));
-            }
-          }
-        }
+    ForEachRun(item, window, [&](int64_t row, int64_t left, int64_t right) {
+      uint8_t* to = out.pixels.data() + (row - window.y) * out.stride + (left - window.x) * kBytesPerPixel;
+      const auto bytes = static_cast<size_t>((right - left) * kBytesPerPixel);
+      if (item.white) {
+        std::memset(to, kWhite, bytes);
+      } else {
+        std::memcpy(to,
+                    item.pixels.pixels.data() + (row - item.rect.y) * item.pixels.stride +
+                        (left - item.rect.x) * kBytesPerPixel,
+                    bytes);
       }
-      continue;
-    }
-    const int64_t bytes = common.width * kBytesPerPixel;
-    for (int64_t row = common.y; row < common.Bottom(); ++row) {
-      std::memcpy(out.pixels.data() + (row - window.y) * out.stride + (common.x - window.x) * kBytesPerPixel,
-                  item.pixels.pixels.data() + (row - item.rect.y) * item.pixels.stride +
-                      (common.x - item.rect.x) * kBytesPerPixel,
-                  static_cast<size_t>(bytes));
-    }
+    });
   }
 }
 

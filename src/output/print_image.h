@@ -108,8 +108,6 @@ class CPrintImage {
                               const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key);
   // Forgets the base image, the source and everything placed.
   void Reset();
-  // Forgets a source that was never placed.
-  void DropSource() { source_.Clear(); }
 
   // A new job: the source and whatever the pages of an earlier job held are
   // dropped; the base tile is kept for a job that sends none, but nothing
@@ -190,6 +188,10 @@ class CPrintImage {
   PlacedItem& NewItem(const PageRect& rect, int32_t key);
   void HideCoveredBy(const PageRect& rect);
   void PaintItems(const PageRect& window, RasterImage& out) const;
+  // Calls run(row, left, right) for each run of page pixels [left, right) in
+  // `row` that `item` covers inside `window`.
+  template <typename Run>
+  static void ForEachRun(const PlacedItem& item, const PageRect& window, Run&& run);
   // Paints every element placed so far into one page of pixels with a mask
   // of what they cover, and drops their own pixels: however many large
   // images a page takes, it holds at most one page of them.

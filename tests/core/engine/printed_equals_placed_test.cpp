@@ -406,8 +406,8 @@ TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedToge
 
 // Random jobs: random layouts, designs, fields, clocks, closes and jobs on
 // one object, each page compared with the naive painter.
-void RandomRun(uint32_t seed) {
-  std::mt19937 random(seed);
+void RandomRun(uint32_t run) {
+  std::mt19937 random(run);
   const auto pick = [&](int32_t low, int32_t high) {
     return std::uniform_int_distribution<int32_t>(low, high)(random);
   };
@@ -453,12 +453,12 @@ void RandomRun(uint32_t seed) {
       if (testing::Test::HasFatalFailure()) return;
     }
   }
-  p.ExpectPrintedEqualsPlaced("seed " + std::to_string(seed));
+  p.ExpectPrintedEqualsPlaced("random run " + std::to_string(run));
 }
 
 TEST(PrintedEqualsPlaced, RandomJobsPrintWhatTheNaivePainterPaints) {
-  for (uint32_t seed = 1; seed <= 40; ++seed) {
-    RandomRun(seed);
+  for (uint32_t run = 1; run <= 40; ++run) {
+    RandomRun(run);
     if (testing::Test::HasFailure()) break;
   }
 }

@@ -40,6 +40,13 @@ RgbImage SampleLabel() {
   return label;
 }
 
+// Appends the download of `png` as "DIFF" and its recall at (x, y).
+void AppendDiffBand(std::string& stream, const std::vector<uint8_t>& png, int64_t x, int64_t y) {
+  stream += "~DYR:DIFF,B,P," + std::to_string(png.size()) + ",0,";
+  stream.append(png.begin(), png.end());
+  stream += "^FO" + std::to_string(x) + "," + std::to_string(y) + "^IMR:DIFF.PNG^FS";
+}
+
 struct BandedJob {
   std::string stream;
   std::vector<std::vector<uint8_t>> bands;
@@ -66,9 +73,7 @@ const BandedJob& Job() {
                       label.rgb.begin() + static_cast<ptrdiff_t>(top + rows) * kWidth * 3);
       std::vector<uint8_t> png;
       streamcheck::EncodePng(band, bandSettings, png);
-      built.stream += "~DYR:DIFF,B,P," + std::to_string(png.size()) + ",0,";
-      built.stream.append(png.begin(), png.end());
-      built.stream += "^FO0," + std::to_string(top) + "^IMR:DIFF.PNG^FS";
+      AppendDiffBand(built.stream, png, 0, top);
       built.bands.push_back(std::move(png));
     }
     built.stream += "^C(S^XZ";
@@ -218,9 +223,9 @@ BENCHMARK(BM_LaterLabelsOfAJob)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 constexpr int32_t kTileWidth = kWidth / 3;
 constexpr int32_t kTileLength = kLength / 2;
 
-std::vector<uint8_t> Png(int32_t width, int32_t height, int seed) {
+std::vector<uint8_t> Png(int32_t width, int32_t height, int pattern) {
   RgbImage image = RgbImage::White(width, height);
-  for (size_t i = 0; i < image.rgb.size(); ++i) image.rgb[i] = static_cast<uint8_t>((i * 7 + seed * 31) % 251);
+  for (size_t i = 0; i < image.rgb.size(); ++i) image.rgb[i] = static_cast<uint8_t>((i * 7 + pattern * 31) % 251);
   streamcheck::PngEncodeOptions options;
   options.level = 3;
   options.memLevel = 7;
@@ -246,10 +251,7 @@ const SteadyPage& Steady() {
       for (int column = 0; column < 3; ++column) {
         for (int k = 0; k < 4; ++k) {
           std::vector<uint8_t> png = Png(sizes[k][0], sizes[k][1], row * 12 + column * 4 + k);
-          built.stream += "~DYR:DIFF,B,P," + std::to_string(png.size()) + ",0,";
-          built.stream.append(png.begin(), png.end());
-          built.stream += "^FO" + std::to_string(column * kTileWidth + places[k][0]) + "," +
-                          std::to_string(row * kTileLength + places[k][1]) + "^IMR:DIFF.PNG^FS";
+          AppendDiffBand(built.stream, png, column * kTileWidth + places[k][0], row * kTileLength + places[k][1]);
           built.bands.push_back(std::move(png));
         }
       }
