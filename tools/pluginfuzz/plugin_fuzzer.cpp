@@ -1,8 +1,11 @@
 // libFuzzer entry for the whole plug-in core: the input is decoded into a
 // sequence of host calls, with their arguments, on one call protocol over
 // in-memory stand-ins (printer, clock, text renderer, log, host bitmaps).
-// After every call: the result agrees with the log and the call state, and
-// every job that ended cleanly wrote a stream the stream checker accepts.
+// After every call: the result agrees with the log and the call state. Every
+// job that ended cleanly wrote a stream the stream checker accepts, whose
+// labels, drawn by the checker, equal a naive painter's pages of what the
+// host placed (support/native/page_model.h), wherever that painter can
+// follow the job within its budget.
 // Memory is bounded by the fuzzer's -malloc_limit_mb: an engine that tried
 // to allocate because of a host count would be reported there.
 #include <algorithm>
@@ -10,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +21,7 @@
 #include "frame/plugin_protocol.h"
 #include "platform/debug_output.h"
 #include "stream_checker.h"
+#include "support/native/page_model.h"
 #include "support/native/protocol_harness.h"
 
 // Traces are not looked at here; keeping them would only grow memory.
@@ -136,15 +141,136 @@ LayoutData Layout(Input& in) {
 // between pages, and everything it built written.
 struct JobWatch {
   size_t streamStart = 0;
+  size_t ownLabelsFrom = 0;  // labels before this offset are the header's error print-out
   bool failed = false;
 };
 
-void CheckJobStream(const std::vector<uint8_t>& output, size_t from) {
-  if (from >= output.size()) return;
-  const std::string_view stream(reinterpret_cast<const char*>(output.data()) + from, output.size() - from);
-  const streamcheck::CheckResult checked = streamcheck::CheckStream(stream);
-  if (checked.error) {
-    std::fprintf(stderr, "stream fault at offset %zu: %s\n", checked.error->offset, checked.error->message.c_str());
+// The host calls, each noted in the naive model when it did its work.
+struct Driver {
+  ProtocolHarness<>& h;
+  page_model::PageModel& model;
+  PluginProtocol& p = h.protocol;
+  int32_t resolution = 0;  // the engine's, fixed by the first initialisation
+
+  // The model found the engine doing what it had nothing to do with.
+  bool Noted(bool result) {
+    if (!model.Disagreement().empty()) {
+      std::fprintf(stderr, "the engine accepted what it could not do: %s\n", model.Disagreement().c_str());
+      std::abort();
+    }
+    return result;
+  }
+  bool Failed(PluginState before) const { return before != PluginState::Failed && p.State() == PluginState::Failed; }
+
+  void Initialize(bool nulls, JobWatch& job) {
+    const bool first = p.Engine() == nullptr;
+    p.lpxInitialize(nulls ? nullptr : &h.hostPrinter, h.records.job.data(), h.records.extra.data());
+    if (p.State() != PluginState::Initialized) return;
+    if (first) {
+      int16_t fromRecord = 0;
+      std::memcpy(&fromRecord, h.records.job.data() + kResolutionOffset, sizeof fromRecord);
+      resolution = fromRecord;
+      model.SetResolution(resolution);
+    }
+    model.StartJob(LoadOffsetsInDots(h.printer, resolution));
+    job = {h.printer.output.size(), 0, false};
+  }
+  bool Header(const int32_t* header, JobWatch& job) {
+    const size_t printed = h.printer.output.size();
+    const bool result = p.lpxWritePrintJobHeader(header);
+    // A refused header may print an error label at once, which drops the kept base.
+    if (h.printer.output.size() != printed) {
+      job.ownLabelsFrom = h.printer.output.size() - job.streamStart;
+      if (!p.Engine()->image.HasBase()) model.ForgetBase();
+    }
+    if (result) model.Header(header[0], header[1]);
+    return result;
+  }
+  void Layout(const LayoutData& layout) {
+    if (p.State() == PluginState::Ready) model.Layout(layout);
+    p.lpxSendLayoutData(layout);
+  }
+  bool Send(MemoryHostBitmap* bitmap, const char* name) {
+    const bool result = p.lpxSendBitmap(bitmap, name);
+    if (result) model.Bitmap(bitmap->rows, name);
+    return result;
+  }
+  bool NewPage() {
+    const bool result = p.lpxCreateNewPage();
+    if (result) model.NewPage();
+    return result;
+  }
+  bool Base(const DotPoint* at) {
+    const PluginState before = p.State();
+    const bool result = p.lpxReferToBaseBitmap(at);
+    if (result) model.Base(*at);
+    // A failed first reference may have laid out its base or not.
+    if (Failed(before)) model.LoseTrack();
+    return Noted(result);
+  }
+  bool Variable(const char* name, const DotPoint* at) {
+    const bool result = p.lpxReferToVariableBitmap(name, at);
+    if (result) model.Variable(*at);
+    return Noted(result);
+  }
+  bool CloseStatic(int32_t copies) {
+    const bool result = p.lpxCloseNewPageStatic(copies);
+    if (result) model.CloseStatic(copies);
+    return Noted(result);
+  }
+  bool CloseDynamic(int32_t used) {
+    const bool result = p.lpxCloseNewPageDynamic(used);
+    if (result) model.CloseDynamic(used);
+    return Noted(result);
+  }
+  bool Final() {
+    const bool result = p.lpxCloseNewPageFinal();
+    if (result) model.Final();
+    return result;
+  }
+  bool EmptyPage() {
+    const bool result = p.lpxAddEmptyPage();
+    if (result) model.EmptyPage();
+    return result;
+  }
+  bool Label(bool end, const DotPoint* at) {
+    const bool result = end ? p.lpxReferToEndLabel(at) : p.lpxReferToStartLabel(at);
+    if (result) model.Label(*at);
+    return Noted(result);
+  }
+  bool Clock(const char16_t* text, const DotPoint* at, int32_t height, const char16_t* face) {
+    const bool result = p.lpxWriteClock(text, at, height, face);
+    if (result) model.Clock(text, *at, height, face);
+    return Noted(result);
+  }
+  void Clear() {
+    if (!p.lpxClear()) std::abort();
+    model.Clear();
+  }
+};
+
+// Checks the job's stream and, where the model followed the job, compares
+// every label with the model's pages.
+void CheckJobStream(const std::vector<uint8_t>& output, const JobWatch& job, const page_model::PageModel& model) {
+  if (job.streamStart >= output.size()) return;
+  const std::string_view stream(reinterpret_cast<const char*>(output.data()) + job.streamStart,
+                                output.size() - job.streamStart);
+  static const bool verbose = std::getenv("PLUGIN_FUZZ_VERBOSE") != nullptr;
+  if (verbose) {
+    std::fprintf(stderr, "job of %zu bytes: %s\n", stream.size(),
+                 model.NotModelled().empty() ? "labels compared" : ("not modelled: " + model.NotModelled()).c_str());
+  }
+  if (!model.NotModelled().empty()) {
+    const streamcheck::CheckResult checked = streamcheck::CheckStream(stream);
+    if (checked.error) {
+      std::fprintf(stderr, "stream fault at offset %zu: %s\n", checked.error->offset, checked.error->message.c_str());
+      std::abort();
+    }
+    return;
+  }
+  const std::string difference = page_model::CompareLabels(stream, model.JobLabels(), job.ownLabelsFrom);
+  if (!difference.empty()) {
+    std::fprintf(stderr, "printed is not placed: %s\n", difference.c_str());
     std::abort();
   }
 }
@@ -162,6 +288,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Input in(data, size);
   ProtocolHarness<> h;
   PluginProtocol& p = h.protocol;
+  BlockTextRenderer modelText;
+  page_model::PageModel model(modelText);
+  Driver d{h, model};
   h.printer.Set(u"ForcePrinting", in.Chance(128) ? 1 : 0);
   h.printer.Set(u"PrintError", in.Chance(128) ? 1 : 0);
   h.printer.Set(u"HOffset", static_cast<uint32_t>(in.Int()));
@@ -191,10 +320,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t op = in.Byte() % 21;
     switch (op) {
       case 0: {
-        if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job.streamStart);
+        if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model);
         h.records = HostRecords(static_cast<int16_t>(in.Chance(224) ? printer_limits::kResolution : in.Int()));
-        const bool nulls = in.Chance(10);
-        p.lpxInitialize(nulls ? nullptr : &h.hostPrinter, h.records.job.data(), h.records.extra.data());
+        d.Initialize(in.Chance(10), job);
         // Every job starts from an empty command buffer: nothing a job left
         // unwritten may lead the next one's stream.
         if (p.State() == PluginState::Initialized && !p.Engine()->command.Buffer().empty()) {
@@ -202,53 +330,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        p.Engine()->command.Buffer().size());
           std::abort();
         }
-        job = {h.printer.output.size(), false};
+        if (p.State() != PluginState::Initialized) job.failed = true;
         answers = false;
         break;
       }
       case 1: {
         const int32_t header[2] = {in.Int(), in.Int()};
-        result = p.lpxWritePrintJobHeader(in.Chance(8) ? nullptr : header);
+        result = in.Chance(8) ? p.lpxWritePrintJobHeader(nullptr) : d.Header(header, job);
         break;
       }
       case 2:
-        p.lpxSendLayoutData(Layout(in));
+        d.Layout(Layout(in));
         answers = false;
         break;
       case 3:
       case 4: {
         MemoryHostBitmap bitmap = Bitmap(in);
         const char* name = Name(in, nameStorage);
-        result = p.lpxSendBitmap(in.Chance(8) ? nullptr : &bitmap, name);
+        result = in.Chance(8) ? p.lpxSendBitmap(nullptr, name) : d.Send(&bitmap, name);
         break;
       }
-      case 5: result = p.lpxCreateNewPage(); break;
-      case 6: result = p.lpxReferToBaseBitmap(at); break;
-      case 7: result = p.lpxReferToVariableBitmap(Name(in, nameStorage), at); break;
+      case 5: result = d.NewPage(); break;
+      case 6: result = d.Base(at); break;
+      case 7: result = d.Variable(Name(in, nameStorage), at); break;
       case 8: {
         // The largest count once per input: its 16 MiB of copies are then held until written.
         const bool largest = !largestCopiesUsed && in.Chance(16);
         largestCopiesUsed = largestCopiesUsed || largest;
-        result = p.lpxCloseNewPageStatic(largest ? kMaxCopies : in.Int() % 4096);
+        result = d.CloseStatic(largest ? kMaxCopies : in.Int() % 4096);
         break;
       }
-      case 9: result = p.lpxCloseNewPageDynamic(in.Int()); break;
-      case 10: result = p.lpxCloseNewPageFinal(); break;
-      case 11: result = p.lpxAddEmptyPage(); break;
-      case 12: result = p.lpxReferToEndLabel(at); break;
-      case 13: result = p.lpxReferToStartLabel(at); break;
+      case 9: result = d.CloseDynamic(in.Int()); break;
+      case 10: result = d.Final(); break;
+      case 11: result = d.EmptyPage(); break;
+      case 12: result = d.Label(true, at); break;
+      case 13: result = d.Label(false, at); break;
       case 14: {
         const std::u16string text = Text(in);
         static constexpr const char16_t* kFaces[] = {u"Arial", u"", u"Lucida Console", nullptr};
         const char16_t* face = kFaces[in.Byte() % std::size(kFaces)];
-        result = p.lpxWriteClock(in.Chance(8) ? nullptr : text.c_str(), at, in.Int(), face);
+        result = d.Clock(in.Chance(8) ? nullptr : text.c_str(), at, in.Int(), face);
         break;
       }
       case 15: result = p.lpxWritePrinter(); break;
-      case 16:
-        result = p.lpxClear();
-        if (!result) std::abort();
-        break;
+      case 16: d.Clear(); break;
       case 17:
         result = p.lpxEject();
         if (!result) std::abort();
@@ -261,18 +386,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A well-formed stretch of a job, so that deep states are reached often.
         answers = false;
         const DotPoint origin{in.Int() % 64, in.Int() % 64};
+        const auto send = [&](int32_t width, int32_t height, const char* name) {
+          // Colours from the sizes, so that base and field differ without reading more input.
+          MemoryHostBitmap bitmap =
+              MemoryHostBitmap::Solid(width, height, static_cast<uint8_t>(width * 37),
+                                      static_cast<uint8_t>(height * 11), name[0] == 'B' ? 200 : 60);
+          return d.Send(&bitmap, name);
+        };
         if (p.State() == PluginState::Initialized) {
-          (void)h.Header();
-        } else if (p.State() == PluginState::Ready && p.lpxCreateNewPage()) {
-          if (p.Engine()->BaseReferCount() == 0) (void)h.Send(in.Byte() % 200 + 1, in.Byte() % 200 + 1, "BASE01");
-          for (uint8_t n = in.Byte() % 4; n > 0; --n) (void)p.lpxReferToBaseBitmap(&origin);
+          const int32_t header[2] = {832, 1200};
+          (void)d.Header(header, job);
+        } else if (p.State() == PluginState::Ready && d.NewPage()) {
+          if (p.Engine()->BaseReferCount() == 0) (void)send(in.Byte() % 200 + 1, in.Byte() % 200 + 1, "BASE01");
+          for (uint8_t n = in.Byte() % 4; n > 0; --n) (void)d.Base(&origin);
           if (in.Chance(128)) {
-            (void)h.Send(in.Byte() % 90 + 1, in.Byte() % 40 + 1, "LOT");
-            (void)p.lpxReferToVariableBitmap("LOT", &origin);
+            (void)send(in.Byte() % 90 + 1, in.Byte() % 40 + 1, "LOT");
+            (void)d.Variable("LOT", &origin);
           }
-          (void)(in.Chance(128) ? p.lpxCloseNewPageStatic(in.Byte() % 3 + 1)
-                                : p.lpxCloseNewPageDynamic(in.Byte() % 7 + 1));
-          (void)p.lpxCloseNewPageFinal();
+          (void)(in.Chance(128) ? d.CloseStatic(in.Byte() % 3 + 1) : d.CloseDynamic(in.Byte() % 7 + 1));
+          (void)d.Final();
         }
         break;
       }
@@ -305,6 +437,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       job = {0, true};
     }
   }
-  if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job.streamStart);
+  if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model);
   return 0;
 }

@@ -12,64 +12,28 @@
 
 #include "config/settings_store.h"
 #include "engine/print_control.h"
-#include "stream_checker.h"
 #include "support/native/fakes.h"
+#include "support/native/page_model.h"
 
 namespace {
 
-struct Colour {
-  uint8_t r, g, b;
-};
+using page_model::ExpectedLabel;
+using page_model::PageModel;
 
 // A host bitmap whose pixel (x, y) is (tag, x, y) in red, green and blue, so
 // that no two images and no two places of one image look alike.
-class TaggedBitmap : public HostBitmap {
- public:
-  TaggedBitmap(int32_t width, int32_t height, uint8_t tag) {
-    const auto stride = static_cast<size_t>(RasterStride(width));
-    rows_ = {width, height, 24, std::vector<uint8_t>(stride * static_cast<size_t>(height), 0)};
-    for (int32_t y = 0; y < height; ++y)
-      for (int32_t x = 0; x < width; ++x) {
-        uint8_t* p = &rows_.bytes[y * stride + static_cast<size_t>(x) * 3];
-        p[0] = static_cast<uint8_t>(y * 7), p[1] = static_cast<uint8_t>(x * 5), p[2] = tag;
-      }
-  }
-  ResultCode Read(DibRows& out) noexcept override {
-    out = rows_;
-    return result::kOk;
-  }
-  static Colour At(int32_t x, int32_t y, uint8_t tag) {
-    return {tag, static_cast<uint8_t>(x * 5), static_cast<uint8_t>(y * 7)};
-  }
+DibRows Tagged(int32_t width, int32_t height, uint8_t tag) {
+  const auto stride = static_cast<size_t>(RasterStride(width));
+  DibRows rows{width, height, 24, std::vector<uint8_t>(stride * static_cast<size_t>(height), 0)};
+  for (int32_t y = 0; y < height; ++y)
+    for (int32_t x = 0; x < width; ++x) {
+      uint8_t* p = &rows.bytes[y * stride + static_cast<size_t>(x) * 3];
+      p[0] = static_cast<uint8_t>(y * 7), p[1] = static_cast<uint8_t>(x * 5), p[2] = tag;
+    }
+  return rows;
+}
 
- private:
-  DibRows rows_;
-};
-
-// A page of RGB pixels, painted the slow obvious way.
-struct Picture {
-  int32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-  Picture() = default;
-  Picture(int32_t w, int32_t h) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3, 255) {}
-  void Set(int64_t x, int64_t y, Colour c) {
-    if (x < 0 || y < 0 || x >= width || y >= height) return;
-    uint8_t* p = &rgb[(static_cast<size_t>(y) * width + static_cast<size_t>(x)) * 3];
-    p[0] = c.r, p[1] = c.g, p[2] = c.b;
-  }
-};
-
-// One thing the host placed on a page.
-struct Placed {
-  enum Kind { kImage, kBlack, kWhite } kind;
-  int64_t x, y, width, height;
-  uint8_t tag = 0;
-};
-
-struct GridCell {
-  int64_t x, y, index;
-};
-
+// Drives the engine and the naive model with the same calls.
 class PlacedPages {
  public:
   MemoryPrinter printer;
@@ -78,20 +42,18 @@ class PlacedPages {
   BlockTextRenderer modelText;
   RecordingLog log;
   std::unique_ptr<CPrintControl> engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
-  std::vector<std::string> jobStreams;         // each finished job's bytes
-  std::vector<std::vector<Picture>> expected;  // per job, its printed labels
+  PageModel model{modelText, int64_t{1} << 30};
+  std::vector<std::string> jobStreams;               // each finished job's bytes
+  std::vector<std::vector<ExpectedLabel>> expected;  // per job, its printed labels
 
   void StartJob(int32_t width, int32_t length) {
     if (started_) FinishJob();
     started_ = true;
     engine->BeginJob(printer);
+    model.StartJob({});
     const int32_t header[2] = {width, length};
     ASSERT_EQ(engine->WritePrintJobHeader(header), 0);
-    width_ = width, length_ = length;
-    referCount_ = 0;
-    extraCopies_ = 0;
-    jobBase_ = Picture();
-    expected.emplace_back();
+    model.Header(width, length);
   }
   void Layout(int32_t rotation, int32_t horizontalTenths, int32_t verticalTenths, int32_t columns, int32_t rows) {
     LayoutData layout;
@@ -100,94 +62,52 @@ class PlacedPages {
     layout.verticalPitch = verticalTenths;
     layout.labelColumns = columns;
     layout.labelRows = rows;
-    engine->layout = layout;
-    layout_ = layout;
+    engine->SetLayout(layout);
+    model.Layout(layout);
   }
-  void SendBase(int32_t w, int32_t h, uint8_t tag) {
-    Give(w, h, tag, "BASE01");
-    pendingBase_ = {w, h, tag};
-  }
-  bool HasKeptBase() const { return keptTile_.tag != 0; }
+  void SendBase(int32_t w, int32_t h, uint8_t tag) { Give(w, h, tag, "BASE01"); }
+  bool HasKeptBase() const { return model.HasKeptBase(); }
   void Clear() {
     engine->ClearImages();
-    keptTile_ = {};
-    tileCell_ = {};
-    referCount_ = 0;
-    jobBase_ = Picture();
+    model.Clear();
   }
   void NewPage() {
     engine->CreateNewPage();
-    placed_.clear();
+    model.NewPage();
   }
   void Base(int32_t x, int32_t y) {
     const DotPoint at{x, y};
     ASSERT_EQ(engine->ReferToBaseBitmap(&at), 0);
-    if (referCount_++ > 0) return;
-    if (pendingBase_.tag != 0) keptTile_ = pendingBase_;
-    pendingBase_ = {};
-    basePosition_ = at;
-    jobBase_ = Picture(width_, length_);
-    const std::vector<GridCell> cells = Cells();
-    for (const GridCell& cell : cells) {
-      for (int32_t ty = 0; ty < keptTile_.height; ++ty)
-        for (int32_t tx = 0; tx < keptTile_.width; ++tx)
-          jobBase_.Set(cell.x + tx, cell.y + ty, TaggedBitmap::At(tx, ty, keptTile_.tag));
-    }
-    const bool grid = OuterCount() > 1 || InnerCount() > 1;
-    tileCell_ = grid ? Tile{keptTile_.width, keptTile_.height, 1} : Tile{};
+    model.Base(at);
   }
   void Variable(int32_t w, int32_t h, uint8_t tag, int32_t x, int32_t y) {
     Give(w, h, tag, "FIELD");
     const DotPoint at{x, y};
     ASSERT_EQ(engine->ReferToVariableBitmap(&at, "FIELD"), 0);
-    placed_.push_back({Placed::kImage, x, y, w, h, tag});
+    model.Variable(at);
   }
   void Clock(const std::u16string& text, int32_t x, int32_t y) {
     const DotPoint at{x, y};
     ASSERT_EQ(engine->WriteClock(text.c_str(), &at, 20, u"Arial"), 0);
-    if (text.empty()) return;
-    const int64_t w = headerWidth(), l = length_;
-    RasterPoint turned{};
-    switch (layout_.rotation) {
-      case 0: turned = {x, y}; break;
-      case 90: turned = {y, static_cast<int32_t>(l - x)}; break;
-      case 180: turned = {static_cast<int32_t>(w - x), static_cast<int32_t>(l - y)}; break;
-      default: turned = {static_cast<int32_t>(w - y), x}; break;
-    }
-    RasterImage raster;
-    ASSERT_EQ(modelText.RenderMessageText(turned, text, 20, u"Arial", layout_.rotation, raster), 0);
-    if (raster.width > 0 && raster.height > 0)
-      placed_.push_back({Placed::kBlack, turned.x, turned.y, raster.width, raster.height});
+    model.Clock(text, at, 20, u"Arial");
   }
   void CloseStatic(int32_t copies) {
     ASSERT_EQ(engine->CloseNewPageStatic(copies), 0);
-    extraCopies_ = copies - 1;
-    const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-    if (layout_.labelRows > 0 && layout_.labelColumns > 0) Blank(referCount_ % cells);
+    model.CloseStatic(copies);
   }
   void CloseDynamic(int32_t used) {
     ASSERT_EQ(engine->CloseNewPageDynamic(used), 0);
-    const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-    if (layout_.labelRows > 0 && layout_.labelColumns > 0) Blank(used % cells);
+    model.CloseDynamic(used);
   }
   void Final() {
     ASSERT_EQ(engine->CloseNewPageFinal(), 0);
-    Picture page = jobBase_.width > 0 ? jobBase_ : Picture(width_, length_);
-    for (const Placed& p : placed_) {
-      for (int64_t y = 0; y < p.height; ++y)
-        for (int64_t x = 0; x < p.width; ++x) {
-          const Colour c = p.kind == Placed::kImage
-                               ? TaggedBitmap::At(static_cast<int32_t>(x), static_cast<int32_t>(y), p.tag)
-                           : p.kind == Placed::kBlack ? Colour{0, 0, 0}
-                                                      : Colour{255, 255, 255};
-          page.Set(p.x + x, p.y + y, c);
-        }
-    }
-    for (int32_t copy = 0; copy <= extraCopies_; ++copy) expected.back().push_back(page);
+    model.Final();
   }
   void FinishJob() {
     const auto& bytes = engine->command.Buffer();
     jobStreams.emplace_back(bytes.begin(), bytes.end());
+    EXPECT_EQ(model.NotModelled(), "");
+    expected.push_back(model.JobLabels());
     started_ = false;
   }
 
@@ -195,89 +115,25 @@ class PlacedPages {
   void ExpectPrintedEqualsPlaced(const std::string& context) {
     if (started_) FinishJob();
     std::string whole;
-    std::vector<Picture> all;
+    std::vector<ExpectedLabel> all;
     for (size_t job = 0; job < jobStreams.size(); ++job) {
       whole += jobStreams[job];
       all.insert(all.end(), expected[job].begin(), expected[job].end());
-      ExpectLabels(jobStreams[job], expected[job], context + ", job " + std::to_string(job + 1) + " alone");
+      EXPECT_EQ(page_model::CompareLabels(jobStreams[job], expected[job]), "")
+          << context << ", job " << job + 1 << " alone";
     }
-    ExpectLabels(whole, all, context + ", the whole run");
+    EXPECT_EQ(page_model::CompareLabels(whole, all), "") << context << ", the whole run";
   }
 
  private:
-  struct Tile {
-    int32_t width = 0, height = 0;
-    uint8_t tag = 0;
-  };
-  int64_t headerWidth() const { return width_; }
-  int64_t Dots(int32_t tenths) const { return TenthsMmToDots(tenths, 360); }
-  int64_t OuterCount() const {
-    return layout_.rotation == 90 || layout_.rotation == 270 ? layout_.labelColumns : layout_.labelRows;
-  }
-  int64_t InnerCount() const {
-    return layout_.rotation == 90 || layout_.rotation == 270 ? layout_.labelRows : layout_.labelColumns;
-  }
-  // The cells of the layout in the order they are tiled, from the base position.
-  std::vector<GridCell> Cells() const {
-    const int64_t h = Dots(layout_.horizontalPitch), v = Dots(layout_.verticalPitch);
-    int64_t outerStep = v, innerStep = h;
-    bool columnsOuter = false;
-    switch (layout_.rotation) {
-      case 90: outerStep = -h, innerStep = v, columnsOuter = true; break;
-      case 180: outerStep = -v, innerStep = -h; break;
-      case 270: outerStep = h, innerStep = -v, columnsOuter = true; break;
-      default: break;
-    }
-    std::vector<GridCell> cells;
-    for (int64_t j = 0; j < OuterCount(); ++j)
-      for (int64_t i = 0; i < InnerCount(); ++i)
-        cells.push_back({basePosition_.x + i * innerStep, basePosition_.y + j * outerStep,
-                         columnsOuter ? i * layout_.labelColumns + j : j * layout_.labelColumns + i});
-    return cells;
-  }
-  void Blank(int64_t used) {
-    if (used <= 0 || tileCell_.width <= 0) return;
-    for (const GridCell& cell : Cells())
-      if (cell.index >= used) placed_.push_back({Placed::kWhite, cell.x, cell.y, tileCell_.width, tileCell_.height});
-  }
   void Give(int32_t w, int32_t h, uint8_t tag, const char* name) {
-    TaggedBitmap bitmap(w, h, tag);
-    ASSERT_EQ(engine->image.SetSourceBitmap(bitmap), 0);
-    engine->imageName = name;
-  }
-  static void ExpectLabels(const std::string& stream, const std::vector<Picture>& pages, const std::string& context) {
-    size_t seen = 0;
-    const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
-      if (seen < pages.size()) {
-        const Picture& want = pages[seen];
-        const auto& got = label.picture;
-        EXPECT_EQ(got.width, want.width) << context << ", label " << seen + 1;
-        EXPECT_EQ(got.height, want.height) << context << ", label " << seen + 1;
-        if (got.width == want.width && got.height == want.height && got.rgb != want.rgb) {
-          size_t at = 0;
-          while (got.rgb[at] == want.rgb[at]) ++at;
-          const size_t pixel = at / 3;
-          ADD_FAILURE() << context << ", label " << seen + 1 << " differs first at x " << pixel % want.width << ", y "
-                        << pixel / want.width;
-        }
-      }
-      ++seen;
-      return true;
-    };
-    const streamcheck::CheckResult result = streamcheck::CheckStream(stream, &sink);
-    EXPECT_FALSE(result.error.has_value()) << context << ": " << (result.error ? result.error->message : "");
-    EXPECT_EQ(seen, pages.size()) << context;
+    MemoryHostBitmap bitmap;
+    bitmap.rows = Tagged(w, h, tag);
+    ASSERT_EQ(engine->ReceiveBitmap(bitmap, name), 0);
+    model.Bitmap(bitmap.rows, name);
   }
 
   bool started_ = false;
-  int32_t width_ = 0, length_ = 0;
-  int32_t referCount_ = 0;
-  int32_t extraCopies_ = 0;
-  LayoutData layout_;
-  DotPoint basePosition_{0, 0};
-  Tile pendingBase_, keptTile_, tileCell_;
-  Picture jobBase_;
-  std::vector<Placed> placed_;
 };
 
 TEST(PrintedEqualsPlaced, AFieldThatNarrowsAndMovesRightThenGoesLeavesNothingBehind) {

@@ -1,0 +1,362 @@
+#include "support/native/page_model.h"
+
+#include <algorithm>
+#include <climits>
+#include <utility>
+
+#include "stream_checker.h"
+
+namespace page_model {
+
+namespace {
+
+constexpr Colour kWhite{255, 255, 255};
+
+// The pixel range [begin, end) of an extent of `size` starting at `at` that
+// lies on [0, limit).
+struct Range {
+  int64_t begin = 0, end = 0;
+  int64_t Size() const { return end > begin ? end - begin : 0; }
+};
+Range OnPage(int64_t at, int64_t size, int64_t limit) {
+  return {std::max<int64_t>(at, 0), std::min<int64_t>(at + size, limit)};
+}
+
+bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
+
+// The layout's grid: `outer` lines of `inner` cells, stepping as the
+// rotation turns the pitches, and the cell index of line j, place i.
+struct Grid {
+  int64_t outer = 0, inner = 0, outerStep = 0, innerStep = 0;
+  bool columnsOuter = false;
+  int64_t Index(int64_t j, int64_t i, int64_t columns) const {
+    return columnsOuter ? i * columns + j : j * columns + i;
+  }
+};
+std::optional<Grid> GridOf(const LayoutData& layout, int32_t resolution) {
+  const int64_t h = TenthsMmToDots(layout.horizontalPitch, resolution);
+  const int64_t v = TenthsMmToDots(layout.verticalPitch, resolution);
+  const int64_t rows = layout.labelRows, columns = layout.labelColumns;
+  switch (layout.rotation) {
+    case 0: return Grid{rows, columns, v, h, false};
+    case 90: return Grid{columns, rows, -h, v, true};
+    case 180: return Grid{rows, columns, -v, -h, false};
+    case 270: return Grid{columns, rows, h, -v, true};
+    default: return std::nullopt;
+  }
+}
+
+}  // namespace
+
+void Picture::Set(int64_t x, int64_t y, Colour c) {
+  if (x < 0 || y < 0 || x >= width || y >= height) return;
+  uint8_t* p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
+  p[0] = c.r, p[1] = c.g, p[2] = c.b;
+}
+
+Colour Picture::At(int64_t x, int64_t y) const {
+  const uint8_t* p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
+  return {p[0], p[1], p[2]};
+}
+
+void PageModel::GiveUp(std::string why) {
+  if (notModelled_.empty()) notModelled_ = std::move(why);
+}
+
+void PageModel::Disagree(std::string what) {
+  if (disagreement_.empty()) disagreement_ = std::move(what);
+  GiveUp("disagreement");
+}
+
+bool PageModel::Spend(int64_t pixels) {
+  spent_ += pixels;
+  if (spent_ > budget_) GiveUp("more to paint than the budget");
+  return Modelled();
+}
+
+std::optional<DotPoint> PageModel::Moved(DotPoint at) {
+  const int64_t x = int64_t{at.x} + offsets_.horizontal, y = int64_t{at.y} + offsets_.vertical;
+  if (!FitsInt32(x) || !FitsInt32(y)) {
+    GiveUp("a position beyond 32 bits");
+    return std::nullopt;
+  }
+  return DotPoint{static_cast<int32_t>(x), static_cast<int32_t>(y)};
+}
+
+std::shared_ptr<const Picture> PageModel::TakePending() {
+  if (!hasPending_) Disagree("a bitmap was placed that the host never sent");
+  hasPending_ = false;
+  if (pending_ == nullptr) GiveUp("a bitmap too large to model");
+  return std::exchange(pending_, nullptr);
+}
+
+void PageModel::StartJob(OffsetsInDots offsets) {
+  offsets_ = offsets;
+  labelWidth_ = labelLength_ = headerWidth_ = headerLength_ = 0;
+  hasPending_ = false;
+  pending_.reset();
+  referCount_ = 0;
+  extraCopies_ = 0;
+  jobBase_.reset();
+  elements_.clear();
+  labels_.clear();
+  spent_ = 0;
+  notModelled_.clear();
+  disagreement_.clear();
+}
+
+void PageModel::Header(int32_t width, int32_t length) {
+  headerWidth_ = width, headerLength_ = length;
+  labelWidth_ = std::clamp(width, printer_limits::kMinWidth, printer_limits::kMaxWidth);
+  labelLength_ = std::clamp(length, printer_limits::kMinLength, printer_limits::kMaxLength);
+  if (int64_t{labelWidth_} * labelLength_ > kLargestPage) GiveUp("a label too large to paint");
+}
+
+void PageModel::Bitmap(const DibRows& rows, std::string_view name) {
+  hasPending_ = true;
+  pendingName_ = name;
+  pending_.reset();
+  if (rows.width <= 0 || rows.height <= 0) return Disagree("a bitmap without pixels was accepted");
+  const int64_t width = rows.width, height = rows.height;
+  const auto step = static_cast<int64_t>(rows.bytes.size() / static_cast<size_t>(height));
+  if (rows.bitCount == 24 ? step < width * 3 : rows.bitCount == 1 ? step < (width + 7) / 8 : true) {
+    return Disagree("a bitmap of " + std::to_string(rows.bitCount) + " bits and " + std::to_string(step) +
+                    " bytes a row was accepted at width " + std::to_string(width));
+  }
+  // Kept for a later job as its base, so decoded even when this job is not modelled.
+  spent_ += width * height;
+  if (width * height > budget_) return;  // too large: pending_ stays unknown
+  auto picture = std::make_shared<Picture>(rows.width, rows.height);
+  for (int64_t y = 0; y < height; ++y) {
+    for (int64_t x = 0; x < width; ++x) {
+      const uint8_t* row = rows.bytes.data() + y * step;
+      if (rows.bitCount == 24) {
+        picture->Set(x, y, {row[x * 3 + 2], row[x * 3 + 1], row[x * 3]});  // rows hold blue, green, red
+      } else {
+        const bool set = (row[x / 8] & (0x80 >> (x % 8))) != 0;  // set bits are white
+        picture->Set(x, y, set ? kWhite : Colour{0, 0, 0});
+      }
+    }
+  }
+  pending_ = std::move(picture);
+}
+
+void PageModel::NewPage() { elements_.clear(); }
+
+void PageModel::Base(DotPoint at) {
+  if (referCount_++ > 0) return;
+  // The job's first reference lays out its base: the base bitmap it sent,
+  // or the tile an earlier job left.
+  std::shared_ptr<const Picture> tile;
+  if (hasPending_) {
+    if (pendingName_ != kBaseBitmapName) Disagree("a base reference took the bitmap \"" + pendingName_ + "\"");
+    tile = TakePending();
+    keptTile_ = tile;
+    keptKnown_ = tile != nullptr;
+  } else if (!keptKnown_) {
+    GiveUp("the base an earlier job left is not known");
+  } else if (keptTile_ == nullptr) {
+    Disagree("a base reference was accepted without any base");
+  } else {
+    tile = keptTile_;
+  }
+  basePosition_ = at;
+  const std::optional<Grid> grid = GridOf(layout_, resolution_);
+  if (!grid) return Disagree("a base reference was accepted at rotation " + std::to_string(layout_.rotation));
+  cell_ = tile != nullptr && (grid->outer > 1 || grid->inner > 1) ? Cell{tile->width, tile->height} : Cell{};
+  if (tile == nullptr) {
+    keptKnown_ = false;  // the cell size is not known either
+    return;
+  }
+  const std::optional<DotPoint> start = Moved(at);
+  if (!Modelled() || !start) return;
+  if (grid->outer > 0 && grid->inner > 0 && grid->outer * grid->inner > 1'000'000) {
+    return GiveUp("too many cells to tile");
+  }
+  auto page = std::make_shared<Picture>(labelWidth_, labelLength_);
+  // Every copy of the tile, in grid order: a later copy covers an earlier one.
+  for (int64_t j = 0; j < grid->outer; ++j) {
+    for (int64_t i = 0; i < grid->inner; ++i) {
+      Paint(*page, {start->x + i * grid->innerStep, start->y + j * grid->outerStep, tile->width, tile->height, tile});
+      if (!Modelled()) return;
+    }
+  }
+  jobBase_ = std::move(page);
+}
+
+void PageModel::Variable(DotPoint at) {
+  std::shared_ptr<const Picture> pixels = TakePending();
+  const std::optional<DotPoint> moved = Moved(at);
+  if (pixels == nullptr || !moved || !Modelled()) return;
+  elements_.push_back({moved->x, moved->y, pixels->width, pixels->height, std::move(pixels)});
+}
+
+void PageModel::Clock(std::u16string_view text, DotPoint at, int32_t fontHeight, std::u16string_view face) {
+  // The clock's text takes the waiting bitmap's place, whatever it draws.
+  hasPending_ = false;
+  pending_.reset();
+  if (text.empty() || !Modelled()) return;
+  // Clock positions are on the label as the host laid it out: turned with the layout.
+  const int64_t x = at.x, y = at.y, w = headerWidth_, l = headerLength_;
+  int64_t tx = x, ty = y;
+  switch (layout_.rotation) {
+    case 0: break;
+    case 90: tx = y, ty = l - x; break;
+    case 180: tx = w - x, ty = l - y; break;
+    case 270: tx = w - y, ty = x; break;
+    default: return Disagree("a clock was accepted at rotation " + std::to_string(layout_.rotation));
+  }
+  if (!FitsInt32(tx) || !FitsInt32(ty)) return GiveUp("a turned clock position beyond 32 bits");
+  const std::optional<DotPoint> moved = Moved({static_cast<int32_t>(tx), static_cast<int32_t>(ty)});
+  if (!moved) return;
+  RasterPoint drawAt{moved->x, moved->y};
+  RasterImage raster;
+  if (text_.RenderMessageText(drawAt, text, fontHeight, face, layout_.rotation, raster) != result::kOk) {
+    return Disagree("a clock was accepted that its renderer refuses");
+  }
+  if (raster.Empty() || raster.width <= 0 || raster.height <= 0) return;
+  if (!Spend(int64_t{raster.width} * raster.height)) return;
+  auto pixels = std::make_shared<Picture>(raster.width, raster.height);
+  for (int32_t ry = 0; ry < raster.height; ++ry) {
+    for (int32_t rx = 0; rx < raster.width; ++rx) {
+      const uint8_t* p = raster.pixels.data() + static_cast<size_t>(ry) * raster.stride + static_cast<size_t>(rx) * 3;
+      pixels->Set(rx, ry, {p[2], p[1], p[0]});
+    }
+  }
+  elements_.push_back({drawAt.x, drawAt.y, raster.width, raster.height, std::move(pixels)});
+}
+
+void PageModel::CloseStatic(int32_t copies) {
+  extraCopies_ = copies - 1;
+  const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
+  if (layout_.labelRows > 0 && layout_.labelColumns > 0 && referCount_ % cells > 0) Blank(referCount_ % cells);
+}
+
+void PageModel::CloseDynamic(int32_t labelsUsed) {
+  const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
+  if (layout_.labelRows > 0 && layout_.labelColumns > 0 && labelsUsed % cells > 0) Blank(labelsUsed % cells);
+}
+
+void PageModel::Blank(int64_t firstCell) {
+  // The cells from `firstCell` on go white, on top of whatever this page
+  // placed so far, from where the last base was laid out.
+  const std::optional<Grid> grid = GridOf(layout_, resolution_);
+  if (!grid) return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
+  if (!keptKnown_) return GiveUp("the base cell an earlier job left is not known");
+  if (cell_.width <= 0 || cell_.height <= 0 || !Modelled()) return;
+  if (grid->outer * grid->inner > 250'000) return GiveUp("too many cells to blank");
+  const int64_t originX = int64_t{basePosition_.x} + offsets_.horizontal;
+  const int64_t originY = int64_t{basePosition_.y} + offsets_.vertical;
+  for (int64_t j = 0; j < grid->outer; ++j) {
+    for (int64_t i = 0; i < grid->inner; ++i) {
+      if (grid->Index(j, i, layout_.labelColumns) < firstCell) continue;
+      const Element white{originX + i * grid->innerStep, originY + j * grid->outerStep, cell_.width, cell_.height,
+                          nullptr};
+      if (OnPage(white.x, white.width, labelWidth_).Size() > 0 &&
+          OnPage(white.y, white.height, labelLength_).Size() > 0)
+        elements_.push_back(white);
+    }
+  }
+}
+
+void PageModel::Paint(Picture& page, const Element& e) {
+  const Range xs = OnPage(e.x, e.width, page.width), ys = OnPage(e.y, e.height, page.height);
+  if (!Spend(xs.Size() * ys.Size() + 1)) return;
+  for (int64_t y = ys.begin; y < ys.end; ++y)
+    for (int64_t x = xs.begin; x < xs.end; ++x)
+      page.Set(x, y, e.pixels != nullptr ? e.pixels->At(x - e.x, y - e.y) : kWhite);
+}
+
+void PageModel::Final() {
+  const int64_t count = 1 + std::clamp(extraCopies_, 0, kMaxCopies - 1);
+  std::shared_ptr<Picture> page;
+  if (Modelled() && Spend(int64_t{labelWidth_} * labelLength_)) {
+    // The job's base, or white while it has none, and on it everything placed in order.
+    page = jobBase_ != nullptr ? std::make_shared<Picture>(*jobBase_)
+                               : std::make_shared<Picture>(labelWidth_, labelLength_);
+    for (const Element& e : elements_) Paint(*page, e);
+  }
+  labels_.push_back({Modelled() ? std::move(page) : nullptr, count});
+  elements_.clear();
+}
+
+void PageModel::EmptyPage() {
+  const bool painted = Modelled() && Spend(int64_t{labelWidth_} * labelLength_);
+  labels_.push_back({painted ? std::make_shared<Picture>(labelWidth_, labelLength_) : nullptr, 1});
+}
+
+void PageModel::Label(DotPoint at) {
+  std::shared_ptr<const Picture> pixels = TakePending();
+  const std::optional<DotPoint> moved = Moved(at);
+  std::shared_ptr<Picture> page;
+  if (pixels != nullptr && moved && Modelled() && Spend(int64_t{labelWidth_} * labelLength_)) {
+    page = std::make_shared<Picture>(labelWidth_, labelLength_);
+    Paint(*page, {moved->x, moved->y, pixels->width, pixels->height, pixels});
+  }
+  labels_.push_back({Modelled() ? std::move(page) : nullptr, 1});
+}
+
+void PageModel::Clear() {
+  ForgetBase();
+  hasPending_ = false;
+  pending_.reset();
+  referCount_ = 0;
+  jobBase_.reset();
+  elements_.clear();
+}
+
+void PageModel::ForgetBase() {
+  keptTile_.reset();
+  keptKnown_ = true;
+  cell_ = {};
+}
+
+std::string CompareLabels(std::string_view stream, const std::vector<ExpectedLabel>& expected, size_t firstOffset) {
+  std::string difference;
+  size_t entry = 0;
+  int64_t copy = 0;  // of expected[entry]
+  const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
+    if (label.offset < firstOffset) return true;
+    const std::string where =
+        "label " + std::to_string(label.number) + " (at byte " + std::to_string(label.offset) + ")";
+    if (entry >= expected.size()) {
+      difference = where + " is printed beyond the " + std::to_string(expected.size()) + " placed";
+      return false;
+    }
+    const ExpectedLabel& want = expected[entry];
+    // Copies repeat one format; the first and the last of a run stand for all of them.
+    if (want.picture != nullptr && (copy == 0 || copy == want.count - 1)) {
+      const auto& got = label.picture;
+      const Picture& page = *want.picture;
+      if (got.width != page.width || got.height != page.height) {
+        difference = where + " is " + std::to_string(got.width) + " x " + std::to_string(got.height) +
+                     " dots, placed " + std::to_string(page.width) + " x " + std::to_string(page.height);
+        return false;
+      }
+      if (got.rgb != page.rgb) {
+        size_t at = 0;
+        while (got.rgb[at] == page.rgb[at]) ++at;
+        const size_t pixel = at / 3;
+        const Colour c = page.At(static_cast<int64_t>(pixel % page.width), static_cast<int64_t>(pixel / page.width));
+        difference = where + " differs first at x " + std::to_string(pixel % page.width) + ", y " +
+                     std::to_string(pixel / page.width) + ": printed " + std::to_string(got.rgb[pixel * 3]) + "," +
+                     std::to_string(got.rgb[pixel * 3 + 1]) + "," + std::to_string(got.rgb[pixel * 3 + 2]) +
+                     ", placed " + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
+        return false;
+      }
+    }
+    if (++copy == want.count) ++entry, copy = 0;
+    return true;
+  };
+  const streamcheck::CheckResult result = streamcheck::CheckStream(stream, &sink);
+  if (!difference.empty()) return difference;
+  if (result.error)
+    return "stream fault at byte " + std::to_string(result.error->offset) + ": " + result.error->message;
+  if (entry < expected.size()) {
+    return "the stream prints " + std::to_string(entry) + " of the " + std::to_string(expected.size()) +
+           " placed labels (and " + std::to_string(copy) + " copies of the next)";
+  }
+  return {};
+}
+
+}  // namespace page_model
