@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/saturate.h"
+
 ResultCode BlockTextRenderer::RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t,
                                                 std::u16string_view, int32_t rotation, RasterImage& raster) noexcept {
   try {
@@ -36,12 +38,13 @@ ResultCode BlockTextRenderer::RenderMessageText(RasterPoint& position, std::u16s
   for (int32_t y = 0; y < raster.height; ++y) {
     std::fill_n(raster.pixels.begin() + y * raster.stride, raster.width * 3, uint8_t{0});
   }
-  if (rotation == 90) position.y -= w;
+  // Moved as the Windows renderer moves it: in 64 bits, saturated.
+  if (rotation == 90) position.y = SaturateToInt32(int64_t{position.y} - w);
   if (rotation == 180) {
-    position.x -= w;
-    position.y -= h;
+    position.x = SaturateToInt32(int64_t{position.x} - w);
+    position.y = SaturateToInt32(int64_t{position.y} - h);
   }
-  if (rotation == 270) position.x -= h;
+  if (rotation == 270) position.x = SaturateToInt32(int64_t{position.x} - h);
   return 0;
 }
 

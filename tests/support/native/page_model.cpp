@@ -29,6 +29,7 @@ bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 struct Grid {
   int64_t outer = 0, inner = 0, outerStep = 0, innerStep = 0;
   bool columnsOuter = false;
+  int64_t Cells() const { return outer > 0 && inner > 0 ? outer * inner : 0; }
   int64_t Index(int64_t j, int64_t i, int64_t columns) const {
     return columnsOuter ? i * columns + j : j * columns + i;
   }
@@ -125,7 +126,7 @@ void PageModel::Bitmap(const DibRows& rows, std::string_view name) {
   }
   // Kept for a later job as its base, so decoded even when this job is not modelled.
   spent_ += width * height;
-  if (width * height > budget_) return;  // too large: pending_ stays unknown
+  if (width * height > budget_ / 4) return;  // too large: pending_ stays unknown
   auto picture = std::make_shared<Picture>(rows.width, rows.height);
   for (int64_t y = 0; y < height; ++y) {
     for (int64_t x = 0; x < width; ++x) {
@@ -170,12 +171,10 @@ void PageModel::Base(DotPoint at) {
   }
   const std::optional<DotPoint> start = Moved(at);
   if (!Modelled() || !start) return;
-  if (grid->outer > 0 && grid->inner > 0 && grid->outer * grid->inner > 1'000'000) {
-    return GiveUp("too many cells to tile");
-  }
+  if (grid->Cells() > 1'000'000) return GiveUp("too many cells to tile");
   auto page = std::make_shared<Picture>(labelWidth_, labelLength_);
   // Every copy of the tile, in grid order: a later copy covers an earlier one.
-  for (int64_t j = 0; j < grid->outer; ++j) {
+  for (int64_t j = 0; j < grid->outer && grid->Cells() > 0; ++j) {
     for (int64_t i = 0; i < grid->inner; ++i) {
       Paint(*page, {start->x + i * grid->innerStep, start->y + j * grid->outerStep, tile->width, tile->height, tile});
       if (!Modelled()) return;
@@ -244,10 +243,10 @@ void PageModel::Blank(int64_t firstCell) {
   if (!grid) return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
   if (!keptKnown_) return GiveUp("the base cell an earlier job left is not known");
   if (cell_.width <= 0 || cell_.height <= 0 || !Modelled()) return;
-  if (grid->outer * grid->inner > 250'000) return GiveUp("too many cells to blank");
+  if (grid->Cells() > 250'000) return GiveUp("too many cells to blank");
   const int64_t originX = int64_t{basePosition_.x} + offsets_.horizontal;
   const int64_t originY = int64_t{basePosition_.y} + offsets_.vertical;
-  for (int64_t j = 0; j < grid->outer; ++j) {
+  for (int64_t j = 0; j < grid->outer && grid->Cells() > 0; ++j) {
     for (int64_t i = 0; i < grid->inner; ++i) {
       if (grid->Index(j, i, layout_.labelColumns) < firstCell) continue;
       const Element white{originX + i * grid->innerStep, originY + j * grid->outerStep, cell_.width, cell_.height,
