@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <utility>
 
 #include "stream_checker.h"
@@ -29,7 +30,6 @@ bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 struct Grid {
   int64_t outer = 0, inner = 0, outerStep = 0, innerStep = 0;
   bool columnsOuter = false;
-  int64_t Cells() const { return outer > 0 && inner > 0 ? outer * inner : 0; }
   int64_t Index(int64_t j, int64_t i, int64_t columns) const {
     return columnsOuter ? i * columns + j : j * columns + i;
   }
@@ -45,6 +45,32 @@ std::optional<Grid> GridOf(const LayoutData& layout, int32_t resolution) {
     case 270: return Grid{columns, rows, h, -v, true};
     default: return std::nullopt;
   }
+}
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+
+// The copies k in [0, count) of an extent at origin + k × step that reach
+// [0, limit). Along an axis without a step every copy lies on one spot: the
+// last stands for them all, as it covers the others and has the highest
+// cell index. The range is worked out, then checked at its ends.
+Range Reaching(int64_t origin, int64_t step, int64_t count, int64_t extent, int64_t limit) {
+  const auto reaches = [&](int64_t k) { return origin + k * step < limit && origin + k * step + extent > 0; };
+  if (count <= 0 || extent <= 0) return {};
+  Range range;
+  if (step == 0) {
+    range = reaches(0) ? Range{count - 1, count} : Range{};
+  } else if (step > 0) {
+    range = {FloorDiv(-extent - origin, step) + 1, -FloorDiv(origin - limit, step)};
+  } else {
+    range = {FloorDiv(origin - limit, -step) + 1, -FloorDiv(-origin - extent, -step)};
+  }
+  range = {std::max<int64_t>(range.begin, 0), std::min(range.end, count)};
+  if (range.Size() == 0) return {};
+  if (!reaches(range.begin) || !reaches(range.end - 1) || (range.begin > 0 && step != 0 && reaches(range.begin - 1)) ||
+      (range.end < count && step != 0 && reaches(range.end))) {
+    std::abort();  // the model's own arithmetic is wrong
+  }
+  return range;
 }
 
 }  // namespace
@@ -171,11 +197,13 @@ void PageModel::Base(DotPoint at) {
   }
   const std::optional<DotPoint> start = Moved(at);
   if (!Modelled() || !start) return;
-  if (grid->Cells() > 1'000'000) return GiveUp("too many cells to tile");
+  const Range lines = Reaching(start->y, grid->outerStep, grid->outer, tile->height, labelLength_);
+  const Range places = Reaching(start->x, grid->innerStep, grid->inner, tile->width, labelWidth_);
+  if (lines.Size() * places.Size() > 1'000'000) return GiveUp("too many cells to tile");
   auto page = std::make_shared<Picture>(labelWidth_, labelLength_);
-  // Every copy of the tile, in grid order: a later copy covers an earlier one.
-  for (int64_t j = 0; j < grid->outer && grid->Cells() > 0; ++j) {
-    for (int64_t i = 0; i < grid->inner; ++i) {
+  // Every copy of the tile on the page, in grid order: a later copy covers an earlier one.
+  for (int64_t j = lines.begin; j < lines.end; ++j) {
+    for (int64_t i = places.begin; i < places.end; ++i) {
       Paint(*page, {start->x + i * grid->innerStep, start->y + j * grid->outerStep, tile->width, tile->height, tile});
       if (!Modelled()) return;
     }
@@ -243,17 +271,17 @@ void PageModel::Blank(int64_t firstCell) {
   if (!grid) return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
   if (!keptKnown_) return GiveUp("the base cell an earlier job left is not known");
   if (cell_.width <= 0 || cell_.height <= 0 || !Modelled()) return;
-  if (grid->Cells() > 250'000) return GiveUp("too many cells to blank");
   const int64_t originX = int64_t{basePosition_.x} + offsets_.horizontal;
   const int64_t originY = int64_t{basePosition_.y} + offsets_.vertical;
-  for (int64_t j = 0; j < grid->outer && grid->Cells() > 0; ++j) {
-    for (int64_t i = 0; i < grid->inner; ++i) {
+  const Range lines = Reaching(originY, grid->outerStep, grid->outer, cell_.height, labelLength_);
+  const Range places = Reaching(originX, grid->innerStep, grid->inner, cell_.width, labelWidth_);
+  if (lines.Size() * places.Size() > 250'000) return GiveUp("too many cells to blank");
+  for (int64_t j = lines.begin; j < lines.end; ++j) {
+    for (int64_t i = places.begin; i < places.end; ++i) {
       if (grid->Index(j, i, layout_.labelColumns) < firstCell) continue;
       const Element white{originX + i * grid->innerStep, originY + j * grid->outerStep, cell_.width, cell_.height,
                           nullptr};
-      if (OnPage(white.x, white.width, labelWidth_).Size() > 0 &&
-          OnPage(white.y, white.height, labelLength_).Size() > 0)
-        elements_.push_back(white);
+      elements_.push_back(white);
     }
   }
 }
