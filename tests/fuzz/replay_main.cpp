@@ -3,8 +3,10 @@
 // in name order. A fault ends the process as it would end the fuzzer; a
 // folder without inputs is a failure, so a lost corpus cannot pass.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace fs = std::filesystem;
 
 int main(int argc, char** argv) {
+  // REPLAY_SLOW=SECONDS names every input that takes longer.
+  const char* slow = std::getenv("REPLAY_SLOW");
+  const double slowSeconds = slow != nullptr ? std::atof(slow) : -1;
   size_t replayed = 0;
   for (int i = 1; i < argc; ++i) {
     std::vector<fs::path> inputs;
@@ -37,7 +42,10 @@ int main(int argc, char** argv) {
         return 1;
       }
       const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      const auto start = std::chrono::steady_clock::now();
       LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      if (slowSeconds >= 0 && took.count() > slowSeconds) std::printf("%.2f s: %s\n", took.count(), path.c_str());
       ++replayed;
     }
   }

@@ -34,6 +34,8 @@ constexpr int kMaxCalls = 48;
 constexpr size_t kMaxBitmapBytes = size_t{4} << 20;
 // Printed bytes kept for the stream check of the job in progress.
 constexpr size_t kMaxKeptOutput = size_t{64} << 20;
+// The largest clean job kept to stand before the next one's stream.
+constexpr size_t kMaxPreviousJob = size_t{4} << 20;
 
 constexpr int32_t kInteresting[] = {0,           1,
                                     -1,          2,
@@ -250,8 +252,12 @@ struct Driver {
 };
 
 // Checks the job's stream and, where the model followed the job, compares
-// every label with the model's pages.
-void CheckJobStream(const std::vector<uint8_t>& output, const JobWatch& job, const page_model::PageModel& model) {
+// every label with the model's pages: on a printer that holds nothing, and
+// on one that holds what the last clean job left (its kept page and
+// images), since a job must stand alone on either. `previous` then becomes
+// this job's stream.
+void CheckJobStream(const std::vector<uint8_t>& output, const JobWatch& job, const page_model::PageModel& model,
+                    std::string& previous) {
   if (job.streamStart >= output.size()) return;
   const std::string_view stream(reinterpret_cast<const char*>(output.data()) + job.streamStart,
                                 output.size() - job.streamStart);
@@ -266,13 +272,19 @@ void CheckJobStream(const std::vector<uint8_t>& output, const JobWatch& job, con
       std::fprintf(stderr, "stream fault at offset %zu: %s\n", checked.error->offset, checked.error->message.c_str());
       std::abort();
     }
-    return;
+  } else {
+    std::string difference = page_model::CompareLabels(stream, model.JobLabels(), job.ownLabelsFrom);
+    if (difference.empty() && !previous.empty()) {
+      difference = page_model::CompareLabels(previous + std::string(stream), model.JobLabels(),
+                                             previous.size() + job.ownLabelsFrom);
+      if (!difference.empty()) difference += ", after the job before";
+    }
+    if (!difference.empty()) {
+      std::fprintf(stderr, "printed is not placed: %s\n", difference.c_str());
+      std::abort();
+    }
   }
-  const std::string difference = page_model::CompareLabels(stream, model.JobLabels(), job.ownLabelsFrom);
-  if (!difference.empty()) {
-    std::fprintf(stderr, "printed is not placed: %s\n", difference.c_str());
-    std::abort();
-  }
+  if (stream.size() <= kMaxPreviousJob) previous.assign(stream);
 }
 
 // Never failed, back between pages, and everything it built written.
@@ -291,6 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   BlockTextRenderer modelText;
   page_model::PageModel model(modelText);
   Driver d{h, model};
+  std::string previousJob;  // the last clean job's stream
   h.printer.Set(u"ForcePrinting", in.Chance(128) ? 1 : 0);
   h.printer.Set(u"PrintError", in.Chance(128) ? 1 : 0);
   h.printer.Set(u"HOffset", static_cast<uint32_t>(in.Int()));
@@ -320,7 +333,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t op = in.Byte() % 21;
     switch (op) {
       case 0: {
-        if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model);
+        if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model, previousJob);
         h.records = HostRecords(static_cast<int16_t>(in.Chance(224) ? printer_limits::kResolution : in.Int()));
         d.Initialize(in.Chance(10), job);
         // Every job starts from an empty command buffer: nothing a job left
@@ -437,6 +450,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       job = {0, true};
     }
   }
-  if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model);
+  if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model, previousJob);
   return 0;
 }

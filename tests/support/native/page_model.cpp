@@ -199,7 +199,12 @@ void PageModel::Base(DotPoint at) {
   if (!Modelled() || !start) return;
   const Range lines = Reaching(start->y, grid->outerStep, grid->outer, tile->height, labelLength_);
   const Range places = Reaching(start->x, grid->innerStep, grid->inner, tile->width, labelWidth_);
-  if (lines.Size() * places.Size() > 1'000'000) return GiveUp("too many cells to tile");
+  // Worked out before painting: a grid that cannot be painted within the budget is not begun.
+  const int64_t copies = lines.Size() * places.Size();
+  if (copies > 1'000'000 ||
+      copies * std::min(int64_t{tile->width} * tile->height, int64_t{labelWidth_} * labelLength_) > budget_ - spent_) {
+    return GiveUp("more copies of the tile than the budget paints");
+  }
   auto page = std::make_shared<Picture>(labelWidth_, labelLength_);
   // Every copy of the tile on the page, in grid order: a later copy covers an earlier one.
   for (int64_t j = lines.begin; j < lines.end; ++j) {
@@ -289,9 +294,21 @@ void PageModel::Blank(int64_t firstCell) {
 void PageModel::Paint(Picture& page, const Element& e) {
   const Range xs = OnPage(e.x, e.width, page.width), ys = OnPage(e.y, e.height, page.height);
   if (!Spend(xs.Size() * ys.Size() + 1)) return;
-  for (int64_t y = ys.begin; y < ys.end; ++y)
-    for (int64_t x = xs.begin; x < xs.end; ++x)
-      page.Set(x, y, e.pixels != nullptr ? e.pixels->At(x - e.x, y - e.y) : kWhite);
+  // Row by row: the element's pixels of the row, or white, over the page's.
+  const auto bytes = static_cast<size_t>(xs.Size()) * 3;
+  for (int64_t y = ys.begin; y < ys.end; ++y) {
+    uint8_t* to =
+        &page.rgb[(static_cast<size_t>(y) * static_cast<size_t>(page.width) + static_cast<size_t>(xs.begin)) * 3];
+    if (e.pixels == nullptr) {
+      std::fill_n(to, bytes, uint8_t{255});
+    } else {
+      const Picture& from = *e.pixels;
+      std::copy_n(&from.rgb[(static_cast<size_t>(y - e.y) * static_cast<size_t>(from.width) +
+                             static_cast<size_t>(xs.begin - e.x)) *
+                            3],
+                  bytes, to);
+    }
+  }
 }
 
 void PageModel::Final() {
