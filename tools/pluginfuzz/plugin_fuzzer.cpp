@@ -450,6 +450,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       job = {0, true};
     }
   }
+  // The input is used up: the host finishes the job it is in, as a host
+  // does, so that the last job is judged whenever it can end cleanly.
+  if (p.State() == PluginState::PageOpen) (void)d.Final();
+  if (p.State() == PluginState::Ready && p.lpxWritePrinter() && h.printer.output.size() > kMaxKeptOutput)
+    job.failed = true;
   if (EndedCleanly(h, job)) CheckJobStream(h.printer.output, job, model, previousJob);
   return 0;
 }
