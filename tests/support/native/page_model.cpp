@@ -5,8 +5,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include "stream_checker.h"
-
 namespace page_model {
 
 namespace {
@@ -355,16 +353,25 @@ void PageModel::ForgetBase() {
   cell_ = {};
 }
 
+streamcheck::CheckResult CheckInPieces(std::string_view stream, const streamcheck::LabelSink* sink) {
+  constexpr size_t kPiece = size_t{1} << 20;
+  streamcheck::PrinterMemory memory;
+  streamcheck::StreamFeed feed(memory, sink);
+  for (size_t at = 0; at < stream.size(); at += kPiece) feed.Feed(stream.substr(at, kPiece));
+  return feed.Finish();
+}
+
 std::string CompareLabels(std::string_view stream, const std::vector<ExpectedLabel>& expected, size_t firstOffset) {
   std::string difference;
   size_t entry = 0;
   int64_t copy = 0;  // of expected[entry]
   const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
     if (label.offset < firstOffset) return true;
-    const std::string where =
-        "label " + std::to_string(label.number) + " (at byte " + std::to_string(label.offset) + ")";
+    const auto where = [&] {
+      return "label " + std::to_string(label.number) + " (at byte " + std::to_string(label.offset) + ")";
+    };
     if (entry >= expected.size()) {
-      difference = where + " is printed beyond the " + std::to_string(expected.size()) + " placed";
+      difference = where() + " is printed beyond the " + std::to_string(expected.size()) + " placed";
       return false;
     }
     const ExpectedLabel& want = expected[entry];
@@ -373,7 +380,7 @@ std::string CompareLabels(std::string_view stream, const std::vector<ExpectedLab
       const auto& got = label.picture;
       const Picture& page = *want.picture;
       if (got.width != page.width || got.height != page.height) {
-        difference = where + " is " + std::to_string(got.width) + " x " + std::to_string(got.height) +
+        difference = where() + " is " + std::to_string(got.width) + " x " + std::to_string(got.height) +
                      " dots, placed " + std::to_string(page.width) + " x " + std::to_string(page.height);
         return false;
       }
@@ -382,7 +389,7 @@ std::string CompareLabels(std::string_view stream, const std::vector<ExpectedLab
         while (got.rgb[at] == page.rgb[at]) ++at;
         const size_t pixel = at / 3;
         const Colour c = page.At(static_cast<int64_t>(pixel % page.width), static_cast<int64_t>(pixel / page.width));
-        difference = where + " differs first at x " + std::to_string(pixel % page.width) + ", y " +
+        difference = where() + " differs first at x " + std::to_string(pixel % page.width) + ", y " +
                      std::to_string(pixel / page.width) + ": printed " + std::to_string(got.rgb[pixel * 3]) + "," +
                      std::to_string(got.rgb[pixel * 3 + 1]) + "," + std::to_string(got.rgb[pixel * 3 + 2]) +
                      ", placed " + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b);
@@ -392,7 +399,7 @@ std::string CompareLabels(std::string_view stream, const std::vector<ExpectedLab
     if (++copy == want.count) ++entry, copy = 0;
     return true;
   };
-  const streamcheck::CheckResult result = streamcheck::CheckStream(stream, &sink);
+  const streamcheck::CheckResult result = CheckInPieces(stream, &sink);
   if (!difference.empty()) return difference;
   if (result.error)
     return "stream fault at byte " + std::to_string(result.error->offset) + ": " + result.error->message;

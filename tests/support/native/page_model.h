@@ -16,6 +16,7 @@
 #include "engine/print_control.h"
 #include "platform/host_bitmap.h"
 #include "platform/text_renderer.h"
+#include "stream_checker.h"
 
 namespace page_model {
 
@@ -123,6 +124,11 @@ class PageModel {
   std::string notModelled_;
   std::string disagreement_;
 };
+
+// Checks `stream` as the printer would, fed a piece at a time: only the
+// commands of one piece are held at once, where a parse of the whole of a
+// job of a million copies would hold gigabytes of them.
+streamcheck::CheckResult CheckInPieces(std::string_view stream, const streamcheck::LabelSink* sink = nullptr);
 
 // Checks `stream` and compares the labels it prints, from `firstOffset` on,
 // with `expected`. Empty when they agree; else the first difference.
