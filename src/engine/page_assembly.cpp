@@ -171,8 +171,7 @@ ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
     const RasterPoint start = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
     const Grid grid = MakeGrid(layout, resolution_);
     ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
-                                         SaturateToInt32(grid.innerCount), SaturateToInt32(grid.outerStep),
-                                         SaturateToInt32(grid.innerStep)));
+                                         SaturateToInt32(grid.innerCount), grid.outerStep, grid.innerStep));
     // The whole page, with whatever this page placed before the reference.
     SendComposedWindow({0, 0, labelWidth_, labelLength_});
     jobCoveredPage_ = true;
@@ -300,9 +299,10 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   const Grid grid = MakeGrid(layout, resolution_);
   const TileSize cell = image.GetTileSize();
   if (cell.width <= 0 || cell.height <= 0) return;
-  const OffsetsInDots offsets = LoadOffsetsInDots(*printer_, resolution_);
-  const int64_t originX = int64_t{basePosition_.x} + offsets.horizontal;
-  const int64_t originY = int64_t{basePosition_.y} + offsets.vertical;
+  // The cells lie where the base reference laid out the base's copies.
+  const RasterPoint origin = Moved(basePosition_, LoadOffsetsInDots(*printer_, resolution_));
+  const int64_t originX = origin.x;
+  const int64_t originY = origin.y;
   // Only the rows and columns that can reach the page are walked. Along an
   // axis without a pitch every cell lies on the same spot. The cell index
   // grows along both axes, so the last one decides whether that spot is

@@ -257,7 +257,7 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
 }
 
 ResultCode CPrintImage::ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
-                                         int32_t verticalPitch, int32_t horizontalPitch) {
+                                         int64_t verticalPitch, int64_t horizontalPitch) {
   const bool fromSource = WellFormed(source_);
   if ((!fromSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
   if (fromSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy

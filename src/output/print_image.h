@@ -89,8 +89,10 @@ class CPrintImage {
   // the tile kept from an earlier job laid over this grid. 404 when there is
   // neither or the page is too large. Its pixels are read with
   // ComposeBaseRows, or with ComposeWindow together with what lies on it.
-  ResultCode ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns, int32_t verticalPitch,
-                              int32_t horizontalPitch);
+  // The pitches are 64-bit: a layout's pitch turned by the rotation may be
+  // 2^31 dots, and the white cells of the same grid are laid out with it.
+  ResultCode ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns, int64_t verticalPitch,
+                              int64_t horizontalPitch);
   // Page rows [firstRow, firstRow + rowCount) of the base image, full width,
   // into `out`. 404 when no base image is composed or the rows are off its page.
   ResultCode ComposeBaseRows(int64_t firstRow, int64_t rowCount, RasterImage& out) const;
@@ -141,8 +143,8 @@ class CPrintImage {
     PageSize page;
     int32_t rows = 0;
     int32_t columns = 0;
-    int32_t verticalPitch = 0;
-    int32_t horizontalPitch = 0;
+    int64_t verticalPitch = 0;
+    int64_t horizontalPitch = 0;
   };
   struct Window {
     int64_t x = 0;

@@ -274,8 +274,9 @@ void PageModel::Blank(int64_t firstCell) {
   if (!grid) return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
   if (!keptKnown_) return GiveUp("the base cell an earlier job left is not known");
   if (cell_.width <= 0 || cell_.height <= 0 || !Modelled()) return;
-  const int64_t originX = int64_t{basePosition_.x} + offsets_.horizontal;
-  const int64_t originY = int64_t{basePosition_.y} + offsets_.vertical;
+  const std::optional<DotPoint> origin = Moved(basePosition_);
+  if (!origin) return;
+  const int64_t originX = origin->x, originY = origin->y;
   const Range lines = Reaching(originY, grid->outerStep, grid->outer, cell_.height, labelLength_);
   const Range places = Reaching(originX, grid->innerStep, grid->inner, cell_.width, labelWidth_);
   if (lines.Size() * places.Size() > 250'000) return GiveUp("too many cells to blank");
