@@ -149,7 +149,7 @@ struct Services {
 };
 
 std::unique_ptr<CPrintControl> NewEngine(Services& s, int32_t width, int32_t length) {
-  auto engine = std::make_unique<CPrintControl>(kDpi, JobServices{s.printer, s.clock, s.text, s.log});
+  auto engine = std::make_unique<CPrintControl>(kDpi, s.printer, JobServices{s.clock, s.text, s.log});
   const int32_t header[2] = {width, length};
   if (engine->WritePrintJobHeader(header) != result::kOk) throw std::runtime_error("job header");
   return engine;

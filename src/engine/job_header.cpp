@@ -28,12 +28,8 @@ void SetMessage(char16_t (&message)[kMessageChars], std::u16string_view text) {
 
 }  // namespace
 
-CPrintControl::CPrintControl(int32_t resolution, JobServices services)
-    : command(services.clock),
-      image(services.text),
-      services_(services),
-      printer_(&services.printer),
-      resolution_(resolution) {}
+CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services)
+    : command(services.clock), image(services.text), services_(services), printer_(&printer), resolution_(resolution) {}
 
 const char* CPrintControl::MediaCode() {
   // A stored index outside the table (never written by the dialog) sends the default medium.

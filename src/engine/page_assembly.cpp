@@ -129,17 +129,24 @@ void CPrintControl::CoverPageOnce() {
 void CPrintControl::BeginJob(PrinterPort& printer) {
   printer_ = &printer;
   command.TruncateTo(0);
+  // A clear during the last job let it finish on its base; that base is not kept for this one.
+  if (clearedSinceBase_) image.Reset();
   image.BeginJob();
   baseReferCount_ = 0;
+  pageBaseRefers_ = 0;
+  clearedSinceBase_ = false;
   variableKey_ = 0;
   extraCopies_ = 0;
   jobCoveredPage_ = false;
 }
 
 void CPrintControl::ClearImages() {
-  image.Reset();
-  baseReferCount_ = 0;
-  jobCoveredPage_ = false;
+  image.DropSource();
+  if (baseReferCount_ > 0) {
+    clearedSinceBase_ = true;  // the printer still holds this job's pages on its base
+  } else {
+    image.ForgetKeptBase();  // no page of this job lies on it: it goes now
+  }
 }
 
 ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
@@ -151,6 +158,7 @@ ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
 
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
+  pageBaseRefers_ = 0;
   image.BeginPage();
   command.AppendRaw(kFormatStart);
   command.AppendRaw(kPageCarryIn);
@@ -158,26 +166,36 @@ void CPrintControl::CreateNewPage() {
 
 ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
   if (position == nullptr) return result::kBaseNullPosition;
-  if (baseReferCount_ >= 1) {
+  const bool bitmapWaiting = !image.Source().Empty();
+  // Later references of the job send nothing: the printer holds the page on
+  // its base. After a clear, a base bitmap the host sends again is a new design.
+  const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName == kBaseBitmapName;
+  if (baseReferCount_ >= 1 && !newDesign) {
     ++baseReferCount_;
+    ++pageBaseRefers_;
     return result::kOk;
   }
   // The first reference of the job sends its base: from the base bitmap the
   // host sent for this job, or, when it sent none, from the one an earlier
   // job left.
-  const bool bitmapWaiting = !image.Source().Empty();
   if (bitmapWaiting ? imageName != kBaseBitmapName : !image.HasBase()) return result::kWrongBitmapName;
   return Guard([&] {
-    const RasterPoint start = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
-    const Grid grid = MakeGrid(layout, resolution_);
-    ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
-                                         SaturateToInt32(grid.innerCount), grid.outerStep, grid.innerStep));
-    // The whole page, with whatever this page placed before the reference.
-    SendComposedWindow({0, 0, labelWidth_, labelLength_});
-    jobCoveredPage_ = true;
-    basePosition_ = *position;
+    LayOutBase(*position);
+    clearedSinceBase_ = false;
     ++baseReferCount_;
+    ++pageBaseRefers_;
   });
+}
+
+void CPrintControl::LayOutBase(const DotPoint& position) {
+  const RasterPoint start = Moved(position, LoadOffsetsInDots(*printer_, resolution_));
+  const Grid grid = MakeGrid(layout, resolution_);
+  ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
+                                       SaturateToInt32(grid.innerCount), grid.outerStep, grid.innerStep));
+  // The whole page, with whatever this page placed before the reference.
+  SendComposedWindow({0, 0, labelWidth_, labelLength_});
+  jobCoveredPage_ = true;
+  basePosition_ = position;
 }
 
 ResultCode CPrintControl::ReferToVariableBitmap(const DotPoint* position, const char* name) {
@@ -221,10 +239,13 @@ ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint* posit
 ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
   if (copies < 1 || copies > kMaxCopies) return result::kNullArgument;
   extraCopies_ = copies - 1;
+  // The cells this page used are the base references since it was created:
+  // a page of a job may be closed partly used, and the next one starts again
+  // at the first cell. A page that referred to no base uses no cell of it.
   const int64_t cells = int64_t{layout.labelRows} * layout.labelColumns;
   if (layout.labelRows <= 0 || layout.labelColumns <= 0) return result::kOk;
-  const int64_t used = baseReferCount_ % cells;
-  if (used <= 0) return result::kOk;
+  const int64_t used = pageBaseRefers_;
+  if (used <= 0 || used >= cells) return result::kOk;
   return Guard([&] { BlankUnusedLabels(used); });
 }
 

@@ -15,9 +15,9 @@
 #include "platform/printer_port.h"
 #include "platform/text_renderer.h"
 
-// Everything the engine needs of the machine it runs on.
+// What the engine needs of the machine it runs on besides the job's printer,
+// which each job names for itself (BeginJob).
 struct JobServices {
-  PrinterPort& printer;
   Clock& clock;
   TextRenderer& text;
   LogSink& log;
@@ -87,7 +87,7 @@ struct ErrorPageSize {
 
 class CPrintControl {
  public:
-  CPrintControl(int32_t resolution, JobServices services);
+  CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services);
   virtual ~CPrintControl() = default;
   CPrintControl(const CPrintControl&) = delete;
   CPrintControl& operator=(const CPrintControl&) = delete;
@@ -97,8 +97,11 @@ class CPrintControl {
   // reads its settings from and writes to `printer`. The base tile is kept
   // for a job that sends no base bitmap.
   void BeginJob(PrinterPort& printer);
-  // Forgets every image, the kept base included: the next base reference
-  // needs a base bitmap again, and the next page starts from a whole page.
+  // The host's clear: drops the bitmap waiting for its reference and the
+  // base kept for later jobs, so that the next job needs a base bitmap
+  // again. The job running keeps the base it laid out until it ends: its
+  // pages go on from what the printer holds, and a base bitmap sent after
+  // the clear becomes the base of the pages that follow.
   void ClearImages();
 
   // Job set-up: `header` points at the host's record (width at byte 0, length at byte 4).
@@ -133,6 +136,7 @@ class CPrintControl {
   int32_t HeaderLength() const { return headerLength_; }
   int32_t ExtraCopies() const { return extraCopies_; }
   int32_t BaseReferCount() const { return baseReferCount_; }
+  int32_t PageBaseRefers() const { return pageBaseRefers_; }
   int32_t VariableKey() const { return variableKey_; }
   DotPoint BasePosition() const { return basePosition_; }
   PrinterPort& Printer() { return *printer_; }
@@ -153,6 +157,9 @@ class CPrintControl {
   // page, not from whatever an earlier job left in the printer.
   void CoverPageOnce();
   void BlankUnusedLabels(int64_t firstCell);
+  // Composes the base from the waiting base bitmap (or the kept tile) over
+  // the layout at `position` and sends the whole page.
+  void LayOutBase(const DotPoint& position);
   PageSize Page() const { return {labelWidth_, labelLength_}; }
 
   JobServices services_;
@@ -164,6 +171,10 @@ class CPrintControl {
   int32_t headerLength_ = 0;
   int32_t extraCopies_ = 0;
   int32_t baseReferCount_ = 0;
+  int32_t pageBaseRefers_ = 0;  // base references since this page's CreateNewPage
+  // A clear came after this job laid out its base: the next base bitmap the
+  // host sends replaces it, and without one the base is dropped at the job's end.
+  bool clearedSinceBase_ = false;
   int32_t variableKey_ = 0;
   DotPoint basePosition_{0, 0};
   bool jobCoveredPage_ = false;  // this job has sent a whole page

@@ -73,7 +73,7 @@ void PluginProtocol::StartEngineJob(void* printer, const void* jobRecord) {
   if (!engine_) {
     int16_t resolution = 0;
     std::memcpy(&resolution, static_cast<const uint8_t*>(jobRecord) + kResolutionOffset, sizeof resolution);
-    engine_ = std::make_unique<CPrintControl>(resolution, JobServices{*port, clock_, text_, log_});
+    engine_ = std::make_unique<CPrintControl>(resolution, *port, JobServices{clock_, text_, log_});
   } else {
     engine_->BeginJob(*port);
   }

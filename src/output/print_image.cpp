@@ -429,6 +429,11 @@ ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, c
 
 void CPrintImage::Reset() {
   BeginJob();
+  ForgetKeptBase();
+}
+
+void CPrintImage::ForgetKeptBase() {
+  baseActive_ = false;
   baseTile_.Clear();
   baseGrid_ = {};
   strip_.Clear();

@@ -110,6 +110,11 @@ class CPrintImage {
                               const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key);
   // Forgets the base image, the source and everything placed.
   void Reset();
+  // Drops the bitmap waiting to be placed.
+  void DropSource() { source_.Clear(); }
+  // Forgets the base tile; what the pages placed and the printer holds stays.
+  // For a job none of whose pages lie on the base.
+  void ForgetKeptBase();
 
   // A new job: the source and whatever the pages of an earlier job held are
   // dropped; the base tile is kept for a job that sends none, but nothing

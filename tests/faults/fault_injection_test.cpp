@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "stream_checker.h"
 #include "support/native/protocol_harness.h"
@@ -111,16 +112,28 @@ struct FailedCall {
   size_t linesBefore = 0;
 };
 
+// Which host call of the job made each allocation, and in which one the
+// injected failure struck.
+struct AllocationTrace {
+  std::vector<int> callOf;  // [k - 1]: the call that made allocation k
+  int failedIn = -1;
+};
+
 // Runs the sample job with allocations failing at `failAt` (0: none); the
 // injector is armed only inside the host calls. Returns whether the job ran
 // through, and in `failure` what the call that returned false left behind.
-bool JobWithFailingAllocation(Harness& h, long failAt, FailedCall& failure, long& allocations) {
+bool JobWithFailingAllocation(Harness& h, long failAt, FailedCall& failure, long& allocations, AllocationTrace& trace) {
   injector = {false, 0, failAt, false};
+  int callNumber = 0;
   const bool ran = h.SampleJob([&](auto&& call) {
+    ++callNumber;
     const size_t lines = h.log.count;
+    const long before = injector.count;
     injector.armed = true;
     const bool result = call();
     injector.armed = false;
+    trace.callOf.insert(trace.callOf.end(), static_cast<size_t>(injector.count - before), callNumber);
+    if (injector.failed && trace.failedIn < 0) trace.failedIn = callNumber;
     if (!result) failure = {true, h.protocol.State(), lines};
     return result;
   });
@@ -165,15 +178,17 @@ TEST(FaultInjection, EveryFailingAllocationFailsItsCallIntoFailedAndTheNextJobRu
   long total = 0;
   long absorbed = 0;
   for (const bool warm : {false, true}) {
-    // The fault-free job: how many allocations its calls make, and what it prints.
+    // The fault-free job: how many allocations its calls make, which call
+    // makes each, and what it prints.
     std::string reference;
     long allocations = 0;
+    AllocationTrace made;
     {
       Harness h;
       if (warm) ASSERT_TRUE(h.SampleJob());
       const size_t from = h.printer.output.size();
       FailedCall none;
-      ASSERT_TRUE(JobWithFailingAllocation(h, 0, none, allocations));
+      ASSERT_TRUE(JobWithFailingAllocation(h, 0, none, allocations, made));
       reference.assign(Printed(h.printer, from));
     }
     ASSERT_GT(allocations, 0);
@@ -185,10 +200,13 @@ TEST(FaultInjection, EveryFailingAllocationFailsItsCallIntoFailedAndTheNextJobRu
       if (warm) ASSERT_TRUE(h.SampleJob());
       const size_t from = h.printer.output.size();
       FailedCall failure;
-      long made = 0;
-      const bool ran = JobWithFailingAllocation(h, k, failure, made);
+      long count = 0;
+      AllocationTrace trace;
+      const bool ran = JobWithFailingAllocation(h, k, failure, count, trace);
       ASSERT_TRUE(injector.failed);
-      ++covered;
+      // The failure struck the call that makes this allocation in the
+      // fault-free job: each run reaches a point of its own.
+      if (trace.failedIn == made.callOf[static_cast<size_t>(k - 1)]) ++covered;
       if (ran) {
         ++absorbed;
         // The failure was absorbed on the way: then nothing printed may differ.

@@ -182,7 +182,7 @@ struct Driver {
       resolution = fromRecord;
       model.SetResolution(resolution);
     }
-    model.StartJob(LoadOffsetsInDots(h.printer, resolution));
+    model.StartJob({h.printer.ReadSetting(u"VOffset"), h.printer.ReadSetting(u"HOffset")});
     job = {h.printer.output.size(), 0, false};
   }
   bool Header(const int32_t* header, JobWatch& job) {

@@ -66,7 +66,7 @@ class ErrorPrintOut : public testing::Test {
   FixedClock clock;
   BlockTextRenderer text;
   RecordingLog log;
-  std::unique_ptr<CPrintControl> engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
+  std::unique_ptr<CPrintControl> engine = std::make_unique<CPrintControl>(360, printer, JobServices{clock, text, log});
 
   ResultCode Header(int32_t width, int32_t length) {
     const int32_t header[2] = {width, length};
@@ -94,7 +94,7 @@ TEST_F(ErrorPrintOut, ThePageIsWhiteWithTheMessageAt57) {
   // The line feed of the cutting message makes a second line.
   printer.output.clear();
   printer.sends.clear();
-  engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
+  engine = std::make_unique<CPrintControl>(360, printer, JobServices{clock, text, log});
   ASSERT_EQ(Header(1000, 211), 102);
   PrintedPage twoLines(1000, 212);
   twoLines.Read(PageWrite());

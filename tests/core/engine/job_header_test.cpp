@@ -15,7 +15,7 @@ class JobHeader : public testing::Test {
   RecordingLog log;
 
   std::unique_ptr<CPrintControl> Engine(int32_t resolution = 360) {
-    return std::make_unique<CPrintControl>(resolution, JobServices{printer, clock, text, log});
+    return std::make_unique<CPrintControl>(resolution, printer, JobServices{clock, text, log});
   }
   static std::string Buffer(const CPrintControl& engine) {
     return std::string(engine.command.Buffer().begin(), engine.command.Buffer().end());

@@ -170,7 +170,7 @@ class PageAssembly : public testing::Test {
   // A job of the given page size; pitches in tenths of a millimetre.
   void Start(int32_t width, int32_t length, int32_t rows = 1, int32_t columns = 1, int32_t rotation = 0,
              int32_t horizontalPitch = 0, int32_t verticalPitch = 0) {
-    engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
+    engine = std::make_unique<CPrintControl>(360, printer, JobServices{clock, text, log});
     const int32_t header[2] = {width, length};
     ASSERT_EQ(engine->WritePrintJobHeader(header), 0);
     engine->layout.rotation = rotation;
@@ -469,7 +469,7 @@ TEST_F(PageAssembly, FailuresStopWithTheirCodeAndAdvanceNothing) {
 TEST_F(PageAssembly, AnEncodingFailureIs210AndKeepsWhatWasAppended) {
   // A refused header leaves the host's size in place: a page too wide for any PNG.
   printer.Set(u"PrintError", 0);
-  engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
+  engine = std::make_unique<CPrintControl>(360, printer, JobServices{clock, text, log});
   const int32_t header[2] = {2000000, 1};
   ASSERT_EQ(engine->WritePrintJobHeader(header), 102);
   TakeDebugOutput();

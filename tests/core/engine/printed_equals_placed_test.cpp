@@ -36,12 +36,19 @@ DibRows Tagged(int32_t width, int32_t height, uint8_t tag) {
 // Drives the engine and the naive model with the same calls.
 class PlacedPages {
  public:
+  // A resolution other than the printer's is printed as it is when forced.
+  explicit PlacedPages(int32_t dpi = 360) : resolution(dpi) {
+    if (dpi != 360) printer.Set(u"ForcePrinting", 1);
+    model.SetResolution(dpi);
+  }
+  const int32_t resolution;
   MemoryPrinter printer;
   FixedClock clock;
   BlockTextRenderer text;
   BlockTextRenderer modelText;
   RecordingLog log;
-  std::unique_ptr<CPrintControl> engine = std::make_unique<CPrintControl>(360, JobServices{printer, clock, text, log});
+  std::unique_ptr<CPrintControl> engine =
+      std::make_unique<CPrintControl>(resolution, printer, JobServices{clock, text, log});
   PageModel model{modelText, int64_t{1} << 30};
   std::vector<std::string> jobStreams;               // each finished job's bytes
   std::vector<std::vector<ExpectedLabel>> expected;  // per job, its printed labels
@@ -50,7 +57,7 @@ class PlacedPages {
     if (started_) FinishJob();
     started_ = true;
     engine->BeginJob(printer);
-    model.StartJob({});
+    model.StartJob({printer.ReadSetting(u"VOffset"), printer.ReadSetting(u"HOffset")});
     const int32_t header[2] = {width, length};
     ASSERT_EQ(engine->WritePrintJobHeader(header), 0);
     model.Header(width, length);
@@ -242,6 +249,60 @@ TEST(PrintedEqualsPlaced, AfterAClearTheNextJobNeedsABaseBitmapAndSendsIt) {
   p.ExpectPrintedEqualsPlaced("after a clear");
 }
 
+// Downloads in the command buffer from `from` on.
+size_t DownloadsFrom(const CPrintControl& engine, size_t from) {
+  const std::string_view bytes(reinterpret_cast<const char*>(engine.command.Buffer().data()),
+                               engine.command.Buffer().size());
+  size_t count = 0;
+  for (size_t at = bytes.find("~DYR:", from); at != std::string_view::npos; at = bytes.find("~DYR:", at + 1)) ++count;
+  return count;
+}
+
+TEST(PrintedEqualsPlaced, PagesClosedPartlyUsedMidJobAndClearsInsideAJob) {
+  PlacedPages p;
+  p.StartJob(600, 240);
+  p.Layout(0, 141, 0, 2, 1);  // two cells 200 dots apart
+  p.SendBase(200, 200, 1);
+  p.NewPage();
+  p.Base(0, 0);
+  p.CloseStatic(1);  // one cell of two: the second is blanked
+  p.Final();
+  p.NewPage();  // both cells used: neither is blanked
+  p.Base(0, 0);
+  p.Base(200, 0);
+  p.CloseStatic(1);
+  p.Final();
+  // A clear between pages: the job's base stays and is not sent again.
+  p.Clear();
+  size_t mark = p.engine->command.Buffer().size();
+  p.NewPage();
+  p.Base(0, 0);
+  p.Variable(50, 20, 2, 20, 30);
+  p.CloseStatic(1);
+  p.Final();
+  EXPECT_EQ(DownloadsFrom(*p.engine, mark), 2u);  // the field and the blanked cell
+  // A clear inside a page, then a new design: sent whole, and the base of the pages after it.
+  p.NewPage();
+  p.Variable(40, 20, 3, 300, 30);
+  p.Clear();
+  p.SendBase(180, 150, 4);
+  p.Base(10, 10);
+  p.Base(10, 10);
+  p.CloseStatic(1);
+  p.Final();
+  p.NewPage();
+  p.Base(10, 10);
+  p.CloseDynamic(1);
+  p.Final();
+  p.ExpectPrintedEqualsPlaced("partly used pages and clears");
+  // After the job, the clear takes the base with it: the next job needs its own.
+  p.Clear();
+  p.StartJob(600, 240);
+  p.NewPage();
+  const DotPoint at{0, 0};
+  EXPECT_EQ(p.engine->ReferToBaseBitmap(&at), 209);
+}
+
 TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedTogether) {
   // Twelve images of nearly the page, none covering another, hold more than
   // a page keeps one by one; the base arrives after them and must go under.
@@ -260,14 +321,20 @@ TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedToge
   p.ExpectPrintedEqualsPlaced("large images");
 }
 
-// Random jobs: random layouts, designs, fields, clocks, closes and jobs on
-// one object, each page compared with the naive painter.
+// Random jobs: random layouts, designs, fields, clocks, closes, clears and
+// jobs on one object, at the printer's resolution or a forced other one,
+// with a stored position adjustment; each page compared with the naive painter.
 void RandomRun(uint32_t run) {
   std::mt19937 random(run);
   const auto pick = [&](int32_t low, int32_t high) {
     return std::uniform_int_distribution<int32_t>(low, high)(random);
   };
-  PlacedPages p;
+  // 127 and 381 dots per inch turn odd tenths into exact halves of a dot.
+  constexpr int32_t kResolutions[] = {360, 360, 127, 381, 300};
+  PlacedPages p(kResolutions[pick(0, 4)]);
+  p.printer.Set(u"PrintError", 0);
+  if (pick(0, 1) == 0) p.printer.Set(u"HOffset", static_cast<uint32_t>(pick(-41, 41)));
+  if (pick(0, 1) == 0) p.printer.Set(u"VOffset", static_cast<uint32_t>(pick(-41, 41)));
   uint8_t tag = 10;
   const int jobs = pick(1, 3);
   for (int job = 0; job < jobs; ++job) {
@@ -281,13 +348,28 @@ void RandomRun(uint32_t run) {
     const bool sendsBase = usesBase && (!p.HasKeptBase() || pick(0, 2) != 0);
     if (sendsBase) p.SendBase(pick(20, 200), pick(20, 150), ++tag);
     bool basePending = sendsBase;  // nothing else may be sent before it is referred to
+    bool laidBase = false;         // this job has referred to its base
+    // A clear drops the waiting bitmap and the kept base: a job that has not
+    // laid out its base yet sends one again; one that has may send a new design.
+    const auto clear = [&](bool mayResend) {
+      p.Clear();
+      if (usesBase && (!laidBase || (mayResend && pick(0, 1) == 0))) {
+        p.SendBase(pick(20, 200), pick(20, 150), ++tag);
+        basePending = true;
+      } else {
+        basePending = false;
+      }
+    };
     const int pages = pick(1, 5);
     const int32_t baseX = pick(-50, 200), baseY = pick(-50, 150);
     for (int page = 0; page < pages; ++page) {
+      if (page > 0 && pick(0, 5) == 0) clear(true);
       p.NewPage();
+      if (pick(0, 7) == 0) clear(true);
       const int32_t references = usesBase ? pick(basePending ? 1 : 0, columns * rows + 1) : 0;
       const int fields = pick(0, 4);
       const int before = basePending ? 0 : pick(0, fields);  // fields placed before the base references
+      const int clearAt = pick(0, 9) == 0 ? pick(before, fields) : -1;
       const auto field = [&] {
         if (pick(0, 3) == 0) {
           const std::u16string texts[] = {u"", u"12:00", u"1", u"12:00:59\n7"};
@@ -298,8 +380,11 @@ void RandomRun(uint32_t run) {
       };
       for (int f = 0; f < before; ++f) field();
       for (int32_t r = 0; r < references; ++r) p.Base(baseX, baseY);
-      if (references > 0) basePending = false;
-      for (int f = before; f < fields; ++f) field();
+      if (references > 0) basePending = false, laidBase = true;
+      for (int f = before; f < fields; ++f) {
+        if (f == clearAt && !basePending && (laidBase || !usesBase)) clear(false);
+        field();
+      }
       switch (pick(0, 2)) {
         case 0: p.CloseStatic(pick(1, 2)); break;
         case 1: p.CloseDynamic(pick(1, columns * rows + 1)); break;

@@ -33,8 +33,8 @@ struct Grid {
   }
 };
 std::optional<Grid> GridOf(const LayoutData& layout, int32_t resolution) {
-  const int64_t h = TenthsMmToDots(layout.horizontalPitch, resolution);
-  const int64_t v = TenthsMmToDots(layout.verticalPitch, resolution);
+  const int64_t h = TenthsToDots(layout.horizontalPitch, resolution);
+  const int64_t v = TenthsToDots(layout.verticalPitch, resolution);
   const int64_t rows = layout.labelRows, columns = layout.labelColumns;
   switch (layout.rotation) {
     case 0: return Grid{rows, columns, v, h, false};
@@ -73,6 +73,16 @@ Range Reaching(int64_t origin, int64_t step, int64_t count, int64_t extent, int6
 
 }  // namespace
 
+int64_t TenthsToDots(int64_t tenths, int32_t resolution) {
+  // Exactly, in integers: the quotient and what is left of it.
+  constexpr int64_t kTenthsPerInch = 254;
+  const int64_t product = tenths * resolution;
+  int64_t dots = product / kTenthsPerInch;
+  const int64_t left = product % kTenthsPerInch;
+  if (2 * std::abs(left) >= kTenthsPerInch) dots += product < 0 ? -1 : 1;
+  return std::clamp<int64_t>(dots, INT32_MIN, INT32_MAX);
+}
+
 void Picture::Set(int64_t x, int64_t y, Colour c) {
   if (x < 0 || y < 0 || x >= width || y >= height) return;
   uint8_t* p = &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)) * 3];
@@ -100,7 +110,7 @@ bool PageModel::Spend(int64_t pixels) {
 }
 
 std::optional<DotPoint> PageModel::Moved(DotPoint at) {
-  const int64_t x = int64_t{at.x} + offsets_.horizontal, y = int64_t{at.y} + offsets_.vertical;
+  const int64_t x = int64_t{at.x} + offsetX_, y = int64_t{at.y} + offsetY_;
   if (!FitsInt32(x) || !FitsInt32(y)) {
     GiveUp("a position beyond 32 bits");
     return std::nullopt;
@@ -115,8 +125,17 @@ std::shared_ptr<const Picture> PageModel::TakePending() {
   return std::exchange(pending_, nullptr);
 }
 
-void PageModel::StartJob(OffsetsInDots offsets) {
-  offsets_ = offsets;
+void PageModel::StartJob(StoredAdjustment adjustment) {
+  // The stored values are signed tenths of a millimetre.
+  const auto dots = [&](std::optional<uint32_t> stored) {
+    return stored ? TenthsToDots(static_cast<int32_t>(*stored), resolution_) : 0;
+  };
+  offsetY_ = dots(adjustment.vertical);
+  offsetX_ = dots(adjustment.horizontal);
+  // A base the last job kept on after a clear goes with that job.
+  if (clearedSinceBase_) ForgetBase();
+  clearedSinceBase_ = false;
+  pageRefers_ = 0;
   labelWidth_ = labelLength_ = headerWidth_ = headerLength_ = 0;
   hasPending_ = false;
   pending_.reset();
@@ -166,10 +185,17 @@ void PageModel::Bitmap(const DibRows& rows, std::string_view name) {
   pending_ = std::move(picture);
 }
 
-void PageModel::NewPage() { elements_.clear(); }
+void PageModel::NewPage() {
+  elements_.clear();
+  pageRefers_ = 0;
+}
 
 void PageModel::Base(DotPoint at) {
-  if (referCount_++ > 0) return;
+  ++pageRefers_;
+  // After a clear, a base bitmap sent again is a new design, laid out as the job's first was.
+  const bool newDesign = clearedSinceBase_ && hasPending_ && pendingName_ == kBaseBitmapName;
+  if (referCount_++ > 0 && !newDesign) return;
+  clearedSinceBase_ = false;
   // The job's first reference lays out its base: the base bitmap it sent,
   // or the tile an earlier job left.
   std::shared_ptr<const Picture> tile;
@@ -258,8 +284,9 @@ void PageModel::Clock(std::u16string_view text, DotPoint at, int32_t fontHeight,
 
 void PageModel::CloseStatic(int32_t copies) {
   extraCopies_ = copies - 1;
+  // The page's cells from the first it did not refer to the base in.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows > 0 && layout_.labelColumns > 0 && referCount_ % cells > 0) Blank(referCount_ % cells);
+  if (layout_.labelRows > 0 && layout_.labelColumns > 0 && pageRefers_ > 0 && pageRefers_ < cells) Blank(pageRefers_);
 }
 
 void PageModel::CloseDynamic(int32_t labelsUsed) {
@@ -340,12 +367,14 @@ void PageModel::Label(DotPoint at) {
 }
 
 void PageModel::Clear() {
-  ForgetBase();
   hasPending_ = false;
   pending_.reset();
-  referCount_ = 0;
-  jobBase_.reset();
-  elements_.clear();
+  // The pages of this job go on as placed, on the base it laid out.
+  if (referCount_ > 0) {
+    clearedSinceBase_ = true;
+  } else {
+    ForgetBase();
+  }
 }
 
 void PageModel::ForgetBase() {

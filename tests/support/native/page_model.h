@@ -12,13 +12,23 @@
 #include <string_view>
 #include <vector>
 
-#include "config/settings_store.h"
 #include "engine/print_control.h"
 #include "platform/host_bitmap.h"
 #include "platform/text_renderer.h"
 #include "stream_checker.h"
 
 namespace page_model {
+
+// The print position adjustment as the printer's settings store it:
+// "VOffset" and "HOffset", tenths of a millimetre, absent when unreadable.
+struct StoredAdjustment {
+  std::optional<uint32_t> vertical;
+  std::optional<uint32_t> horizontal;
+};
+
+// Tenths of a millimetre in dots: 254 tenths to the inch, halves away from
+// zero, kept within 32 bits.
+int64_t TenthsToDots(int64_t tenths, int32_t resolution);
 
 struct Colour {
   uint8_t r = 255, g = 255, b = 255;
@@ -50,8 +60,8 @@ class PageModel {
 
   // The engine's resolution, fixed by the first initialisation.
   void SetResolution(int32_t resolution) { resolution_ = resolution; }
-  // A new job, with the printer's offsets in dots.
-  void StartJob(OffsetsInDots offsets);
+  // A new job, with the printer's adjustment as stored.
+  void StartJob(StoredAdjustment adjustment);
   // An accepted header: the label is the header's size brought into the printer's range.
   void Header(int32_t width, int32_t length);
   void Layout(const LayoutData& layout) { layout_ = layout; }
@@ -66,6 +76,9 @@ class PageModel {
   void Final();
   void EmptyPage();
   void Label(DotPoint at);  // a start or end label
+  // The host's clear: the waiting bitmap goes, and the kept base goes at
+  // once or, when this job laid it out, when the job ends; a base bitmap
+  // sent after it is laid out by the next base reference as a new design.
   void Clear();
   // The kept base is gone (dropped by the error print-out).
   void ForgetBase();
@@ -102,7 +115,7 @@ class PageModel {
   TextRenderer& text_;
   int64_t budget_;
   int32_t resolution_ = 360;
-  OffsetsInDots offsets_;
+  int64_t offsetX_ = 0, offsetY_ = 0;  // the adjustment in dots
   int32_t labelWidth_ = 0, labelLength_ = 0;
   int32_t headerWidth_ = 0, headerLength_ = 0;
   LayoutData layout_;
@@ -116,6 +129,8 @@ class PageModel {
   DotPoint basePosition_{0, 0};
   // This job.
   int64_t referCount_ = 0;
+  int64_t pageRefers_ = 0;         // base references on the page being placed
+  bool clearedSinceBase_ = false;  // a clear came after this job laid out its base
   int32_t extraCopies_ = 0;
   std::shared_ptr<const Picture> jobBase_;  // null: the job's pages are white underneath
   std::vector<Element> elements_;

@@ -128,6 +128,117 @@ TEST_F(PrintedEqualsPlaced, CellsBlankedByADynamicCloseComeBackOnTheNextFullPage
   ExpectLabels(host.Finish(), expected);
 }
 
+TEST_F(PrintedEqualsPlaced, PagesClosedPartlyUsedInTheMiddleOfAJobBlankOnlyTheirUnusedCells) {
+  // Two cells 200 dots apart: the first page uses one, the second both.
+  HostSession host(plugin, kPrinter, L"placed-partly1.prn");
+  ASSERT_TRUE(host.Ready());
+  host.Initialize();
+  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  host.Layout(0, 2, 1, 141, 0);
+  const HostPicture base = Design(200, 200);
+  RgbImage one = RgbImage::White(kPageWidth, kPageLength);
+  Blit(one, base.pixels, 0, 0);
+  RgbImage both = one;
+  Blit(both, base.pixels, TenthsToDots(141), 0);
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Send("BASE01", base));
+  ASSERT_TRUE(host.Base(0, 0));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Base(0, 0));
+  ASSERT_TRUE(host.Base(200, 0));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  ASSERT_TRUE(host.Write());
+  ExpectLabels(host.NextDocument(L"placed-partly2.prn"), {one, both});
+
+  // 2 x 3 cells over three pages, the middle one closed with four used.
+  host.Initialize();
+  ASSERT_TRUE(host.Header(1420, 760));
+  host.Layout(0, 3, 2, 330, 250);
+  const HostPicture small = Design(400, 300);
+  const std::vector<Cell> cells = LayoutCells(0, 2, 3, TenthsToDots(330), TenthsToDots(250), 20, 30);
+  std::vector<RgbImage> expected;
+  for (int used : {6, 4, 6}) {
+    ASSERT_TRUE(host.Page());
+    if (expected.empty()) ASSERT_TRUE(host.Send("BASE01", small));
+    RgbImage label = RgbImage::White(1420, 760);
+    for (const Cell& cell : cells) {
+      if (cell.index < used) Blit(label, small.pixels, cell.x, cell.y);
+    }
+    for (int n = 0; n < used; ++n) ASSERT_TRUE(host.Base(20, 30));
+    ASSERT_TRUE(host.CloseStatic(1));
+    ASSERT_TRUE(host.Final());
+    expected.push_back(label);
+  }
+  ASSERT_TRUE(host.Write());
+  ExpectLabels(host.Finish(), expected);
+}
+
+TEST_F(PrintedEqualsPlaced, AClearInsideAJobKeepsItsPagesPrintingWithOrWithoutANewBase) {
+  HostSession host(plugin, kPrinter, L"placed-clear.prn");
+  ASSERT_TRUE(host.Ready());
+  const HostPicture first = Design(kPageWidth, kPageLength);
+  const HostPicture second = PaintColourPicture(300, 200, RGB(230, 255, 230), RGB(120, 0, 60));
+  const HostPicture wide = PaintColourPicture(300, 60, RGB(200, 230, 255), RGB(0, 120, 0));
+  const HostPicture narrow = PaintColourPicture(120, 40, RGB(255, 220, 200), RGB(90, 0, 90));
+  ASSERT_TRUE(StartOneLabelJob(host));
+  std::vector<RgbImage> expected;
+  RgbImage label = RgbImage::White(kPageWidth, kPageLength);
+  Blit(label, first.pixels, 0, 0);
+  const RgbImage onFirst = label;
+  // Page 1: the design and a wide field.
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Send("BASE01", first));
+  ASSERT_TRUE(host.Base(0, 0));
+  ASSERT_TRUE(host.Send("SERIAL", wide));
+  ASSERT_TRUE(host.Variable("SERIAL", 50, 250));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  Blit(label, wide.pixels, 50, 250);
+  expected.push_back(label);
+  // A clear between pages: no new base; the narrower field restores the rest from the design.
+  ASSERT_TRUE(host.T().clear(host.Object()));
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Base(0, 0));
+  ASSERT_TRUE(host.Send("SERIAL", narrow));
+  ASSERT_TRUE(host.Variable("SERIAL", 150, 250));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  label = onFirst;
+  Blit(label, narrow.pixels, 150, 250);
+  expected.push_back(label);
+  // A clear inside a page, the field left out: the design comes back where it was.
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.T().clear(host.Object()));
+  ASSERT_TRUE(host.Base(0, 0));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  expected.push_back(onFirst);
+  // A clear inside a page, then a new design: the pages after it are on the new one.
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Send("SERIAL", narrow));
+  ASSERT_TRUE(host.Variable("SERIAL", 400, 300));
+  ASSERT_TRUE(host.T().clear(host.Object()));
+  ASSERT_TRUE(host.Send("BASE01", second));
+  ASSERT_TRUE(host.Base(100, 50));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  label = RgbImage::White(kPageWidth, kPageLength);
+  Blit(label, second.pixels, 100, 50);
+  const RgbImage onSecond = label;
+  Blit(label, narrow.pixels, 400, 300);
+  expected.push_back(label);
+  ASSERT_TRUE(host.Page());
+  ASSERT_TRUE(host.Base(100, 50));
+  ASSERT_TRUE(host.CloseStatic(1));
+  ASSERT_TRUE(host.Final());
+  expected.push_back(onSecond);
+  ASSERT_TRUE(host.Write());
+  ExpectLabels(host.Finish(), expected);
+}
+
 TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle) {
   HostSession host(plugin, kPrinter, L"placed-job1.prn");
   ASSERT_TRUE(host.Ready());
