@@ -31,3 +31,7 @@ if(MINGW)
             -P ${PROJECT_SOURCE_DIR}/cmake/CheckDllInterface.cmake)
   set_tests_properties(dll_exports_and_imports PROPERTIES CROSSCOMPILING_EMULATOR "")
 endif()
+
+if(CMAKE_CROSSCOMPILING)
+  include(cmake/MsAbiHost.cmake)
+endif()
