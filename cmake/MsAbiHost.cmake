@@ -40,4 +40,5 @@ add_custom_target(msabi_host ALL DEPENDS ${msabi_exe})
 
 add_test(NAME msabi_host
   COMMAND ${msabi_dir}/run_msabi_host.sh ${QVR_WINEPREFIX} ${CMAKE_BINARY_DIR}/bin ${CMAKE_BINARY_DIR}/msabi-host-test)
-set_tests_properties(msabi_host PROPERTIES FIXTURES_REQUIRED wine CROSSCOMPILING_EMULATOR "" TIMEOUT 300)
+set_tests_properties(msabi_host PROPERTIES
+  FIXTURES_REQUIRED wine CROSSCOMPILING_EMULATOR "" TIMEOUT 300 RESOURCE_LOCK debugger_output)
