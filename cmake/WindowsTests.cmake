@@ -21,8 +21,9 @@ if(CMAKE_CROSSCOMPILING)
 endif()
 
 add_test(NAME windows_suite COMMAND qvr_windows_tests --gtest_color=no)
+# The debugger output's buffer is one per prefix: its readers take turns (ctest -j).
 set_tests_properties(windows_suite PROPERTIES
-  FIXTURES_REQUIRED wine TIMEOUT 1800 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  FIXTURES_REQUIRED wine TIMEOUT 1800 WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin RESOURCE_LOCK debugger_output)
 
 if(MINGW)
   find_program(QVR_OBJDUMP NAMES x86_64-w64-mingw32-objdump REQUIRED)
@@ -30,4 +31,8 @@ if(MINGW)
     COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${QVR_OBJDUMP} -DDLL=$<TARGET_FILE:QVR_PLUGIN_ZK-R41x0>
             -P ${PROJECT_SOURCE_DIR}/cmake/CheckDllInterface.cmake)
   set_tests_properties(dll_exports_and_imports PROPERTIES CROSSCOMPILING_EMULATOR "")
+endif()
+
+if(CMAKE_CROSSCOMPILING)
+  include(cmake/MsAbiHost.cmake)
 endif()

@@ -3,7 +3,8 @@
 # fetches Debian's libpng source for the Windows build. Does nothing when all
 # of it is present already, so every entry point may call it.
 # That includes clang with libFuzzer, which CI's bounded fuzz runs need
-# (--fuzz, once needed for them, is still accepted and changes nothing).
+# (--fuzz, once needed for them, is still accepted and changes nothing), and
+# lld, whose lld-link links the Windows suite's Microsoft-ABI host.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -16,7 +17,7 @@ packages=(
   binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   wine wine64 xvfb xauth
   libcpp-httplib-dev nlohmann-json3-dev chromium
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev lld
 )
 
 sudo_cmd=()

@@ -59,6 +59,52 @@ grep -qaP "$(utf16 "FileVersion")\x00\x00(\x00\x00)?$(utf16 "$version")\x00\x00"
 grep -qaP "$(utf16 "Version $version")\x00\x00" "$dll" || fail "the dialog does not say Version $version"
 step "zip $(basename "$zip"): contents, checksums and version $version sound"
 
+# --- The symbols zip ---------------------------------------------------------------
+symbols_zip="${zip%.zip}-symbols.zip"
+[ -f "$symbols_zip" ] || fail "no $(basename "$symbols_zip") beside the release zip"
+programs=(QVR_PLUGIN_ZK-R41x0.dll qvr_host.exe streamcheck.exe)
+expected=$( { echo SHA256SUMS; printf '%s.debug\n' "${programs[@]}"; } | sort)
+listing=$(cmake -E tar tf "$symbols_zip" | sort)
+[ "$listing" = "$expected" ] || fail "the symbols zip holds"$'\n'"$listing"$'\n'"expected"$'\n'"$expected"
+mkdir -p "$work/symbols"
+(cd "$work/symbols" && cmake -E tar xf "$symbols_zip" && sha256sum --quiet -c SHA256SUMS) ||
+  fail "a debug file does not match the symbols zip's SHA256SUMS"
+tools=x86_64-w64-mingw32
+for program in "${programs[@]}"; do
+  shipped="$work/plain/$program"
+  sections=$("$tools-objdump" -h "$shipped")
+  ! grep -q ' \.debug_' <<<"$sections" || fail "$program still carries debug sections"
+  symbols=$("$tools-objdump" -t "$shipped")
+  ! grep -q '^\[' <<<"$symbols" || fail "$program still carries a symbol table"
+  "$tools-objcopy" --dump-section .gnu_debuglink="$work/debuglink" "$shipped" "$work/debuglink-copy" ||
+    fail "$program has no debug link"
+  # The link: the file name, zero-padded to a multiple of 4 bytes, then its CRC-32 (gzip's, little-endian).
+  linked=$(head -c $(($(stat -c %s "$work/debuglink") - 4)) "$work/debuglink" | tr -d '\0')
+  [ "$linked" = "$program.debug" ] || fail "$program links to '$linked', not $program.debug"
+  link_crc=$(tail -c 4 "$work/debuglink" | od -An -tx4 | tr -d ' ')
+  file_crc=$(gzip -c "$work/symbols/$program.debug" | tail -c 8 | head -c 4 | od -An -tx4 | tr -d ' ')
+  [ "$link_crc" = "$file_crc" ] || fail "$program's debug link has checksum $link_crc, its .debug file $file_crc"
+done
+
+# A crash report names an address in the DLL; INSTALL.md reads it with the
+# symbols beside the DLL. CreatePluginObject's export entry is such an address.
+exports=$("$tools-objdump" -p "$dll")
+image_base=$(sed -n 's/^ImageBase[[:space:]]*\([0-9a-fA-F]*\)$/\1/p' <<<"$exports")
+index=$(sed -n 's/^[[:space:]]*\[ *\([0-9]*\)\] CreatePluginObject$/\1/p' <<<"$exports")
+rva=$(sed -n "s/^[[:space:]]*\[ *$index\] +base\[ *[0-9]*\] *\([0-9a-fA-F]*\) Export RVA$/\1/p" <<<"$exports")
+[ -n "$image_base" ] && [ -n "$index" ] && [ -n "$rva" ] || fail "no export entry of CreatePluginObject in the DLL"
+address=$(printf '0x%x' $((0x$image_base + 0x$rva)))
+mkdir -p "$work/crash"
+cp "$dll" "$work/crash/"
+bare=$("$tools-addr2line" -f -e "$work/crash/QVR_PLUGIN_ZK-R41x0.dll" "$address" | head -n 1)
+[ "$bare" = "??" ] || fail "the stripped DLL alone names $address as $bare"
+cp "$work/symbols/QVR_PLUGIN_ZK-R41x0.dll.debug" "$work/crash/"
+mapfile -t read_back < <("$tools-addr2line" -f -e "$work/crash/QVR_PLUGIN_ZK-R41x0.dll" "$address")
+function=${read_back[0]:-} source=${read_back[1]:-}
+[ "$function" = CreatePluginObject ] && [[ "$source" =~ /plugin_novra\.cpp:[0-9]+$ ]] ||
+  fail "with its symbols the DLL names $address as '$function' at '$source'"
+step "programs stripped, each linked to its file in $(basename "$symbols_zip"); $address reads as $function"
+
 # --- INSTALL.md's trial, in a new prefix ------------------------------------------
 block=$(awk '/^```bat$/ {inside = 1; next} /^```$/ {inside = 0} inside' "$work/plain/INSTALL.md" | tr -d '\r')
 [ -n "$block" ] || fail "INSTALL.md has no command block"

@@ -70,7 +70,9 @@ void DrawText(HDC dc, const RECT& area, const std::wstring& text, int height, CO
 }
 
 // Paints one picture into a new bitmap: `design` draws a label's static
-// design (frame, logo, fixed text), otherwise black text on white.
+// design (frame, logo, fixed text), otherwise black text on white. The
+// Microsoft-ABI host test (tests/msabi_host) draws text pictures the same way
+// and compares streams: change both together.
 std::unique_ptr<DrawnBitmap> Paint(int width, int height, const std::wstring& text, bool design) {
   auto bitmap = std::make_unique<DrawnBitmap>(width, height);
   if (bitmap->Get() == nullptr) return nullptr;
