@@ -1,10 +1,10 @@
 # Packs the release zip (cmake -P): copies the files into a clean folder, writes
 # SHA256SUMS over every other file (in the format of `sha256sum -c`) and zips
 # the folder's contents, without a top folder. Arguments: ZIP, STAGE, DLL, HOST,
-# STREAMCHECK, INSTALL_GUIDE, SAMPLES; with OBJCOPY and SYMBOLS_ZIP the
+# STREAMCHECK, INSTALL_GUIDE, HOST_BEHAVIOUR, SAMPLES; with OBJCOPY and SYMBOLS_ZIP the
 # programs go in stripped, each with a debug link to its NAME.debug, and those
 # debug files go in the symbols zip, packed the same way.
-foreach(arg ZIP STAGE DLL HOST STREAMCHECK INSTALL_GUIDE SAMPLES)
+foreach(arg ZIP STAGE DLL HOST STREAMCHECK INSTALL_GUIDE HOST_BEHAVIOUR SAMPLES)
   if(NOT DEFINED ${arg})
     message(FATAL_ERROR "MakeReleaseZip: ${arg} not given")
   endif()
@@ -55,6 +55,7 @@ else()
   file(COPY ${DLL} ${HOST} ${STREAMCHECK} DESTINATION ${STAGE})
 endif()
 file(COPY_FILE ${INSTALL_GUIDE} ${STAGE}/INSTALL.md)
+file(COPY_FILE ${HOST_BEHAVIOUR} ${STAGE}/host-behaviour.md)
 file(GLOB samples RELATIVE ${SAMPLES} ${SAMPLES}/*)
 foreach(sample IN LISTS samples)
   file(COPY ${SAMPLES}/${sample} DESTINATION ${STAGE}/samples)

@@ -36,10 +36,11 @@ add_custom_command(OUTPUT ${release_outputs}
     -DHOST=$<TARGET_FILE:qvr_host>
     -DSTREAMCHECK=$<TARGET_FILE:streamcheck>
     -DINSTALL_GUIDE=${QVR_GENERATED_DIR}/INSTALL.md
+    -DHOST_BEHAVIOUR=${PROJECT_SOURCE_DIR}/docs/host-behaviour.md
     -DSAMPLES=${PROJECT_SOURCE_DIR}/samples
     -P ${PROJECT_SOURCE_DIR}/cmake/MakeReleaseZip.cmake
   DEPENDS QVR_PLUGIN_ZK-R41x0 qvr_host streamcheck ${sample_files}
-    ${QVR_GENERATED_DIR}/INSTALL.md ${PROJECT_SOURCE_DIR}/cmake/MakeReleaseZip.cmake
+    ${QVR_GENERATED_DIR}/INSTALL.md ${PROJECT_SOURCE_DIR}/docs/host-behaviour.md ${PROJECT_SOURCE_DIR}/cmake/MakeReleaseZip.cmake
   COMMENT "Packing ${QVR_RELEASE_NAME}.zip"
   VERBATIM)
 add_custom_target(release_zip ALL DEPENDS ${release_outputs})

@@ -18,7 +18,6 @@ inline constexpr int32_t kMillimetres = 0;
 inline constexpr int32_t kInches = 1;
 }  // namespace unit
 
-inline constexpr int32_t kMediaCount = 6;
 inline constexpr int32_t kPlainPaper = 0;
 
 inline constexpr int32_t kSliderSpeed = 0;

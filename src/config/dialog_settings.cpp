@@ -3,12 +3,6 @@
 #include "config/dialog_rules.h"
 #include "config/settings_store.h"
 
-namespace {
-int32_t ReadSigned(PrinterPort& printer, std::u16string_view name, int32_t fallback) {
-  return static_cast<int32_t>(ReadSetting(printer, name, static_cast<uint32_t>(fallback)));
-}
-}  // namespace
-
 DialogStartValues ReadDialogStartValues(PrinterPort& printer) {
   DialogStartValues v;
   v.mediaType = ReadSigned(printer, setting::kMediaType, setting_default::kMediaType);

@@ -12,10 +12,6 @@ constexpr int32_t kPrintModeQuality = 2;
 constexpr int32_t kPrintModeBandingReduction = 1;
 constexpr int32_t kPrintModeSpeed = 0;
 
-int32_t ReadSigned(PrinterPort& printer, std::u16string_view name, int32_t fallback) {
-  return static_cast<int32_t>(ReadSetting(printer, name, static_cast<uint32_t>(fallback)));
-}
-
 uint32_t FlagValue(bool flag) { return flag ? 1u : 0u; }
 
 // Writes the values in order and stops at the first refusal.
@@ -128,4 +124,8 @@ bool SaveCutSettings(PrinterPort& printer, bool autoCut, int32_t cutTiming, int3
   return WriteAll(printer, {{setting::kAutoCut, FlagValue(autoCut)},
                             {setting::kCutTiming, static_cast<uint32_t>(cutTiming)},
                             {setting::kCutInterval, static_cast<uint32_t>(cutInterval)}});
+}
+
+int32_t ReadSigned(PrinterPort& printer, std::u16string_view name, int32_t fallback) {
+  return static_cast<int32_t>(ReadSetting(printer, name, static_cast<uint32_t>(fallback)));
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/printer_port.h"
+#include "platform/units.h"
 
 namespace setting {
 inline constexpr std::u16string_view kMediaType = u"MediaType";
@@ -30,6 +31,9 @@ inline constexpr int32_t kInterval = 2;  // after every "CutInterval" pages
 inline constexpr int32_t kCount = 3;
 }  // namespace cut_timing
 
+// The media the printer knows, by the index stored as "MediaType".
+inline constexpr int32_t kMediaCount = 6;
+
 namespace setting_default {
 inline constexpr int32_t kMediaType = 2;  // "Matte Paper2"
 inline constexpr int32_t kOffset = 0;
@@ -43,15 +47,18 @@ inline constexpr int32_t kPrintQuality = 0;  // speed
 inline constexpr bool kBidirectional = true;
 inline constexpr bool kBandingReduction = true;
 }  // namespace setting_default
+static_assert(setting_default::kMediaType >= 0 && setting_default::kMediaType < kMediaCount,
+              "the default medium is one the printer knows");
 
 inline constexpr char kCutOn = 'E';
 inline constexpr char kCutOff = 'D';
 inline constexpr char kBidirectionalPrinting = 'B';
 inline constexpr char kUnidirectionalPrinting = 'U';
-inline constexpr int32_t kTenthsMmPerInch = 254;
 
 // The stored number, or `fallback` when it cannot be read.
 uint32_t ReadSetting(PrinterPort& printer, std::u16string_view name, uint32_t fallback);
+// The stored number read as signed, or `fallback` when it cannot be read.
+int32_t ReadSigned(PrinterPort& printer, std::u16string_view name, int32_t fallback);
 // A flag is set only when stored as exactly 1; `fallback` when unreadable.
 bool ReadFlag(PrinterPort& printer, std::u16string_view name, bool fallback);
 

@@ -4,10 +4,7 @@
 #include "config/settings_store.h"
 
 namespace {
-using printer_commands::kFormatEnd;
-using printer_commands::kFormatStart;
 constexpr DotPoint kMessagePosition{57, 57};
-constexpr std::u16string_view kMessageFace = u"Lucida Console";
 constexpr int32_t kMessageFontHeight = 20;
 constexpr int32_t kMessageRotation = 0;
 }  // namespace
@@ -17,28 +14,34 @@ void CPrintControl::PrintErrorPage(std::u16string_view message, ErrorPageSize er
   // Whatever fails here ends the print-out silently. What it appended and
   // could not send is dropped, so that no unfinished format stands ahead of
   // the job's own commands.
-  size_t keep = command.Buffer().size();
-  try {
-    const char* media = MediaCode();
-    const QualitySettings quality = LoadQualitySettings(*printer_);
-    const int32_t size[2] = {errorPageSize.width, errorPageSize.length};
-    ThrowIfFailed(command.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction));
-    ThrowIfFailed(command.SendToPrinter(*printer_));
-    keep = 0;  // the buffer was emptied by the send
-
-    command.AppendRaw(kFormatStart);
-    CPrintImage::CreatePageCanvas({errorPageSize.width, errorPageSize.length}, scratch_);
-    SendDiffImage(scratch_, {0, 0});
-    if (!message.empty()) {
-      RasterPoint unused{0, 0};
-      ThrowIfFailed(services_.text.RenderMessageText(unused, message, kMessageFontHeight, kMessageFace,
-                                                     kMessageRotation, scratch_));
-      SendDiffImage(scratch_, kMessagePosition);
-    }
-    command.AppendRaw(kFormatEnd);
-    ThrowIfFailed(command.SendToPrinter(*printer_));
-    image.Reset();
-  } catch (...) {
-    command.TruncateTo(keep);
+  size_t keep = command_.Buffer().size();
+  if (WriteErrorPage(message, errorPageSize, cutMode, pagesPerCut, keep) != result::kOk) {
+    command_.TruncateTo(keep);
   }
+}
+
+ResultCode CPrintControl::WriteErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode,
+                                         uint32_t pagesPerCut, size_t& keep) {
+  const char* media = MediaCode();
+  const QualitySettings quality = LoadQualitySettings(*printer_);
+  const int32_t size[2] = {errorPageSize.width, errorPageSize.length};
+  ResultCode code = command_.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
+  if (code == result::kOk) code = command_.SendToPrinter(*printer_);
+  if (code != result::kOk) return code;
+  keep = 0;  // the buffer was emptied by the send
+
+  command_.BeginLabel();
+  CPrintImage::CreatePageCanvas({errorPageSize.width, errorPageSize.length}, scratch_);
+  code = SendDiffImage(scratch_, {0, 0});
+  if (code == result::kOk && !message.empty()) {
+    RasterPoint unused{0, 0};
+    code =
+        services_.text.RenderMessageText(unused, message, kMessageFontHeight, kMessageFace, kMessageRotation, scratch_);
+    if (code == result::kOk) code = SendDiffImage(scratch_, kMessagePosition);
+  }
+  if (code != result::kOk) return code;
+  command_.EndLabel();
+  if (code = command_.SendToPrinter(*printer_); code != result::kOk) return code;
+  image_.Reset();
+  return result::kOk;
 }

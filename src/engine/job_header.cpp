@@ -12,7 +12,6 @@ namespace {
 
 constexpr size_t kHeaderWidthOffset = 0;
 constexpr size_t kHeaderLengthOffset = 4;
-constexpr size_t kDefaultMediaIndex = 2;
 
 int32_t ReadInt32(const void* record, size_t offset) {
   int32_t value = 0;
@@ -29,12 +28,17 @@ void SetMessage(char16_t (&message)[kMessageChars], std::u16string_view text) {
 }  // namespace
 
 CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services)
-    : command(services.clock), image(services.text), services_(services), printer_(&printer), resolution_(resolution) {}
+    : command_(services.clock),
+      image_(services.text),
+      services_(services),
+      printer_(&printer),
+      resolution_(resolution) {}
 
 const char* CPrintControl::MediaCode() {
   // A stored index outside the table (never written by the dialog) sends the default medium.
   const int32_t index = LoadMediaType(*printer_);
-  if (index < 0 || static_cast<size_t>(index) >= MediaTypeCodes.size()) return MediaTypeCodes[kDefaultMediaIndex];
+  if (index < 0 || static_cast<size_t>(index) >= MediaTypeCodes.size())
+    return MediaTypeCodes[static_cast<size_t>(setting_default::kMediaType)];
   return MediaTypeCodes[static_cast<size_t>(index)];
 }
 
@@ -105,5 +109,5 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
   const char* media = MediaCode();
   const QualitySettings quality = LoadQualitySettings(*printer_);
   const int32_t size[2] = {labelWidth_, labelLength_};
-  return command.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
+  return command_.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
 }

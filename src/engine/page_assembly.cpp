@@ -7,25 +7,15 @@
 #include "engine/print_control.h"
 #include "output/grid_range.h"
 #include "output/png_encoder.h"
+#include "platform/quarter_turn.h"
 #include "platform/saturate.h"
 
 namespace {
 
-using printer_commands::kFormatEnd;
-using printer_commands::kFormatStart;
-using printer_commands::kPageCarryIn;
-using printer_commands::kPageCarryOut;
 constexpr int64_t kBandPixels = 1071360;
 constexpr int64_t kBandMaxRows = 2976;
-constexpr int32_t kRotation0 = 0;
-constexpr int32_t kRotation90 = 90;
-constexpr int32_t kRotation180 = 180;
-constexpr int32_t kRotation270 = 270;
 // More white cells than this are sent together, as the runs they make.
 constexpr int64_t kMaxWhiteCellsOneByOne = 4096;
-static_assert(kCopyFormatBytes == static_cast<int64_t>(kFormatStart.size() + kPageCarryIn.size() +
-                                                       kPageCarryOut.size() + kFormatEnd.size()),
-              "one extra copy is one empty page format");
 
 // How the layout lies on the label for one rotation: the outer loop moves
 // along y, the inner one along x.
@@ -41,29 +31,20 @@ struct Grid {
   }
 };
 
-// The grid of the layout at the job's resolution; throws 208 for a rotation
-// other than a quarter turn.
-Grid MakeGrid(const LayoutData& layout, int32_t resolution) {
+// The grid of the layout at the job's resolution; 208 for a rotation other
+// than a quarter turn.
+[[nodiscard]] ResultCode MakeGrid(const LayoutData& layout, int32_t resolution, Grid& grid) {
+  const std::optional<int> turns = QuarterTurns(layout.rotation);
+  if (!turns) return result::kBadRotation;
   const int64_t h = TenthsMmToDots(layout.horizontalPitch, resolution);
   const int64_t v = TenthsMmToDots(layout.verticalPitch, resolution);
-  switch (layout.rotation) {
-    case kRotation0: return {layout.labelRows, layout.labelColumns, v, h, false};
-    case kRotation90: return {layout.labelColumns, layout.labelRows, -h, v, true};
-    case kRotation180: return {layout.labelRows, layout.labelColumns, -v, -h, false};
-    case kRotation270: return {layout.labelColumns, layout.labelRows, h, -v, true};
-    default: throw result::kBadRotation;
+  switch (*turns) {
+    case 0: grid = {layout.labelRows, layout.labelColumns, v, h, false}; break;
+    case 1: grid = {layout.labelColumns, layout.labelRows, -h, v, true}; break;
+    case 2: grid = {layout.labelRows, layout.labelColumns, -v, -h, false}; break;
+    default: grid = {layout.labelColumns, layout.labelRows, h, -v, true}; break;
   }
-}
-
-// Calls `work`, turning a thrown result code back into the operation's result.
-template <typename Work>
-ResultCode Guard(Work&& work) {
-  try {
-    work();
-    return result::kOk;
-  } catch (ResultCode code) {
-    return code;
-  }
+  return result::kOk;
 }
 
 RasterPoint Moved(const DotPoint& position, const OffsetsInDots& offsets) {
@@ -80,10 +61,10 @@ int64_t RowsPerBand(int64_t width) {
 
 }  // namespace
 
-void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
+ResultCode CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
   const int64_t width = raster.width;
   const int64_t height = raster.height;
-  if (width <= 0 || height <= 0) return;
+  if (width <= 0 || height <= 0) return result::kOk;
   const int64_t rowsPerBand = RowsPerBand(width);
   const PngWriteSettings settings;
   const auto dpi = static_cast<uint32_t>(resolution_);
@@ -93,45 +74,54 @@ void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
     const uint8_t* first = raster.pixels.data() + row * raster.stride;
     if (!settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
                             static_cast<uint32_t>(raster.stride), dpi, dpi)) {
-      throw result::kEncodingFailed;
+      return result::kEncodingFailed;
     }
-    command.AppendImageDownload(kDiffImageName, pngBuffer_);
+    if (const ResultCode code = command_.AppendImageDownload(kDiffImageName, pngBuffer_); code != result::kOk) {
+      return code;
+    }
     const int32_t at[2] = {std::max(0, start.x), SaturateToInt32(std::max<int64_t>(0, int64_t{start.y} + row))};
-    ThrowIfFailed(command.AppendImageRecall(kDiffImageName, at));
+    if (const ResultCode code = command_.AppendImageRecall(kDiffImageName, at); code != result::kOk) return code;
   }
+  return result::kOk;
 }
 
-void CPrintControl::SendOnPage(const RasterImage& raster, RasterPoint at) {
-  SendDiffImage(raster, {at.x, at.y});
-  image.NoteSent({at.x, at.y, raster.width, raster.height}, Page());
+ResultCode CPrintControl::SendOnPage(const RasterImage& raster, RasterPoint at) {
+  if (const ResultCode code = SendDiffImage(raster, {at.x, at.y}); code != result::kOk) return code;
+  image_.NoteSent({at.x, at.y, raster.width, raster.height}, Page());
+  return result::kOk;
 }
 
-void CPrintControl::SendComposedWindow(const PageRect& window) {
+ResultCode CPrintControl::SendComposedWindow(const PageRect& window) {
   // Composed band by band, just before each band is encoded: a large window,
   // the whole base page among them, is never held at once. The bands are
   // those SendDiffImage would cut the whole window into.
-  if (window.Empty()) return;
+  if (window.Empty()) return result::kOk;
   const int64_t rowsPerBand = RowsPerBand(window.width);
   for (int64_t row = 0; row < window.height; row += rowsPerBand) {
     const int64_t rows = std::min<int64_t>(rowsPerBand, window.height - row);
-    ThrowIfFailed(image.ComposeWindow({window.x, window.y + row, window.width, rows}, scratch_));
-    SendDiffImage(scratch_, {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y + row)});
+    ResultCode code = image_.ComposeWindow({window.x, window.y + row, window.width, rows}, scratch_);
+    if (code == result::kOk) {
+      code = SendDiffImage(scratch_, {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y + row)});
+    }
+    if (code != result::kOk) return code;
   }
-  image.NoteSent(window, Page());
+  image_.NoteSent(window, Page());
+  return result::kOk;
 }
 
-void CPrintControl::CoverPageOnce() {
-  if (jobCoveredPage_) return;
-  SendComposedWindow({0, 0, labelWidth_, labelLength_});
+ResultCode CPrintControl::CoverPageOnce() {
+  if (jobCoveredPage_) return result::kOk;
+  if (const ResultCode code = SendComposedWindow({0, 0, labelWidth_, labelLength_}); code != result::kOk) return code;
   jobCoveredPage_ = true;
+  return result::kOk;
 }
 
 void CPrintControl::BeginJob(PrinterPort& printer) {
   printer_ = &printer;
-  command.TruncateTo(0);
+  command_.TruncateTo(0);
   // A clear during the last job let it finish on its base; that base is not kept for this one.
-  if (clearedSinceBase_) image.Reset();
-  image.BeginJob();
+  if (clearedSinceBase_) image_.Reset();
+  image_.BeginJob();
   baseReferCount_ = 0;
   pageBaseRefers_ = 0;
   clearedSinceBase_ = false;
@@ -141,35 +131,34 @@ void CPrintControl::BeginJob(PrinterPort& printer) {
 }
 
 void CPrintControl::ClearImages() {
-  image.DropSource();
+  image_.DropSource();
   if (baseReferCount_ > 0) {
     clearedSinceBase_ = true;  // the printer still holds this job's pages on its base
   } else {
-    image.ForgetKeptBase();  // no page of this job lies on it: it goes now
+    image_.ForgetKeptBase();  // no page of this job lies on it: it goes now
   }
 }
 
 ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
   if (name == nullptr) return result::kNullArgument;
-  if (const ResultCode code = image.SetSourceBitmap(bitmap); code != result::kOk) return code;
-  imageName = name;
+  if (const ResultCode code = image_.SetSourceBitmap(bitmap); code != result::kOk) return code;
+  imageName_ = name;
   return result::kOk;
 }
 
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
   pageBaseRefers_ = 0;
-  image.BeginPage();
-  command.AppendRaw(kFormatStart);
-  command.AppendRaw(kPageCarryIn);
+  image_.BeginPage();
+  command_.BeginPage();
 }
 
 ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
   if (position == nullptr) return result::kBaseNullPosition;
-  const bool bitmapWaiting = !image.Source().Empty();
+  const bool bitmapWaiting = !image_.Source().Empty();
   // Later references of the job send nothing: the printer holds the page on
   // its base. After a clear, a base bitmap the host sends again is a new design.
-  const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName == kBaseBitmapName;
+  const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName_ == kBaseBitmapName;
   if (baseReferCount_ >= 1 && !newDesign) {
     ++baseReferCount_;
     ++pageBaseRefers_;
@@ -178,36 +167,40 @@ ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
   // The first reference of the job sends its base: from the base bitmap the
   // host sent for this job, or, when it sent none, from the one an earlier
   // job left.
-  if (bitmapWaiting ? imageName != kBaseBitmapName : !image.HasBase()) return result::kWrongBitmapName;
-  return Guard([&] {
-    LayOutBase(*position);
-    clearedSinceBase_ = false;
-    ++baseReferCount_;
-    ++pageBaseRefers_;
-  });
+  if (bitmapWaiting ? imageName_ != kBaseBitmapName : !image_.HasBase()) return result::kWrongBitmapName;
+  if (const ResultCode code = LayOutBase(*position); code != result::kOk) return code;
+  clearedSinceBase_ = false;
+  ++baseReferCount_;
+  ++pageBaseRefers_;
+  return result::kOk;
 }
 
-void CPrintControl::LayOutBase(const DotPoint& position) {
+ResultCode CPrintControl::LayOutBase(const DotPoint& position) {
   const RasterPoint start = Moved(position, LoadOffsetsInDots(*printer_, resolution_));
-  const Grid grid = MakeGrid(layout, resolution_);
-  ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
-                                       SaturateToInt32(grid.innerCount), grid.outerStep, grid.innerStep));
+  Grid grid;
+  ResultCode code = MakeGrid(layout_, resolution_, grid);
+  if (code == result::kOk) {
+    code = image_.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount), SaturateToInt32(grid.innerCount),
+                                   grid.outerStep, grid.innerStep);
+  }
   // The whole page, with whatever this page placed before the reference.
-  SendComposedWindow({0, 0, labelWidth_, labelLength_});
+  if (code == result::kOk) code = SendComposedWindow({0, 0, labelWidth_, labelLength_});
+  if (code != result::kOk) return code;
   jobCoveredPage_ = true;
   basePosition_ = position;
+  return result::kOk;
 }
 
 ResultCode CPrintControl::ReferToVariableBitmap(const DotPoint* position, const char* name) {
   if (position == nullptr || name == nullptr) return result::kVariableNullArgument;
-  if (imageName != name) return result::kWrongBitmapName;
-  return Guard([&] {
-    RasterPoint point = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
-    CoverPageOnce();
-    ThrowIfFailed(image.ComposeVariableImage(point, Page(), scratch_, variableKey_));
-    if (!scratch_.Empty()) SendOnPage(scratch_, point);
-    ++variableKey_;
-  });
+  if (imageName_ != name) return result::kWrongBitmapName;
+  RasterPoint point = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
+  ResultCode code = CoverPageOnce();
+  if (code == result::kOk) code = image_.ComposeVariableImage(point, Page(), scratch_, variableKey_);
+  if (code == result::kOk && !scratch_.Empty()) code = SendOnPage(scratch_, point);
+  if (code != result::kOk) return code;
+  ++variableKey_;
+  return result::kOk;
 }
 
 ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight,
@@ -218,22 +211,24 @@ ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint* posit
   const int64_t y = position->y;
   const int64_t w = headerWidth_;
   const int64_t l = headerLength_;
+  const std::optional<int> turns = QuarterTurns(layout_.rotation);
+  if (!turns) return result::kClockBadArgument;
   DotPoint turned{};
-  switch (layout.rotation) {
-    case kRotation0: turned = {SaturateToInt32(x), SaturateToInt32(y)}; break;
-    case kRotation90: turned = {SaturateToInt32(y), SaturateToInt32(l - x)}; break;
-    case kRotation180: turned = {SaturateToInt32(w - x), SaturateToInt32(l - y)}; break;
-    case kRotation270: turned = {SaturateToInt32(w - y), SaturateToInt32(x)}; break;
-    default: return result::kClockBadArgument;
+  switch (*turns) {
+    case 0: turned = {SaturateToInt32(x), SaturateToInt32(y)}; break;
+    case 1: turned = {SaturateToInt32(y), SaturateToInt32(l - x)}; break;
+    case 2: turned = {SaturateToInt32(w - x), SaturateToInt32(l - y)}; break;
+    default: turned = {SaturateToInt32(w - y), SaturateToInt32(x)}; break;
   }
-  return Guard([&] {
-    RasterPoint point = Moved(turned, LoadOffsetsInDots(*printer_, resolution_));
-    CoverPageOnce();
-    ThrowIfFailed(
-        image.ComposeTextImage(point, Page(), text, fontHeight, faceName, layout.rotation, scratch_, variableKey_));
-    if (!scratch_.Empty()) SendOnPage(scratch_, point);
-    ++variableKey_;
-  });
+  RasterPoint point = Moved(turned, LoadOffsetsInDots(*printer_, resolution_));
+  ResultCode code = CoverPageOnce();
+  if (code == result::kOk) {
+    code = image_.ComposeTextImage(point, Page(), text, fontHeight, faceName, layout_.rotation, scratch_, variableKey_);
+  }
+  if (code == result::kOk && !scratch_.Empty()) code = SendOnPage(scratch_, point);
+  if (code != result::kOk) return code;
+  ++variableKey_;
+  return result::kOk;
 }
 
 ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
@@ -242,19 +237,19 @@ ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
   // The cells this page used are the base references since it was created:
   // a page of a job may be closed partly used, and the next one starts again
   // at the first cell. A page that referred to no base uses no cell of it.
-  const int64_t cells = int64_t{layout.labelRows} * layout.labelColumns;
-  if (layout.labelRows <= 0 || layout.labelColumns <= 0) return result::kOk;
+  const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
+  if (layout_.labelRows <= 0 || layout_.labelColumns <= 0) return result::kOk;
   const int64_t used = pageBaseRefers_;
   if (used <= 0 || used >= cells) return result::kOk;
-  return Guard([&] { BlankUnusedLabels(used); });
+  return BlankUnusedLabels(used);
 }
 
 ResultCode CPrintControl::CloseNewPageDynamic(int32_t labelsUsed) {
-  const int64_t cells = int64_t{layout.labelRows} * layout.labelColumns;
-  if (layout.labelRows <= 0 || layout.labelColumns <= 0) return result::kOk;
+  const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
+  if (layout_.labelRows <= 0 || layout_.labelColumns <= 0) return result::kOk;
   const int64_t used = labelsUsed % cells;
   if (used <= 0) return result::kOk;
-  return Guard([&] { BlankUnusedLabels(used); });
+  return BlankUnusedLabels(used);
 }
 
 namespace {
@@ -316,10 +311,11 @@ std::vector<WhiteArea> MergedCells(const Grid& grid, int64_t columns, int64_t fi
 
 }  // namespace
 
-void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
-  const Grid grid = MakeGrid(layout, resolution_);
-  const TileSize cell = image.GetTileSize();
-  if (cell.width <= 0 || cell.height <= 0) return;
+ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
+  Grid grid;
+  if (const ResultCode code = MakeGrid(layout_, resolution_, grid); code != result::kOk) return code;
+  const TileSize cell = image_.GetTileSize();
+  if (cell.width <= 0 || cell.height <= 0) return result::kOk;
   // The cells lie where the base reference laid out the base's copies.
   const RasterPoint origin = Moved(basePosition_, LoadOffsetsInDots(*printer_, resolution_));
   const int64_t originX = origin.x;
@@ -331,7 +327,7 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   // up to thousands of millions of times for a huge layout.
   const IndexRange outer = IndicesToVisit(originY, grid.outerStep, grid.outerCount, cell.height, labelLength_);
   const IndexRange inner = IndicesToVisit(originX, grid.innerStep, grid.innerCount, cell.width, labelWidth_);
-  if (outer.Empty() || inner.Empty()) return;
+  if (outer.Empty() || inner.Empty()) return result::kOk;
 
   // Cells that lie apart, as on every real label sheet, go out one white
   // cell each. Cells that overlap, or more of them than a page of labels
@@ -341,13 +337,12 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   if (overlapping || (outer.last - outer.first) * (inner.last - inner.first) > kMaxWhiteCellsOneByOne) {
     PageRect window;
     for (const WhiteArea& area :
-         MergedCells(grid, layout.labelColumns, firstCell, originX, originY, outer, inner, cell, Page())) {
-      CoverPageOnce();
-      image.PlaceWhite(area);
+         MergedCells(grid, layout_.labelColumns, firstCell, originX, originY, outer, inner, cell, Page())) {
+      if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
+      image_.PlaceWhite(area);
       window = BoundingBox(window, area.Bounds());
     }
-    SendComposedWindow(window);
-    return;
+    return SendComposedWindow(window);
   }
 
   // The scratch raster may still hold the last variable image or clock: the
@@ -355,62 +350,57 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   bool whiteReady = false;
   for (int64_t j = outer.first; j < outer.last; ++j) {
     for (int64_t i = inner.first; i < inner.last; ++i) {
-      if (grid.CellIndex(j, i, layout.labelColumns) < firstCell) continue;
+      if (grid.CellIndex(j, i, layout_.labelColumns) < firstCell) continue;
       const PageRect white =
           Intersection({originX + i * grid.innerStep, originY + j * grid.outerStep, cell.width, cell.height},
                        {0, 0, labelWidth_, labelLength_});
       if (white.Empty()) continue;
-      CoverPageOnce();
+      if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
       if (!whiteReady || scratch_.width != white.width || scratch_.height != white.height) {
         CPrintImage::CreatePageCanvas({static_cast<int32_t>(white.width), static_cast<int32_t>(white.height)},
                                       scratch_);
         whiteReady = true;
       }
-      image.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
-      SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
+      image_.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
+      if (const ResultCode code = SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
+          code != result::kOk) {
+        return code;
+      }
     }
   }
+  return result::kOk;
 }
 
 ResultCode CPrintControl::CloseNewPageFinal() {
-  return Guard([&] {
-    // Whatever the page before showed and this page neither sent again nor
-    // covered goes back to what this page holds there.
-    CoverPageOnce();
-    image.TakeStaleAreas(stale_);
-    for (const PageRect& area : stale_) SendComposedWindow(area);
-    command.AppendRaw(kPageCarryOut);
-    command.AppendRaw(kFormatEnd);
-    // Each extra copy is an empty page format carrying the page over; at most
-    // kMaxCopies - 1 of them, whatever was stored.
-    const int32_t copies = std::clamp(extraCopies_, 0, kMaxCopies - 1);
-    for (int32_t copy = 0; copy < copies; ++copy) {
-      command.AppendRaw(kFormatStart);
-      command.AppendRaw(kPageCarryIn);
-      command.AppendRaw(kPageCarryOut);
-      command.AppendRaw(kFormatEnd);
-    }
-  });
+  // Whatever the page before showed and this page neither sent again nor
+  // covered goes back to what this page holds there.
+  if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
+  image_.TakeStaleAreas(stale_);
+  for (const PageRect& area : stale_) {
+    if (const ResultCode code = SendComposedWindow(area); code != result::kOk) return code;
+  }
+  // At most kMaxCopies - 1 extra copies, whatever was stored.
+  command_.EndPage(std::clamp(extraCopies_, 0, kMaxCopies - 1));
+  return result::kOk;
+}
+
+ResultCode CPrintControl::SendLabelFormat(const RasterImage& page) {
+  command_.BeginLabel();
+  if (const ResultCode code = SendDiffImage(page, {0, 0}); code != result::kOk) return code;
+  command_.EndLabel();
+  return result::kOk;
 }
 
 ResultCode CPrintControl::AddEmptyPage() {
-  return Guard([&] {
-    CPrintImage::CreatePageCanvas(Page(), scratch_);
-    command.AppendRaw(kFormatStart);
-    SendDiffImage(scratch_, {0, 0});
-    command.AppendRaw(kFormatEnd);
-  });
+  CPrintImage::CreatePageCanvas(Page(), scratch_);
+  return SendLabelFormat(scratch_);
 }
 
 ResultCode CPrintControl::ReferToLabel(const DotPoint* position, const char* name) {
   if (position == nullptr || name == nullptr) return result::kLabelNullArgument;
-  if (imageName != name) return result::kWrongBitmapName;
-  return Guard([&] {
-    const RasterPoint point = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
-    ThrowIfFailed(image.ComposeStaticImage(point, Page(), scratch_));
-    if (scratch_.Empty()) return;
-    command.AppendRaw(kFormatStart);
-    SendDiffImage(scratch_, {0, 0});
-    command.AppendRaw(kFormatEnd);
-  });
+  if (imageName_ != name) return result::kWrongBitmapName;
+  const RasterPoint point = Moved(*position, LoadOffsetsInDots(*printer_, resolution_));
+  if (const ResultCode code = image_.ComposeStaticImage(point, Page(), scratch_); code != result::kOk) return code;
+  if (scratch_.Empty()) return result::kOk;
+  return SendLabelFormat(scratch_);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "config/settings_store.h"
 #include "output/print_command.h"
 #include "output/print_image.h"
 #include "platform/clock.h"
@@ -47,7 +48,7 @@ struct LayoutData {
   uint8_t unused13 = 0;
 };
 
-inline constexpr std::array<const char*, 6> MediaTypeCodes = {"P1", "M1", "M2", "S1", "S2", "G1"};
+inline constexpr std::array<const char*, kMediaCount> MediaTypeCodes = {"P1", "M1", "M2", "S1", "S2", "G1"};
 
 namespace printer_limits {
 inline constexpr int32_t kResolution = 360;
@@ -72,11 +73,10 @@ inline constexpr std::string_view kEndLabelName = "END01";
 inline constexpr const char* kDiffImageName = "DIFF";
 
 // Copies of one static close. Every extra copy is an empty page format
-// ("^XA^C(L^C(S^XZ", kCopyFormatBytes bytes) that the final close appends to
-// the command buffer; the ceiling keeps all of a page's copies within 16 MiB,
-// so no count the host may pass can make the buffer grow without bound. A
-// larger count is refused like a count below 1.
-inline constexpr int64_t kCopyFormatBytes = 14;
+// (kCopyFormatBytes bytes) that the final close appends to the command
+// buffer; the ceiling keeps all of a page's copies within 16 MiB, so no count
+// the host may pass can make the buffer grow without bound. A larger count is
+// refused like a count below 1.
 inline constexpr int64_t kCopyBytesCeiling = int64_t{16} << 20;
 inline constexpr int32_t kMaxCopies = static_cast<int32_t>(1 + kCopyBytesCeiling / kCopyFormatBytes);
 
@@ -85,6 +85,9 @@ struct ErrorPageSize {
   int32_t length = 0;
 };
 
+// Every operation answers with a result code (0 for success), and a failure
+// stops it where it is. Only memory exhaustion travels as an exception
+// (std::bad_alloc), up to the call protocol.
 class CPrintControl {
  public:
   CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services);
@@ -105,30 +108,34 @@ class CPrintControl {
   void ClearImages();
 
   // Job set-up: `header` points at the host's record (width at byte 0, length at byte 4).
-  ResultCode WritePrintJobHeader(const void* header);
+  [[nodiscard]] ResultCode WritePrintJobHeader(const void* header);
 
   // The host's layout, stored as given; read by the placements that follow.
-  void SetLayout(const LayoutData& values) { layout = values; }
+  void SetLayout(const LayoutData& values) { layout_ = values; }
   // Reads the host's bitmap into the raster's source and, once that worked,
   // remembers its name for the reference that will place it.
-  ResultCode ReceiveBitmap(HostBitmap& bitmap, const char* name);
+  [[nodiscard]] ResultCode ReceiveBitmap(HostBitmap& bitmap, const char* name);
 
   // Page assembly.
   void CreateNewPage();
-  ResultCode ReferToBaseBitmap(const DotPoint* position);
-  ResultCode ReferToVariableBitmap(const DotPoint* position, const char* name);
-  ResultCode WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight, const char16_t* faceName);
-  ResultCode CloseNewPageStatic(int32_t copies);
-  ResultCode CloseNewPageDynamic(int32_t labelsUsed);
-  ResultCode CloseNewPageFinal();
-  ResultCode AddEmptyPage();
-  ResultCode ReferToLabel(const DotPoint* position, const char* name);
+  [[nodiscard]] ResultCode ReferToBaseBitmap(const DotPoint* position);
+  [[nodiscard]] ResultCode ReferToVariableBitmap(const DotPoint* position, const char* name);
+  [[nodiscard]] ResultCode WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight,
+                                      const char16_t* faceName);
+  [[nodiscard]] ResultCode CloseNewPageStatic(int32_t copies);
+  [[nodiscard]] ResultCode CloseNewPageDynamic(int32_t labelsUsed);
+  [[nodiscard]] ResultCode CloseNewPageFinal();
+  [[nodiscard]] ResultCode AddEmptyPage();
+  [[nodiscard]] ResultCode ReferToLabel(const DotPoint* position, const char* name);
 
-  // What the plug-in object reaches directly.
-  CPrintCommand command;
-  CPrintImage image;
-  LayoutData layout;
-  std::string imageName;
+  // Writes what the job built to its printer and empties the buffer: 0 or 304.
+  [[nodiscard]] ResultCode SendToPrinter() { return command_.SendToPrinter(*printer_); }
+  // The bytes built and not yet written.
+  const std::vector<uint8_t>& PendingBytes() const { return command_.Buffer(); }
+  const LayoutData& Layout() const { return layout_; }
+  // Whether a base design is at hand for a job that sends none.
+  bool HasBase() const { return image_.HasBase(); }
+  TileSize CellSize() const { return image_.GetTileSize(); }
 
   int32_t LabelWidth() const { return labelWidth_; }
   int32_t LabelLength() const { return labelLength_; }
@@ -147,21 +154,30 @@ class CPrintControl {
   const char* MediaCode();
   void PrintErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode, uint32_t pagesPerCut);
 
-  void SendDiffImage(const RasterImage& raster, DotPoint start);
+  [[nodiscard]] ResultCode WriteErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode,
+                                          uint32_t pagesPerCut, size_t& keep);
+
+  [[nodiscard]] ResultCode SendDiffImage(const RasterImage& raster, DotPoint start);
   // Sends a raster of the page being assembled and notes that the printer
   // now holds the composed page there.
-  void SendOnPage(const RasterImage& raster, RasterPoint at);
+  [[nodiscard]] ResultCode SendOnPage(const RasterImage& raster, RasterPoint at);
   // Sends the composed page in `window`, band by band.
-  void SendComposedWindow(const PageRect& window);
+  [[nodiscard]] ResultCode SendComposedWindow(const PageRect& window);
+  // A label format of its own holding `page`: an empty page, a start or end label.
+  [[nodiscard]] ResultCode SendLabelFormat(const RasterImage& page);
   // The first page of a job that has sent no base starts from a whole white
   // page, not from whatever an earlier job left in the printer.
-  void CoverPageOnce();
-  void BlankUnusedLabels(int64_t firstCell);
+  [[nodiscard]] ResultCode CoverPageOnce();
+  [[nodiscard]] ResultCode BlankUnusedLabels(int64_t firstCell);
   // Composes the base from the waiting base bitmap (or the kept tile) over
   // the layout at `position` and sends the whole page.
-  void LayOutBase(const DotPoint& position);
+  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position);
   PageSize Page() const { return {labelWidth_, labelLength_}; }
 
+  CPrintCommand command_;
+  CPrintImage image_;
+  LayoutData layout_;
+  std::string imageName_;
   JobServices services_;
   PrinterPort* printer_;
   int32_t resolution_;

@@ -51,9 +51,7 @@ bool PluginProtocol::Run(std::u16string_view name, std::initializer_list<PluginS
   try {
     code = work();
   } catch (const std::bad_alloc&) {
-    code = result::kOutOfMemory;
-  } catch (ResultCode thrown) {
-    code = thrown;  // the engine turns its codes into results; this is only a safety net
+    code = result::kOutOfMemory;  // the one failure that travels as an exception
   } catch (...) {
     EnterFailed();  // nothing known to report
     return false;
@@ -222,6 +220,5 @@ bool PluginProtocol::lpxClear() noexcept {
 }
 
 bool PluginProtocol::lpxWritePrinter() noexcept {
-  return Run(u"lpxWritePrinter", {Ready, PageOpen}, std::nullopt,
-             [&] { return engine_->command.SendToPrinter(*printer_); });
+  return Run(u"lpxWritePrinter", {Ready, PageOpen}, std::nullopt, [&] { return engine_->SendToPrinter(); });
 }

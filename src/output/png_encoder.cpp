@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/debug_output.h"
+#include "platform/units.h"
 
 // With GCC and Clang on x86 the pixel swap uses SSSE3 byte shuffles where the
 // processor has them (checked at run time); elsewhere it works on 64-bit words.
@@ -16,14 +17,13 @@
 
 namespace {
 
-constexpr uint64_t kTenthsMmPerMetre = 10000;  // pixels per metre = dpi × 10000 / 254
-constexpr uint64_t kTenthsMmPerInch = 254;
 constexpr uint64_t kLargestPngValue = 0x7FFFFFFF;  // PNG's four-byte numbers stop at 2^31 - 1
 constexpr int kBitDepth = 8;
 constexpr size_t kBytesPerPixel = 3;
 // Pixels per metre for a resolution in dots per inch, truncated. Computed in
 // 64 bits so that no resolution wraps round to a wrong small value.
 png_uint_32 PixelsPerMetre(uint32_t dpi) {
+  // Pixels per metre = dots per inch × 10000 / 254.
   const uint64_t perMetre = uint64_t{dpi} * kTenthsMmPerMetre / kTenthsMmPerInch;
   return static_cast<png_uint_32>(perMetre < kLargestPngValue ? perMetre : kLargestPngValue);
 }

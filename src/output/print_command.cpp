@@ -7,8 +7,13 @@
 
 namespace {
 
-using printer_commands::kFormatEnd;
-using printer_commands::kFormatStart;
+constexpr std::string_view kFormatStart = "^XA";
+constexpr std::string_view kFormatEnd = "^XZ";
+constexpr std::string_view kPageCarryIn = "^C(L";   // the format starts from the kept page
+constexpr std::string_view kPageCarryOut = "^C(S";  // the format's page is kept for the next one
+static_assert(kCopyFormatBytes == static_cast<int64_t>(kFormatStart.size() + kPageCarryIn.size() +
+                                                       kPageCarryOut.size() + kFormatEnd.size()),
+              "one extra copy is one empty page format");
 constexpr std::string_view kComment = "^FX";
 constexpr std::string_view kMarkerText = "LTCommand";
 constexpr std::string_view kFieldEnd = "^FS";
@@ -59,6 +64,26 @@ void CPrintCommand::AppendMarkerLabel() {
   AppendRaw(comment);
   AppendRaw(kFormatEnd);
 }
+
+void CPrintCommand::BeginPage() {
+  AppendRaw(kFormatStart);
+  AppendRaw(kPageCarryIn);
+}
+
+void CPrintCommand::EndPage(int32_t extraCopies) {
+  AppendRaw(kPageCarryOut);
+  AppendRaw(kFormatEnd);
+  for (int32_t copy = 0; copy < extraCopies; ++copy) {
+    AppendRaw(kFormatStart);
+    AppendRaw(kPageCarryIn);
+    AppendRaw(kPageCarryOut);
+    AppendRaw(kFormatEnd);
+  }
+}
+
+void CPrintCommand::BeginLabel() { AppendRaw(kFormatStart); }
+
+void CPrintCommand::EndLabel() { AppendRaw(kFormatEnd); }
 
 ResultCode CPrintCommand::AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode, uint32_t pagesPerCut,
                                          int32_t printMode, char direction) {

@@ -12,14 +12,8 @@
 
 using ByteImage = std::vector<uint8_t>;
 
-// The tokens that frame the stream's label formats, for the units that frame
-// pages themselves.
-namespace printer_commands {
-inline constexpr std::string_view kFormatStart = "^XA";
-inline constexpr std::string_view kFormatEnd = "^XZ";
-inline constexpr std::string_view kPageCarryIn = "^C(L";   // the format starts from the kept page
-inline constexpr std::string_view kPageCarryOut = "^C(S";  // the format's page is kept for the next one
-}  // namespace printer_commands
+// Bytes of one extra copy of a page: an empty page format carrying the page over.
+inline constexpr int64_t kCopyFormatBytes = 14;
 
 class CPrintCommand {
  public:
@@ -32,18 +26,26 @@ class CPrintCommand {
   void AppendRaw(std::string_view text);
   void AppendMarkerLabel();
 
+  // Framing. A page format starts from the page the printer kept and is kept
+  // for the next one; `extraCopies` empty page formats print it again. A
+  // label format (an empty page, a start or end label) starts from white.
+  void BeginPage();
+  void EndPage(int32_t extraCopies);
+  void BeginLabel();
+  void EndLabel();
+
   // size: width then length in dots. 301 when the size or media code is
   // missing (nothing appended) or the clock text cannot be formatted.
-  ResultCode AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode, uint32_t pagesPerCut,
-                            int32_t printMode, char direction);
+  [[nodiscard]] ResultCode AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode,
+                                          uint32_t pagesPerCut, int32_t printMode, char direction);
 
-  ResultCode AppendImageDownload(const char* name, const ByteImage& png);
+  [[nodiscard]] ResultCode AppendImageDownload(const char* name, const ByteImage& png);
 
   // position: x then y in dots; 303 when missing.
-  ResultCode AppendImageRecall(const char* name, const int32_t* position);
+  [[nodiscard]] ResultCode AppendImageRecall(const char* name, const int32_t* position);
 
   // Writes the whole buffer to the printer and empties it, whatever happens: 0 or 304.
-  ResultCode SendToPrinter(PrinterPort& printer);
+  [[nodiscard]] ResultCode SendToPrinter(PrinterPort& printer);
 
   const std::vector<uint8_t>& Buffer() const { return buffer_; }
   // Drops everything appended after `length` bytes (used to undo an unfinished format).

@@ -1,6 +1,12 @@
 // The plug-in's numeric result codes, grouped by the unit that raises them.
-// Inside the core a failure travels as a thrown ResultCode (a long) and becomes
-// a result only at the operation that answers the host.
+//
+// How failures travel: every operation of the core returns its code
+// ([[nodiscard]]; 0 for success), and a caller passes a nonzero code on
+// unchanged and stops where it is. Nothing in the core throws a code.
+// Memory exhaustion is the one failure that travels as an exception
+// (std::bad_alloc, from the containers or from a raster no memory can
+// hold); the call protocol, which runs every host operation, turns it into
+// kOutOfMemory (103). The host itself only ever sees a truth value.
 #pragma once
 #include <cstdint>
 
@@ -33,9 +39,3 @@ inline constexpr ResultCode kVariableCompose = 405;
 inline constexpr ResultCode kTextRotation = 406;
 inline constexpr ResultCode kTextDrawing = 407;
 }  // namespace result
-
-// Throws a nonzero code; returns normally for 0. Keeps "call, then pass a
-// failure on" to one line in the engine.
-inline void ThrowIfFailed(ResultCode code) {
-  if (code != result::kOk) throw code;
-}

@@ -6,6 +6,10 @@
 #include "platform/raster_image.h"
 #include "platform/result_codes.h"
 
+// The face of the plug-in's own messages, and the face a renderer falls back
+// to when it does not know the one asked for.
+inline constexpr std::u16string_view kMessageFace = u"Lucida Console";
+
 struct RasterPoint {
   int32_t x = 0;
   int32_t y = 0;

@@ -27,7 +27,7 @@ mkdir -p "$work/plain"
 # --- The zip's contents --------------------------------------------------------
 version=$(basename "$zip" | sed -n 's/^qvr-plugin-zk-r41x0-\([0-9.]*\)-win64\.zip$/\1/p')
 [ -n "$version" ] || fail "zip name $(basename "$zip") does not carry a version"
-expected=$( { printf '%s\n' INSTALL.md QVR_PLUGIN_ZK-R41x0.dll SHA256SUMS qvr_host.exe streamcheck.exe
+expected=$( { printf '%s\n' INSTALL.md host-behaviour.md QVR_PLUGIN_ZK-R41x0.dll SHA256SUMS qvr_host.exe streamcheck.exe
               (cd "$root/samples" && find . -type f | sed 's|^\./|samples/|'); } | sort)
 listing=$(cmake -E tar tf "$zip" | sed 's|/$||' | grep -v '^samples$' | sort)
 [ "$listing" = "$expected" ] || fail "zip holds"$'\n'"$listing"$'\n'"expected"$'\n'"$expected"

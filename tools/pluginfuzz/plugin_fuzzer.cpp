@@ -191,7 +191,7 @@ struct Driver {
     // A refused header may print an error label at once, which drops the kept base.
     if (h.printer.output.size() != printed) {
       job.ownLabelsFrom = h.printer.output.size() - job.streamStart;
-      if (!p.Engine()->image.HasBase()) model.ForgetBase();
+      if (!p.Engine()->HasBase()) model.ForgetBase();
     }
     if (result) model.Header(header[0], header[1]);
     return result;
@@ -298,8 +298,7 @@ void CheckJobStream(const std::vector<uint8_t>& output, const JobWatch& job, con
 // Never failed, back between pages, and everything it built written.
 bool EndedCleanly(const ProtocolHarness<>& h, const JobWatch& job) {
   const CPrintControl* engine = h.protocol.Engine();
-  return !job.failed && h.protocol.State() == PluginState::Ready && engine != nullptr &&
-         engine->command.Buffer().empty();
+  return !job.failed && h.protocol.State() == PluginState::Ready && engine != nullptr && engine->PendingBytes().empty();
 }
 
 }  // namespace
@@ -346,9 +345,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         d.Initialize(in.Chance(10), job);
         // Every job starts from an empty command buffer: nothing a job left
         // unwritten may lead the next one's stream.
-        if (p.State() == PluginState::Initialized && !p.Engine()->command.Buffer().empty()) {
+        if (p.State() == PluginState::Initialized && !p.Engine()->PendingBytes().empty()) {
           std::fprintf(stderr, "a new job starts with %zu bytes of an earlier one\n",
-                       p.Engine()->command.Buffer().size());
+                       p.Engine()->PendingBytes().size());
           std::abort();
         }
         if (p.State() != PluginState::Initialized) job.failed = true;
@@ -441,7 +440,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (verbose) {
       std::fprintf(stderr, "call %d: op %u -> %d, state %d -> %d, printed %zu, buffered %zu\n", call, op, result,
                    static_cast<int>(before), static_cast<int>(after), h.printer.output.size(),
-                   p.Engine() != nullptr ? p.Engine()->command.Buffer().size() : 0);
+                   p.Engine() != nullptr ? p.Engine()->PendingBytes().size() : 0);
     }
     // A failure's line is "ERROR: <code>"; the header check also logs its own messages.
     bool loggedLine = false;

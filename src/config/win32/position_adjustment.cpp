@@ -3,6 +3,7 @@
 #include <string>
 
 #include "config/win32/dialog_controls.h"
+#include "platform/win32/text_casts.h"
 
 CPositionAdjustment::CPositionAdjustment(const PositionLimits& limits) noexcept : limits_(limits) {}
 
@@ -21,8 +22,8 @@ bool CPositionAdjustment::ShowValue(int32_t unitShown) noexcept {
   try {
     const std::u16string range = RangeText(unitShown, limits_);
     const std::u16string value = ValueText(value_, unitShown, limits_);
-    shown = SetWindowTextW(rangeLabel_, reinterpret_cast<const wchar_t*>(range.c_str())) != FALSE &&
-            SetWindowTextW(editBox_, reinterpret_cast<const wchar_t*>(value.c_str())) != FALSE;
+    shown = SetWindowTextW(rangeLabel_, AsWide(range.c_str())) != FALSE &&
+            SetWindowTextW(editBox_, AsWide(value.c_str())) != FALSE;
   } catch (...) {
     shown = false;
   }
@@ -35,7 +36,7 @@ bool CPositionAdjustment::ShowValue(int32_t unitShown) noexcept {
 void CPositionAdjustment::ReadValue(int32_t unitShown) noexcept {
   TextBuffer text{};
   const int length = GetWindowTextW(editBox_, text.data(), static_cast<int>(text.size()));
-  const std::u16string_view typed(reinterpret_cast<const char16_t*>(text.data()), length > 0 ? length : 0);
+  const std::u16string_view typed(AsU16(text.data()), length > 0 ? length : 0);
   try {
     value_ = TenthsFromText(typed, unitShown, limits_);
   } catch (...) {

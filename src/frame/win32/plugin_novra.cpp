@@ -10,10 +10,9 @@
 #include "platform/win32/spooler_printer.h"
 #include "platform/win32/text_casts.h"
 #include "platform/win32/unique_handle.h"
+#include "resources/resource_ids.h"
 
 namespace {
-
-constexpr int kConfigDialogId = 101;
 
 void ShowError(const wchar_t* text) noexcept {
   if (MessageBoxW(GetActiveWindow(), text, L"Error", MB_OK) != IDOK) OutputDebugStringW(L"MessageBox Error");
@@ -45,8 +44,8 @@ int32_t PluginNOVRA::lpxConfigPlugin(const wchar_t* printerName) noexcept {
   }
   UniquePrinter printer(opened);
   module_state::ConfigPrinterHandle() = printer.get();
-  const INT_PTR ended = DialogBoxParamW(module_state::ModuleHandle(), MAKEINTRESOURCEW(kConfigDialogId),
-                                        GetActiveWindow(), ConfigDialogProc, 0);
+  const INT_PTR ended = DialogBoxParamW(module_state::ModuleHandle(), MAKEINTRESOURCEW(IDD_CONFIG), GetActiveWindow(),
+                                        ConfigDialogProc, 0);
   if (ended <= 0) {
     OutputDebugStringW(L"DialogBoxError");
     ShowError(L"Cannot Open Dialog");

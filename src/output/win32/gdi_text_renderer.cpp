@@ -3,19 +3,17 @@
 #include <climits>
 #include <cwchar>
 #include <new>
+#include <optional>
 #include <string>
 
+#include "platform/quarter_turn.h"
 #include "platform/saturate.h"
+#include "platform/win32/text_casts.h"
 #include "platform/win32/unique_handle.h"
 
 namespace {
 
-constexpr wchar_t kFallbackFace[] = L"Lucida Console";
 constexpr int64_t kTenthsPerDegree = 10;
-constexpr int32_t kRotation0 = 0;
-constexpr int32_t kRotation90 = 90;
-constexpr int32_t kRotation180 = 180;
-constexpr int32_t kRotation270 = 270;
 constexpr WORD kRasterBits = 24;
 
 // Stops the enumeration at the first family: the enumeration then answers 0
@@ -46,15 +44,15 @@ struct RotatedLayout {
 };
 
 bool LayoutFor(int32_t rotation, LONG textWidth, LONG textHeight, RotatedLayout& layout) {
-  switch (rotation) {
-    case kRotation0: layout = {textWidth, textHeight, {0, 0}, 0, 0}; return true;
-    case kRotation90: layout = {textHeight, textWidth, {0, textWidth}, 0, -int64_t{textWidth}}; return true;
-    case kRotation180:
-      layout = {textWidth, textHeight, {textWidth, textHeight}, -int64_t{textWidth}, -int64_t{textHeight}};
-      return true;
-    case kRotation270: layout = {textHeight, textWidth, {textHeight, 0}, -int64_t{textHeight}, 0}; return true;
-    default: return false;
+  const std::optional<int> turns = QuarterTurns(rotation);
+  if (!turns) return false;
+  switch (*turns) {
+    case 0: layout = {textWidth, textHeight, {0, 0}, 0, 0}; break;
+    case 1: layout = {textHeight, textWidth, {0, textWidth}, 0, -int64_t{textWidth}}; break;
+    case 2: layout = {textWidth, textHeight, {textWidth, textHeight}, -int64_t{textWidth}, -int64_t{textHeight}}; break;
+    default: layout = {textHeight, textWidth, {textHeight, 0}, -int64_t{textHeight}, 0}; break;
   }
+  return true;
 }
 
 // Reads a 24-bit copy of the bitmap, rows top first, into the raster.
@@ -97,8 +95,8 @@ ResultCode Paint(HDC screen, HDC dc, const wchar_t* chars, int length, int32_t r
     RECT area{0, 0, layout.width, layout.height};
     if (!selection.selected() || FillRect(dc, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))) == 0) {
       code = result::kTextDrawing;
-    } else if (rotation == kRotation0 ? DrawTextW(dc, chars, length, &area, DT_WORDBREAK) == 0
-                                      : TextOutW(dc, layout.origin.x, layout.origin.y, chars, length) == 0) {
+    } else if (rotation == rotation::k0 ? DrawTextW(dc, chars, length, &area, DT_WORDBREAK) == 0
+                                        : TextOutW(dc, layout.origin.x, layout.origin.y, chars, length) == 0) {
       code = result::kTextDrawing;
     } else {
       code = ReadBack(dc, bitmap.get(), layout, raster);
@@ -114,7 +112,7 @@ ResultCode Paint(HDC screen, HDC dc, const wchar_t* chars, int length, int32_t r
 ResultCode MeasureAndPaint(HDC screen, HDC dc, RasterPoint& position, std::u16string_view text, int32_t rotation,
                            RasterImage& raster, bool& released) {
   if (text.size() > static_cast<size_t>(INT_MAX)) return result::kTextDrawing;
-  const auto* chars = reinterpret_cast<const wchar_t*>(text.data());
+  const wchar_t* chars = AsWide(text.data());
   const int length = static_cast<int>(text.size());
   RECT measured{0, 0, 0, 0};
   if (DrawTextW(dc, chars, length, &measured, DT_CALCRECT) == 0) return result::kTextDrawing;
@@ -141,7 +139,7 @@ HFONT SelectMessageFont(const wchar_t* faceName, int32_t height, int32_t rotatio
   // is treated like an unknown one.
   const bool named = faceName != nullptr && faceName[0] != L'\0' && CopyFace(font, faceName);
   const bool installed = named && EnumFontFamiliesExW(dc, &font, StopAtFirstFamily, 0, 0) == 0;
-  if (!installed && !CopyFace(font, kFallbackFace)) return nullptr;
+  if (!installed && !CopyFace(font, AsWide(kMessageFace.data()))) return nullptr;
   return CreateFontIndirectW(&font);
 }
 

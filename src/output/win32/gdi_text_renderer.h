@@ -4,7 +4,7 @@
 
 #include "platform/text_renderer.h"
 
-// Creates the message font; falls back to "Lucida Console" for an unknown or
+// Creates the message font; falls back to the message face for an unknown or
 // empty face name. The caller deletes the font. Null on failure.
 HFONT SelectMessageFont(const wchar_t* faceName, int32_t height, int32_t rotation, HDC dc) noexcept;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/print_control.h"
+#include "support/native/engine_access.h"
 #include "support/native/fakes.h"
 
 namespace {
@@ -106,37 +107,36 @@ TEST_F(ErrorPrintOut, ThePageIsWhiteWithTheMessageAt57) {
 TEST_F(ErrorPrintOut, TheImageIsResetAndNothingElseOfTheEngineChanges) {
   // A first job on this engine leaves a composed 2 x 3 base behind.
   ASSERT_EQ(Header(1000, 1000), 0);
-  engine->layout.labelRows = 2;
-  engine->layout.labelColumns = 3;
-  engine->layout.horizontalPitch = 254;
-  engine->layout.verticalPitch = 254;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = 2; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = 3; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.horizontalPitch = 254; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.verticalPitch = 254; });
   struct Bitmap : HostBitmap {
     ResultCode Read(DibRows& rows) noexcept override {
       rows = {4, 4, 24, std::vector<uint8_t>(48, 0)};
       return 0;
     }
   } bitmap;
-  ASSERT_EQ(engine->image.SetSourceBitmap(bitmap), 0);
-  engine->imageName = "BASE01";
+  ASSERT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);
   engine->CreateNewPage();
   const DotPoint at{10, 10};
   ASSERT_EQ(engine->ReferToBaseBitmap(&at), 0);
   ASSERT_EQ(engine->CloseNewPageStatic(2), 0);
-  ASSERT_EQ(engine->command.SendToPrinter(printer), 0);
-  ASSERT_EQ(engine->image.SetSourceBitmap(bitmap), 0);
+  ASSERT_EQ(engine->SendToPrinter(), 0);
+  ASSERT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);
   printer.sends.clear();
 
   // The next job does not fit: the error page goes out and the image is emptied.
   EXPECT_EQ(Header(3000, 1000), 102);
   EXPECT_EQ(printer.sends.size(), 2u);
-  EXPECT_FALSE(engine->image.HasBase());
-  EXPECT_TRUE(engine->image.Source().Empty());
-  EXPECT_EQ(engine->image.GetTileSize().width, 0);
+  EXPECT_FALSE(engine->HasBase());
+  EXPECT_EQ(engine->CellSize().width, 0);
   EXPECT_EQ(engine->BaseReferCount(), 1);
   EXPECT_EQ(engine->ExtraCopies(), 1);
   EXPECT_EQ(engine->BasePosition().x, 10);
-  EXPECT_EQ(engine->imageName, "BASE01");
-  EXPECT_TRUE(engine->command.Buffer().empty());
+  EXPECT_TRUE(engine->PendingBytes().empty());
+  // The waiting bitmap went with the images: a new one is taken.
+  EXPECT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);
 }
 
 TEST_F(ErrorPrintOut, ARefusedPageWriteLeavesNoUnfinishedFormat) {
@@ -148,7 +148,7 @@ TEST_F(ErrorPrintOut, ARefusedPageWriteLeavesNoUnfinishedFormat) {
   EXPECT_EQ(Header(2000, 1000), 0);
   ASSERT_EQ(printer.sends.size(), 2u);
   EXPECT_EQ(printer.output.size(), printer.sends[0]);
-  const std::string buffer(engine->command.Buffer().begin(), engine->command.Buffer().end());
+  const std::string buffer(engine->PendingBytes().begin(), engine->PendingBytes().end());
   EXPECT_EQ(buffer.rfind("^XA^FXLTCommand^FS^XZ^XA^S(CLM,T,M2^S(CLS,P,1587^S(CLS,L,1000^", 0), 0u);
   EXPECT_EQ(buffer.find("~DYR"), std::string::npos);
   EXPECT_TRUE(buffer.ends_with("^C(D^XZ")) << buffer;

@@ -18,7 +18,7 @@ class JobHeader : public testing::Test {
     return std::make_unique<CPrintControl>(resolution, printer, JobServices{clock, text, log});
   }
   static std::string Buffer(const CPrintControl& engine) {
-    return std::string(engine.command.Buffer().begin(), engine.command.Buffer().end());
+    return std::string(engine.PendingBytes().begin(), engine.PendingBytes().end());
   }
   ResultCode Header(CPrintControl& engine, int32_t width, int32_t length) {
     const int32_t header[2] = {width, length};
@@ -50,7 +50,7 @@ TEST_F(JobHeader, FittingJobsAppendTheSetupAndReadOnlyTheJobSettings) {
   EXPECT_EQ(Header(*smallest, 425, 113), 0);
   auto nullHeader = Engine();
   EXPECT_EQ(nullHeader->WritePrintJobHeader(nullptr), 201);
-  EXPECT_TRUE(nullHeader->command.Buffer().empty());
+  EXPECT_TRUE(nullHeader->PendingBytes().empty());
 }
 
 TEST_F(JobHeader, SizesBeyondTheLimitsAreRefusedWithTheirErrorPage) {
@@ -72,7 +72,7 @@ TEST_F(JobHeader, SizesBeyondTheLimitsAreRefusedWithTheirErrorPage) {
     EXPECT_EQ(PrintedSize(), c.errorPage) << c.width << "x" << c.length;
     EXPECT_EQ(engine->LabelWidth(), c.width);
     EXPECT_EQ(engine->LabelLength(), c.length);
-    EXPECT_TRUE(engine->command.Buffer().empty());
+    EXPECT_TRUE(engine->PendingBytes().empty());
   }
 }
 
@@ -134,7 +134,7 @@ TEST_F(JobHeader, WithoutSettingsTheErrorPageGoesOutInTwoWritesThen102) {
   EXPECT_NE(page.find("^FO0,0^IMR:DIFF.PNG^FS~DYR:DIFF,B,P,"), std::string::npos);
   EXPECT_NE(page.find("^FO57,57^IMR:DIFF.PNG^FS^XZ"), std::string::npos);
   EXPECT_EQ(page.substr(page.size() - 3), "^XZ");
-  EXPECT_TRUE(engine->command.Buffer().empty());
+  EXPECT_TRUE(engine->PendingBytes().empty());
 }
 
 TEST_F(JobHeader, ForcedPrintingClampsTheSizeAndKeepsTheHostsHeader) {
@@ -173,7 +173,7 @@ TEST_F(JobHeader, ErrorPrintOutThatCannotBeSentLeavesNoUnfinishedFormat) {
   auto refused = Engine();
   EXPECT_EQ(Header(*refused, 2000, 1000), 102);
   EXPECT_EQ(printer.sends.size(), 1u);
-  EXPECT_TRUE(refused->command.Buffer().empty());
+  EXPECT_TRUE(refused->PendingBytes().empty());
 
   // The text cannot be drawn after the set-up went out: what was appended is dropped,
   // and a forced job's own set-up starts the buffer.

@@ -7,6 +7,7 @@
 
 #include "engine/print_control.h"
 #include "support/native/debug_output_capture.h"
+#include "support/native/engine_access.h"
 #include "support/native/fakes.h"
 
 namespace {
@@ -173,23 +174,22 @@ class PageAssembly : public testing::Test {
     engine = std::make_unique<CPrintControl>(360, printer, JobServices{clock, text, log});
     const int32_t header[2] = {width, length};
     ASSERT_EQ(engine->WritePrintJobHeader(header), 0);
-    engine->layout.rotation = rotation;
-    engine->layout.labelRows = rows;
-    engine->layout.labelColumns = columns;
-    engine->layout.horizontalPitch = horizontalPitch;
-    engine->layout.verticalPitch = verticalPitch;
-    mark = engine->command.Buffer().size();
+    ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = rotation; });
+    ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = rows; });
+    ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = columns; });
+    ChangeLayout(*engine, [&](LayoutData& l) { l.horizontalPitch = horizontalPitch; });
+    ChangeLayout(*engine, [&](LayoutData& l) { l.verticalPitch = verticalPitch; });
+    mark = engine->PendingBytes().size();
   }
   // Everything appended since the last call.
   Stream Appended() {
-    Stream stream = Parse(engine->command.Buffer(), mark);
-    mark = engine->command.Buffer().size();
+    Stream stream = Parse(engine->PendingBytes(), mark);
+    mark = engine->PendingBytes().size();
     return stream;
   }
   void Give(int32_t w, int32_t h, Rgb colour, const char* name) {
     SolidBitmap bitmap(w, h, colour);
-    ASSERT_EQ(engine->image.SetSourceBitmap(bitmap), 0);
-    engine->imageName = name;
+    ASSERT_EQ(engine->ReceiveBitmap(bitmap, name), 0);
   }
   ResultCode Base(DotPoint at) { return engine->ReferToBaseBitmap(&at); }
   ResultCode Variable(DotPoint at, const char* name) { return engine->ReferToVariableBitmap(&at, name); }
@@ -202,7 +202,7 @@ class PageAssembly : public testing::Test {
     engine->CreateNewPage();
     for (int i = 0; i < references; ++i) EXPECT_EQ(Base({20, 30}), 0);
     EXPECT_EQ(engine->CloseNewPageStatic(copies), 0);
-    engine->CloseNewPageFinal();
+    EXPECT_EQ(engine->CloseNewPageFinal(), 0);
     return Appended().shape;
   }
 };
@@ -229,12 +229,14 @@ TEST_F(PageAssembly, TheBaseImageGoesOutOnceInBandsAtTheFirstReference) {
   EXPECT_EQ(engine->BasePosition().y, 20);
 
   // Later references neither look at the name nor send anything.
-  engine->imageName = "SOMETHING";
+  Give(8, 8, kRed, "SOMETHING");
   EXPECT_EQ(Base({500, 500}), 0);
   EXPECT_EQ(Base({0, 0}), 0);
   EXPECT_EQ(Appended().shape, "");
   EXPECT_EQ(engine->BaseReferCount(), 3);
   EXPECT_EQ(engine->BasePosition().x, 10);
+  ASSERT_EQ(Variable({0, 0}, "SOMETHING"), 0);  // the bitmap still waited for its own reference
+  EXPECT_EQ(Appended().shape, "[180,360 8x8]");
 
   // A tall narrow raster: 3571 rows would fit the pixel limit, 2976 is the most.
   Give(300, 3000, kBlue, "V");
@@ -251,7 +253,7 @@ TEST_F(PageAssembly, LaterPagesSendOnlyVariableImagesWithTheirRestoreStrips) {
   ASSERT_EQ(Variable({50, 60}, "SERIAL"), 0);
   EXPECT_EQ(engine->VariableKey(), 1);
   ASSERT_EQ(engine->CloseNewPageStatic(1), 0);
-  engine->CloseNewPageFinal();
+  EXPECT_EQ(engine->CloseNewPageFinal(), 0);
   Sheet sheet(1587, 1200);
   const Stream page1 = Appended();
   sheet.Print(page1);
@@ -265,7 +267,7 @@ TEST_F(PageAssembly, LaterPagesSendOnlyVariableImagesWithTheirRestoreStrips) {
   Give(80, 40, kBlue, "SERIAL");
   ASSERT_EQ(Variable({50, 60}, "SERIAL"), 0);
   ASSERT_EQ(engine->CloseNewPageStatic(1), 0);
-  engine->CloseNewPageFinal();
+  EXPECT_EQ(engine->CloseNewPageFinal(), 0);
   const Stream page2 = Appended();
   EXPECT_EQ(page2.shape, "^XA^C(L[50,60 100x40]^C(S^XZ");
   sheet.Print(page2);
@@ -294,7 +296,7 @@ TEST_F(PageAssembly, CopiesAddEmptyPageFormatsAndLabelsAreFormatsOfTheirOwn) {
   engine->CreateNewPage();
   for (int i = 0; i < 6; ++i) ASSERT_EQ(Base({20, 30}), 0);
   ASSERT_EQ(engine->CloseNewPageDynamic(6), 0);
-  engine->CloseNewPageFinal();
+  EXPECT_EQ(engine->CloseNewPageFinal(), 0);
   EXPECT_EQ(Appended().shape, "^XA^C(L^C(S^XZ^XA^C(L^C(S^XZ^XA^C(L^C(S^XZ");
 
   // Start label with the adjustment, an empty page: no carry-over framing.
@@ -337,7 +339,7 @@ TEST_F(PageAssembly, UnusedCellsOfTwoByThreeAreBlankedOnPartlyUsedPages) {
   const Stream third = Appended();
   EXPECT_EQ(third.shape, "^XA^C(L[740,30 300x500][20,570 300x500][380,570 300x500][740,570 300x500]");
   EXPECT_TRUE(AllWhite(third));
-  engine->CloseNewPageFinal();
+  EXPECT_EQ(engine->CloseNewPageFinal(), 0);
   Appended();
 
   for (int32_t used : {6, 12}) {
@@ -412,22 +414,22 @@ TEST_F(PageAssembly, ClocksAreTurnedWithTheHeaderSizeAndAdjustedAtEachPlacement)
   const DotPoint clockAt{100, 50};
   int32_t key = 0;
   for (const Case& c : cases) {
-    engine->layout.rotation = c.rotation;
+    ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = c.rotation; });
     ASSERT_EQ(engine->WriteClock(u"12:00", &clockAt, 20, u"Arial"), 0);
     EXPECT_EQ(engine->VariableKey(), ++key);
     EXPECT_EQ(Appended().shape, c.shape) << c.rotation;
   }
   // Without the adjustment, rotation 180 puts (100, 50) at (900, 1950).
   Adjust(0, 0);
-  engine->layout.rotation = 180;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 180; });
   ASSERT_EQ(engine->WriteClock(u"12:00", &clockAt, 20, u"Arial"), 0);
   EXPECT_EQ(Appended().shape, "[860,1940 40x10]");
   EXPECT_EQ(text.rendered.size(), 5u);
 
-  engine->layout.rotation = 45;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 45; });
   EXPECT_EQ(engine->WriteClock(u"12:00", &clockAt, 20, u"Arial"), 205);
   EXPECT_EQ(engine->WriteClock(nullptr, &clockAt, 20, u"Arial"), 205);
-  engine->layout.rotation = 0;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 0; });
   EXPECT_EQ(engine->WriteClock(u"12:00", nullptr, 20, u"Arial"), 205);
   EXPECT_EQ(engine->WriteClock(u"12:00", &clockAt, 20, nullptr), 205);
   EXPECT_EQ(engine->VariableKey(), key + 1);
@@ -436,23 +438,23 @@ TEST_F(PageAssembly, ClocksAreTurnedWithTheHeaderSizeAndAdjustedAtEachPlacement)
 
 TEST_F(PageAssembly, FailuresStopWithTheirCodeAndAdvanceNothing) {
   Start(1587, 1200, 2, 3, 45, 254, 381);
-  Give(300, 500, kRed, "BASE01");
   engine->CreateNewPage();
   Appended();
+  Give(300, 500, kRed, "base01");  // names are compared exactly
+  EXPECT_EQ(Base({20, 30}), 209);
+  engine->ClearImages();
+  Give(300, 500, kRed, "BASE01");
   EXPECT_EQ(engine->ReferToBaseBitmap(nullptr), 203);
   EXPECT_EQ(Base({20, 30}), 208);
-  engine->layout.rotation = 0;
-  engine->imageName = "base01";
-  EXPECT_EQ(Base({20, 30}), 209);
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 0; });
   EXPECT_EQ(engine->BaseReferCount(), 0);
   EXPECT_EQ(Appended().shape, "");
-  // The failed references consumed nothing: the same bitmap still builds the base.
-  engine->imageName = "BASE01";
+  // The failed reference consumed nothing: the same bitmap still builds the base.
   ASSERT_EQ(Base({20, 30}), 0);
   EXPECT_EQ(engine->BaseReferCount(), 1);
   Appended();
 
-  engine->layout.rotation = 45;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 45; });
   EXPECT_EQ(engine->CloseNewPageDynamic(4), 208);
   EXPECT_EQ(engine->CloseNewPageStatic(1), 208);
   EXPECT_EQ(Appended().shape, "");
@@ -474,7 +476,7 @@ TEST_F(PageAssembly, AnEncodingFailureIs210AndKeepsWhatWasAppended) {
   ASSERT_EQ(engine->WritePrintJobHeader(header), 102);
   TakeDebugOutput();
   EXPECT_EQ(engine->AddEmptyPage(), 210);
-  EXPECT_EQ(std::string(engine->command.Buffer().begin(), engine->command.Buffer().end()), "^XA");
+  EXPECT_EQ(std::string(engine->PendingBytes().begin(), engine->PendingBytes().end()), "^XA");
   EXPECT_EQ(TakeDebugOutput(), u"compression failed.\n");
 }
 
@@ -487,8 +489,8 @@ TEST_F(PageAssembly, LayoutsWithoutCellsOrWithHugeCountsStayBounded) {
 
   // No cells: nothing is blanked, even when the two counts multiply to a positive number.
   for (auto [rows, columns] : {std::pair{0, 3}, {2, 0}, {-2, -3}, {-1, 6}}) {
-    engine->layout.labelRows = rows;
-    engine->layout.labelColumns = columns;
+    ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = rows; });
+    ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = columns; });
     EXPECT_EQ(engine->CloseNewPageStatic(1), 0);
     EXPECT_EQ(engine->CloseNewPageDynamic(1), 0);
     EXPECT_EQ(Appended().shape, "") << rows << " x " << columns;
@@ -496,8 +498,8 @@ TEST_F(PageAssembly, LayoutsWithoutCellsOrWithHugeCountsStayBounded) {
 
   // 65536 x 65536 cells: a 32-bit product would be 0. Every cell on the page
   // but the first is blanked, the ones at the edges cut to the page.
-  engine->layout.labelRows = 65536;
-  engine->layout.labelColumns = 65536;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = 65536; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = 65536; });
   std::string expected, fromSecondRow;
   for (int32_t j = 0; j < 3; ++j) {
     for (int32_t i = 0; i < 5; ++i) {
@@ -516,8 +518,8 @@ TEST_F(PageAssembly, LayoutsWithoutCellsOrWithHugeCountsStayBounded) {
   EXPECT_EQ(Appended().shape, fromSecondRow);
 
   // Ten thousand million cells, all off the page: nothing to walk, nothing sent.
-  engine->layout.labelRows = 100000;
-  engine->layout.labelColumns = 100000;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = 100000; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = 100000; });
   Adjust(2540, 0);
   EXPECT_EQ(engine->CloseNewPageDynamic(1), 0);
   EXPECT_EQ(Appended().shape, "");
@@ -525,13 +527,13 @@ TEST_F(PageAssembly, LayoutsWithoutCellsOrWithHugeCountsStayBounded) {
   // The same count with no pitch: every cell lies on the same spot, which is
   // blanked once rather than once per cell.
   Adjust(0, 0);
-  engine->layout.horizontalPitch = 0;
-  engine->layout.verticalPitch = 0;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.horizontalPitch = 0; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.verticalPitch = 0; });
   EXPECT_EQ(engine->CloseNewPageDynamic(1), 0);
   EXPECT_EQ(Appended().shape, "[20,30 300x500]");
-  engine->layout.labelRows = INT32_MAX;
-  engine->layout.labelColumns = INT32_MAX;
-  engine->layout.rotation = 270;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = INT32_MAX; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = INT32_MAX; });
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 270; });
   EXPECT_EQ(engine->CloseNewPageStatic(1), 0);
   EXPECT_EQ(Appended().shape, "[20,30 300x500]");
 }
@@ -557,7 +559,7 @@ TEST_F(PageAssembly, DenseHugeLayoutsSendAFewWindowsBoundedByThePage) {
   EXPECT_TRUE(sheet.Filled(0, 0, 100, 2000, kWhite));
 
   // The same with rotation 90 and a dynamic close from the second line on.
-  engine->layout.rotation = 90;
+  ChangeLayout(*engine, [&](LayoutData& l) { l.rotation = 90; });
   engine->CreateNewPage();
   ASSERT_EQ(engine->CloseNewPageDynamic(INT32_MAX), 0);
   ASSERT_EQ(engine->CloseNewPageFinal(), 0);

@@ -111,7 +111,7 @@ class PlacedPages {
     model.Final();
   }
   void FinishJob() {
-    const auto& bytes = engine->command.Buffer();
+    const auto& bytes = engine->PendingBytes();
     jobStreams.emplace_back(bytes.begin(), bytes.end());
     EXPECT_EQ(model.NotModelled(), "");
     expected.push_back(model.JobLabels());
@@ -251,8 +251,8 @@ TEST(PrintedEqualsPlaced, AfterAClearTheNextJobNeedsABaseBitmapAndSendsIt) {
 
 // Downloads in the command buffer from `from` on.
 size_t DownloadsFrom(const CPrintControl& engine, size_t from) {
-  const std::string_view bytes(reinterpret_cast<const char*>(engine.command.Buffer().data()),
-                               engine.command.Buffer().size());
+  const std::string_view bytes(reinterpret_cast<const char*>(engine.PendingBytes().data()),
+                               engine.PendingBytes().size());
   size_t count = 0;
   for (size_t at = bytes.find("~DYR:", from); at != std::string_view::npos; at = bytes.find("~DYR:", at + 1)) ++count;
   return count;
@@ -274,7 +274,7 @@ TEST(PrintedEqualsPlaced, PagesClosedPartlyUsedMidJobAndClearsInsideAJob) {
   p.Final();
   // A clear between pages: the job's base stays and is not sent again.
   p.Clear();
-  size_t mark = p.engine->command.Buffer().size();
+  size_t mark = p.engine->PendingBytes().size();
   p.NewPage();
   p.Base(0, 0);
   p.Variable(50, 20, 2, 20, 30);

@@ -143,8 +143,8 @@ TEST(PluginProtocol, UncheckedOperationsAnswerAlikeInEveryState) {
     h.protocol.lpxSendLayoutData(LayoutData{90, 0, 0, 254, 381, 0, 0, 0, 0, 0, 3, -7, 0});
     EXPECT_EQ(TakeDebugOutput(), Trace(u"lpxSendLayoutData"));
     if (h.protocol.Engine() != nullptr) {
-      EXPECT_EQ(h.protocol.Engine()->layout.labelRows, state == Ready ? -7 : 0);
-      EXPECT_EQ(h.protocol.Engine()->layout.rotation, state == Ready ? 90 : 0);
+      EXPECT_EQ(h.protocol.Engine()->Layout().labelRows, state == Ready ? -7 : 0);
+      EXPECT_EQ(h.protocol.Engine()->Layout().rotation, state == Ready ? 90 : 0);
     }
     EXPECT_EQ(h.protocol.State(), state);
 
@@ -229,10 +229,10 @@ TEST(PluginProtocol, CopyCountsBeyondTheBufferCeilingAreRefusedAndTheLargestStay
   Harness largest;
   Reach(largest, PageOpen);
   ASSERT_TRUE(largest.protocol.lpxReferToBaseBitmap(&kAt));  // the page is whole: nothing else to send
-  const size_t before = largest.protocol.Engine()->command.Buffer().size();
+  const size_t before = largest.protocol.Engine()->PendingBytes().size();
   ASSERT_TRUE(largest.protocol.lpxCloseNewPageStatic(kMaxCopies));
   ASSERT_TRUE(largest.protocol.lpxCloseNewPageFinal());
-  const size_t grown = largest.protocol.Engine()->command.Buffer().size() - before;
+  const size_t grown = largest.protocol.Engine()->PendingBytes().size() - before;
   EXPECT_LE(grown, static_cast<size_t>(kCopyBytesCeiling + 2 * kCopyFormatBytes));
   // The page's own "^C(S^XZ", then one empty format per extra copy.
   EXPECT_EQ(grown, 7 + static_cast<size_t>(kMaxCopies - 1) * kCopyFormatBytes);

@@ -61,8 +61,21 @@ TEST(PrintCommand, DownloadCarriesItsExactByteCountAndRecallFollowsDirectly) {
   EXPECT_EQ(command.Buffer().size(), before);
 
   CPrintCommand empty(clock);
-  empty.AppendImageDownload("DIFF", {});
+  EXPECT_EQ(empty.AppendImageDownload("DIFF", {}), 0);
   EXPECT_EQ(Text(empty), "~DYR:DIFF,B,P,0,0,");
+}
+
+TEST(PrintCommandFraming, PagesCarryTheKeptPageOverAndCopiesAreEmptyPageFormats) {
+  FixedClock clock;
+  CPrintCommand command(clock);
+  command.BeginPage();
+  command.EndPage(2);
+  command.BeginLabel();
+  command.EndLabel();
+  command.BeginPage();
+  command.EndPage(0);
+  EXPECT_EQ(Text(command), "^XA^C(L^C(S^XZ^XA^C(L^C(S^XZ^XA^C(L^C(S^XZ^XA^XZ^XA^C(L^C(S^XZ");
+  EXPECT_EQ(static_cast<int64_t>(std::string_view("^XA^C(L^C(S^XZ").size()), kCopyFormatBytes);
 }
 
 TEST(PrintCommandSend, EmptyBufferMakesNoCall) {

@@ -1,6 +1,7 @@
 // Test streams built with the plug-in's own command writer and PNG encoder,
 // so that the checker is tried on exactly the bytes the plug-in emits.
 #pragma once
+#include <cstdlib>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -62,9 +63,13 @@ inline std::vector<uint8_t> WithAnnouncedSize(std::vector<uint8_t> png, uint32_t
 
 class StreamBuilder {
  public:
+  // Every command the builder asks for is one the command stream writes.
+  static void Built(ResultCode code) {
+    if (code != result::kOk) std::abort();
+  }
   StreamBuilder& Setup(int32_t width, int32_t length) {
     const int32_t size[2] = {width, length};
-    command_.AppendJobSetup(size, "M2", 'E', 0, 2, 'B');
+    Built(command_.AppendJobSetup(size, "M2", 'E', 0, 2, 'B'));
     return *this;
   }
   StreamBuilder& Raw(std::string_view text) {
@@ -72,12 +77,12 @@ class StreamBuilder {
     return *this;
   }
   StreamBuilder& Download(const std::vector<uint8_t>& png, const char* name = "DIFF") {
-    command_.AppendImageDownload(name, png);
+    Built(command_.AppendImageDownload(name, png));
     return *this;
   }
   StreamBuilder& Recall(int32_t x, int32_t y, const char* name = "DIFF") {
     const int32_t position[2] = {x, y};
-    command_.AppendImageRecall(name, position);
+    Built(command_.AppendImageRecall(name, position));
     return *this;
   }
   // One band as page assembly sends it: downloaded and recalled at once.
