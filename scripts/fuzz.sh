@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (the fuzz preset) and runs each for a
-# bounded time on a scratch copy of its kept corpus. A finding fails the run;
-# its input is left in out/fuzz-findings/ to be kept in the corpus under a
-# name that says what it found.
+# bounded time from a scratch folder of seeds. A finding fails the run; its
+# input is left in out/fuzz-findings/ to be kept in the corpus under a name
+# that says what it found.
+# A target whose whole corpus takes most of the time to replay starts instead
+# from its seeds: the inputs its corpus keeps by name (each once found a
+# fault) and a few small ones, so that the run spends its time mutating.
 #   fuzz.sh [SECONDS]   seconds per target, 60 when not given
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -20,10 +23,19 @@ trap 'rm -rf "$work"' EXIT
 findings="$root/out/fuzz-findings"
 status=0
 
+# run TARGET BINARY CORPUS MAX_LEN [SEEDS]: from SEEDS and CORPUS's named
+# inputs when SEEDS is given, else from all of CORPUS.
 run() {
-  local target=$1 binary=$2 corpus=$3 max_len=$4
+  local target=$1 binary=$2 corpus=$3 max_len=$4 seeds=${5:-}
   mkdir -p "$work/$target"
-  cp "$corpus"/* "$work/$target/"
+  if [ -n "$seeds" ]; then
+    cp "$seeds"/* "$work/$target/"
+    find "$corpus" -maxdepth 1 -type f -regextype posix-extended ! -regex '.*/[0-9a-f]{40}' -exec cp {} "$work/$target/" \;
+  else
+    cp "$corpus"/* "$work/$target/"
+  fi
+  local start_count
+  start_count=$(find "$work/$target" -maxdepth 1 -type f | wc -l)
   echo "fuzz: $target for ${seconds}s"
   if ! nice -n 10 "$binary" "$work/$target" -max_total_time="$seconds" -max_len="$max_len" "${limits[@]}" \
       -artifact_prefix="$work/$target-" -print_final_stats=1 >"$work/$target.log" 2>&1; then
@@ -34,8 +46,9 @@ run() {
     status=1
   fi
   grep -E '^stat::number_of_executed_units|^Done' "$work/$target.log" || true
+  echo "fuzz: $target started from $start_count inputs"
 }
 
-run plugin_fuzzer build/fuzz/tools/pluginfuzz/plugin_fuzzer tools/pluginfuzz/corpus 2048
+run plugin_fuzzer build/fuzz/tools/pluginfuzz/plugin_fuzzer tools/pluginfuzz/corpus 2048 tools/pluginfuzz/seeds
 run streamcheck_fuzzer build/fuzz/tools/streamcheck/streamcheck_fuzzer tools/streamcheck/fuzz/corpus 4096
 exit "$status"
