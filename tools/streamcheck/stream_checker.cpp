@@ -66,6 +66,7 @@ void JobReplay::Apply(const Command& c, std::string_view bytes) {
     format_ = FormatKind::Empty;
     setupStep_ = 0;
     carriedOut_ = false;
+    areas_.clear();
     ++result_.stats.formats;
     return;
   }
@@ -180,7 +181,7 @@ void JobReplay::CloseFormat(const Command& c) {
   }
   ++result_.stats.labels;
   if (Drawing()) {
-    const PrintedLabel label{result_.stats.labels, formatOffset_, memory_.pages.Current()};
+    const PrintedLabel label{result_.stats.labels, formatOffset_, memory_.pages.Current(), areas_};
     if (!(*sink_)(label)) result_.stoppedBySink = true;
   }
 }
@@ -208,6 +209,7 @@ void JobReplay::ApplyDownload(const Command& c, std::string_view bytes) {
   stored.width = memory_.decoded.width;
   stored.height = memory_.decoded.height;
   stored.id = memory_.nextId++;
+  stored.downloadOffset = c.offset;
   memory_.decodedId = stored.id;
   ++result_.stats.downloads;
   result_.stats.pngBytes += c.dataSize;
@@ -237,6 +239,7 @@ void JobReplay::ApplyRecall(const Command& c) {
     memory_.decodedId = image.id;
   }
   memory_.pages.Draw(memory_.decoded, c.x, c.y);
+  areas_.push_back(SentArea{c.x, c.y, image.width, image.height, image.png.size(), image.downloadOffset, c.offset});
 }
 
 void StreamFeed::Feed(std::string_view more) {

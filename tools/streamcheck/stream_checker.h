@@ -47,10 +47,22 @@ struct JobStats {
   std::vector<LabelSetup> setups;
 };
 
+// One band a recall drew onto a label: where, how large, and the bytes that
+// sent it.
+struct SentArea {
+  int64_t x = 0, y = 0;
+  int32_t width = 0, height = 0;
+  size_t pngBytes = 0;        // size of the PNG file the recall drew
+  size_t downloadOffset = 0;  // of the "~DYR:" that stored it, in the stream of the job that sent it
+  size_t recallOffset = 0;    // of the recall's "^FO"
+  bool operator==(const SentArea&) const = default;
+};
+
 struct PrintedLabel {
   size_t number = 0;  // 1 for the first label of the stream
   size_t offset = 0;  // of its format's "^XA"
   const RgbImage& picture;
+  const std::vector<SentArea>& areas;  // every band recalled onto this label, in stream order
 };
 
 // Receives each printed label; returning false stops the replay.
@@ -68,7 +80,8 @@ struct StoredImage {
   std::vector<uint8_t> png;
   int32_t width = 0;
   int32_t height = 0;
-  uint64_t id = 0;  // tells downloads apart, also two under the same name
+  uint64_t id = 0;            // tells downloads apart, also two under the same name
+  size_t downloadOffset = 0;  // of its "~DYR:" in the stream of the job that sent it
 };
 
 // What the printer holds between jobs until it is switched off: the set-up
@@ -125,6 +138,7 @@ class JobReplay {
   bool carriedOut_ = false;  // ^C(S or ^C(D seen: only ^XZ may follow
   LabelSetup pending_;
   std::optional<LastBand> band_;
+  std::vector<SentArea> areas_;  // of the label being printed, kept only when drawing
 };
 
 // A stream that arrives piece by piece: each command is replayed as soon as
