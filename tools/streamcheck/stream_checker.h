@@ -84,6 +84,28 @@ struct StoredImage {
   size_t downloadOffset = 0;  // of its "~DYR:" in the stream of the job that sent it
 };
 
+// The longest image name the printer stores; the plug-in's names are a few
+// bytes long.
+inline constexpr size_t kLongestImageName = 64;
+// What an image costs in printer memory besides its PNG file and its name.
+inline constexpr size_t kStoredImageOverhead = 128;
+
+// The printer memory an image stored under `name` takes.
+inline size_t StoredImageBytes(std::string_view name, size_t pngBytes) {
+  return pngBytes + name.size() + kStoredImageOverhead;
+}
+
+// The work one job may make the printer do; a job that goes past a bound is
+// cut there with a fault that names it. Pixels painted are the label area
+// each recall covers and, for each "^C(L" format, the whole label it copies
+// from the kept page. The defaults leave any job of the plug-in far below
+// them: 20 G pixels are over 800 labels of the largest size (1587 x 14400)
+// each painted whole, minutes of rendering; 100 000 labels are a long roll.
+struct ReplayLimits {
+  uint64_t paintedPixels = 20'000'000'000;
+  uint64_t labels = 100'000;
+};
+
 // What the printer holds between jobs until it is switched off: the set-up
 // in force, the images downloaded by name and the page kept by "^C(S".
 struct PrinterMemory {
@@ -93,10 +115,11 @@ struct PrinterMemory {
   RgbImage decoded;        // the image decoded last, to draw it again without decoding
   uint64_t decodedId = 0;  // its StoredImage::id; 0 for none
   uint64_t nextId = 1;
-  size_t imageBytes = 0;  // PNG bytes of all stored images
+  size_t imageBytes = 0;  // StoredImageBytes of all stored images
   // A download that would take the stored images past this is refused, as by
   // a printer whose memory is full. A single stream is bounded by its own size.
   size_t imageByteLimit = std::numeric_limits<size_t>::max();
+  ReplayLimits limits;  // for each job replayed on this memory
 };
 
 // Replays one job's commands, in stream order, against the printer's memory.
@@ -126,6 +149,8 @@ class JobReplay {
   void CloseFormat(const Command& c);
   void ApplyDownload(const Command& c, std::string_view bytes);
   void ApplyRecall(const Command& c);
+  // Counts pixels painted against the job's bound; false (and a fault) past it.
+  bool Paint(size_t offset, uint64_t pixels);
 
   PrinterMemory& memory_;
   const LabelSink* sink_;
@@ -138,7 +163,8 @@ class JobReplay {
   bool carriedOut_ = false;  // ^C(S or ^C(D seen: only ^XZ may follow
   LabelSetup pending_;
   std::optional<LastBand> band_;
-  std::vector<SentArea> areas_;  // of the label being printed, kept only when drawing
+  std::vector<SentArea> areas_;
+  uint64_t painted_ = 0;  // pixels painted in this job  // of the label being printed, kept only when drawing
 };
 
 // A stream that arrives piece by piece: each command is replayed as soon as
