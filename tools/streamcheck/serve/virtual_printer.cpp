@@ -88,9 +88,9 @@ void PrinterJob::Finish() {
   if (feed_->Bytes().empty() && !faulted_) Fault("the job is empty: no bytes were received");
   const CheckResult result = feed_->Finish();
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
+  printer_.TakeSnapshot();  // before the record is closed, so that a page that sees it sees the memory after it
   printer_.store_.Finish(id_, feed_->Bytes(), result, printer_.memory_.setup, took);
   feed_.reset();
-  printer_.TakeSnapshot();
   if (hold_.owns_lock()) hold_.unlock();
 }
 
