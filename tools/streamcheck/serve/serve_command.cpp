@@ -116,6 +116,7 @@ bool VirtualPrinterServer::Start(std::string& error) {
 }
 
 void VirtualPrinterServer::Stop() {
+  printer_.Stop();
   raw_.Stop();
   web_.Stop();
 }

@@ -35,7 +35,15 @@ PrinterJob::~PrinterJob() {
   }
 }
 
+bool PrinterJob::StopRequested() {
+  if (!printer_.stopping_) return false;
+  if (!overLimit_) Fault("the virtual printer was stopped during the job");
+  overLimit_ = true;
+  return true;
+}
+
 bool PrinterJob::TakeLabel(const PrintedLabel& label) {
+  if (StopRequested()) return false;
   const ServeOptions& options = printer_.options_;
   const uint64_t pixels = uint64_t(label.picture.width) * uint64_t(label.picture.height);
   std::string refusal;
@@ -63,7 +71,7 @@ bool PrinterJob::TakeLabel(const PrintedLabel& label) {
 }
 
 bool PrinterJob::Feed(std::string_view piece) {
-  if (overLimit_ || finished_) return false;
+  if (overLimit_ || finished_ || StopRequested()) return false;
   const size_t limit = printer_.options_.maxJobBytes;
   const size_t room = limit - std::min(limit, feed_->Bytes().size());
   if (piece.size() > room) {

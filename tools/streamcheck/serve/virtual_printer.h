@@ -2,6 +2,7 @@
 // draws it as it arrives against the memory that earlier jobs left (unless
 // every job starts fresh), and files it in the job store.
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -45,6 +46,8 @@ class PrinterJob {
   PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source);
   // Takes a drawn label: stored, or refused (ending the replay) past a limit.
   bool TakeLabel(const PrintedLabel& label);
+  // True (and the job cut, once) when the printer is being stopped.
+  bool StopRequested();
 
   VirtualPrinter& printer_;
   std::unique_lock<std::mutex> hold_;
@@ -71,6 +74,8 @@ class VirtualPrinter {
   std::unique_ptr<PrinterJob> StartJob(const std::string& source);
   // Switched off and on: the memory is empty again. Waits for a running job.
   void PowerCycle();
+  // The server stops: a running job is cut at its next piece or label.
+  void Stop() { stopping_ = true; }
   // What the printer holds now, as the page shows it (taken after each job
   // and power cycle, so it never waits for a running job), and the picture of
   // the kept label then (PNG, empty when none).
@@ -89,6 +94,7 @@ class VirtualPrinter {
   std::mutex busy_;
   PrinterMemory memory_;  // guarded by busy_
   bool empty_ = true;     // nothing printed since power-up
+  std::atomic<bool> stopping_{false};
   mutable std::mutex snapshotMutex_;
   nlohmann::json snapshot_;               // guarded by snapshotMutex_
   std::shared_ptr<const RgbImage> kept_;  // a copy; guarded by snapshotMutex_

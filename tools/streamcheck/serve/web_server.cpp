@@ -146,6 +146,23 @@ void WebServer::Routes() {
     res.set_content(Dump(printer_.Memory()), kJson);
   });
 
+  FileRoutes();
+
+  s.Post("/api/jobs", [this](const httplib::Request& req, httplib::Response& res,
+                             const httplib::ContentReader& content) { PostJob(req, res, content); });
+
+  s.Post("/api/power-cycle", [this](const httplib::Request&, httplib::Response& res) {
+    printer_.PowerCycle();
+    res.set_content(Dump({{"ok", true}}), kJson);
+  });
+
+  s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    SendError(res, 500, "internal error");
+  });
+}
+
+void WebServer::FileRoutes() {
+  httplib::Server& s = *server_;
   s.Get("/memory/kept.png", [this](const httplib::Request&, httplib::Response& res) {
     std::vector<uint8_t> png = printer_.KeptPicture();
     if (png.empty()) return SendError(res, 404, "the printer keeps no label");
@@ -168,18 +185,6 @@ void WebServer::Routes() {
         !SendFile(res, printer_.Store().StreamFile(id), "application/octet-stream")) {
       SendError(res, 404, "no such stream");
     }
-  });
-
-  s.Post("/api/jobs", [this](const httplib::Request& req, httplib::Response& res,
-                             const httplib::ContentReader& content) { PostJob(req, res, content); });
-
-  s.Post("/api/power-cycle", [this](const httplib::Request&, httplib::Response& res) {
-    printer_.PowerCycle();
-    res.set_content(Dump({{"ok", true}}), kJson);
-  });
-
-  s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    SendError(res, 500, "internal error");
   });
 }
 

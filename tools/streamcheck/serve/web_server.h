@@ -39,6 +39,7 @@ class WebServer {
 
  private:
   void Routes();
+  void FileRoutes();  // the pictures and streams
   void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
   VirtualPrinter& printer_;
