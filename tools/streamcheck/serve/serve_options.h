@@ -28,8 +28,8 @@ struct ServeOptions {
   std::chrono::seconds jobDeadline{120};  // a whole job, however slowly it trickles in
   // What one job may make the store write: pictures, their pixels and their
   // bytes. A job past one of them is cut there with a fault.
-  size_t maxJobLabels = 500;
-  uint64_t maxJobPixels = uint64_t{1} << 30;
+  size_t maxJobLabels = 5000;
+  uint64_t maxJobPixels = uint64_t{1} << 32;
   size_t maxJobStoredBytes = 128 * kMiB;
   std::chrono::milliseconds requestHeadTimeout{5000};  // an HTTP request's head must be in by then
   size_t httpThreads = 48;                             // HTTP workers: the page, its pictures, the API
