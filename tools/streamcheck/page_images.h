@@ -24,6 +24,8 @@ class PageImages {
   void Keep();
   void Draw(const RgbImage& image, int64_t x, int64_t y);
   const RgbImage& Current() const { return *canvas_; }
+  // The page the next "^C(L" format starts from; null when none is kept.
+  const RgbImage* Kept() const { return kept_.get(); }
 
  private:
   std::shared_ptr<RgbImage> White(int32_t width, int32_t height);

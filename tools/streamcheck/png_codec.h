@@ -1,6 +1,7 @@
 // Reading downloaded PNG images (refusing anything larger than the printer's
-// largest label before a pixel buffer is allocated) and writing label
-// pictures, both through libpng.
+// largest label before a pixel buffer is allocated, and image data that
+// inflates to more or less than the header calls for, stopped a row past the
+// last) and writing label pictures, both through libpng.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +29,8 @@ struct PngHeader {
 // Decodes a complete PNG file held in `data` into 8-bit RGB (other colour
 // types are converted, alpha is dropped). Returns an empty text on success,
 // otherwise what is wrong; `out` is then unspecified. Bytes after the PNG's
-// end are an error: a download must hold exactly one PNG file.
+// end are an error: a download must hold exactly one PNG file. So is image
+// data that inflates to other than the rows of the header's size.
 std::string DecodePng(const uint8_t* data, size_t size, const PngLimits& limits, RgbImage& out,
                       PngHeader* header = nullptr);
 

@@ -19,6 +19,16 @@ constexpr std::array kSetupOrder{
 
 std::string TokenName(CommandKind kind) { return std::string(CommandToken(kind)); }
 
+std::string ImageName(const std::string& name) { return "image \"" + ShownText(name) + "\""; }
+
+// The pixels of a `width` x `height` image at (x, y) that fall on the label.
+uint64_t PaintedArea(int64_t x, int64_t y, int32_t width, int32_t height, const LabelSetup& label) {
+  const int64_t left = std::max<int64_t>(x, 0), right = std::min<int64_t>(x + width, label.width);
+  const int64_t top = std::max<int64_t>(y, 0), bottom = std::min<int64_t>(y + height, label.length);
+  if (right <= left || bottom <= top) return 0;
+  return static_cast<uint64_t>(right - left) * static_cast<uint64_t>(bottom - top);
+}
+
 bool IsSetupCommand(CommandKind kind) {
   for (CommandKind k : kSetupOrder) {
     if (k == kind) return true;
@@ -66,6 +76,7 @@ void JobReplay::Apply(const Command& c, std::string_view bytes) {
     format_ = FormatKind::Empty;
     setupStep_ = 0;
     carriedOut_ = false;
+    areas_.clear();
     ++result_.stats.formats;
     return;
   }
@@ -84,6 +95,8 @@ void JobReplay::Apply(const Command& c, std::string_view bytes) {
     case CommandKind::PageCarryIn:
       if (format_ != FormatKind::Empty) return Fail(c.offset, "^C(L must follow ^XA directly");
       if (!StartPrinting(c, FormatKind::Page)) return;
+      if (!Paint(c.offset, static_cast<uint64_t>(memory_.setup->width) * static_cast<uint64_t>(memory_.setup->length)))
+        return;
       if (Drawing()) memory_.pages.StartFromKept(memory_.setup->width, memory_.setup->length);
       return;
     case CommandKind::PageCarryOut:
@@ -178,36 +191,46 @@ void JobReplay::CloseFormat(const Command& c) {
       break;
     case FormatKind::Image: break;
   }
+  if (result_.stats.labels >= memory_.limits.labels) {
+    return Fail(formatOffset_, "the job prints more than " + std::to_string(memory_.limits.labels) + " labels");
+  }
   ++result_.stats.labels;
   if (Drawing()) {
-    const PrintedLabel label{result_.stats.labels, formatOffset_, memory_.pages.Current()};
+    const PrintedLabel label{result_.stats.labels, formatOffset_, memory_.pages.Current(), areas_};
     if (!(*sink_)(label)) result_.stoppedBySink = true;
   }
 }
 
 void JobReplay::ApplyDownload(const Command& c, std::string_view bytes) {
   if (!EnterImageFormat(c)) return;
+  if (c.text.size() > kLongestImageName) {
+    return Fail(c.offset, ImageName(c.text) + ": a name of " + std::to_string(c.text.size()) +
+                              " bytes is longer than the " + std::to_string(kLongestImageName) +
+                              " bytes the printer keeps");
+  }
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data()) + c.dataOffset;
   PngHeader header;
   const std::string problem = DecodePng(data, c.dataSize, PngLimits{}, memory_.decoded, &header);
   if (!problem.empty()) {
     memory_.decodedId = 0;
-    return Fail(c.offset, "image \"" + c.text + "\": " + problem);
+    return Fail(c.offset, ImageName(c.text) + ": " + problem);
   }
   const auto replaced = memory_.images.find(c.text);
-  const size_t freed = replaced == memory_.images.end() ? 0 : replaced->second.png.size();
+  const size_t freed = replaced == memory_.images.end() ? 0 : StoredImageBytes(c.text, replaced->second.png.size());
   const size_t held = memory_.imageBytes - freed;
-  if (c.dataSize > memory_.imageByteLimit || held > memory_.imageByteLimit - c.dataSize) {
+  const size_t needed = StoredImageBytes(c.text, c.dataSize);
+  if (needed > memory_.imageByteLimit || held > memory_.imageByteLimit - needed) {
     memory_.decodedId = 0;
-    return Fail(c.offset, "image \"" + c.text + "\": printer memory full (" + std::to_string(held) +
+    return Fail(c.offset, ImageName(c.text) + ": printer memory full (" + std::to_string(held) +
                               " bytes of images stored, limit " + std::to_string(memory_.imageByteLimit) + ")");
   }
   StoredImage& stored = memory_.images[c.text];
   stored.png.assign(data, data + c.dataSize);
-  memory_.imageBytes = held + c.dataSize;
+  memory_.imageBytes = held + needed;
   stored.width = memory_.decoded.width;
   stored.height = memory_.decoded.height;
   stored.id = memory_.nextId++;
+  stored.downloadOffset = c.offset;
   memory_.decodedId = stored.id;
   ++result_.stats.downloads;
   result_.stats.pngBytes += c.dataSize;
@@ -217,7 +240,7 @@ void JobReplay::ApplyRecall(const Command& c) {
   if (!EnterImageFormat(c)) return;
   const auto found = memory_.images.find(c.text);
   if (found == memory_.images.end()) {
-    return Fail(c.offset, "recall of image \"" + c.text + "\", which no earlier download stored");
+    return Fail(c.offset, "recall of " + ImageName(c.text) + ", which no earlier download stored");
   }
   const StoredImage& image = found->second;
   ++result_.stats.recalls;
@@ -225,6 +248,7 @@ void JobReplay::ApplyRecall(const Command& c) {
                          band_->y + band_->height == c.y && band_->width == image.width;
   if (!continues) ++result_.stats.images;
   band_ = LastBand{result_.stats.formats, c.x, c.y, image.width, image.height};
+  if (!Paint(c.offset, PaintedArea(c.x, c.y, image.width, image.height, *memory_.setup))) return;
 
   if (!Drawing()) return;
   if (memory_.decodedId != image.id) {
@@ -237,6 +261,16 @@ void JobReplay::ApplyRecall(const Command& c) {
     memory_.decodedId = image.id;
   }
   memory_.pages.Draw(memory_.decoded, c.x, c.y);
+  areas_.push_back(SentArea{c.x, c.y, image.width, image.height, image.png.size(), image.downloadOffset, c.offset});
+}
+
+bool JobReplay::Paint(size_t offset, uint64_t pixels) {
+  if (pixels > memory_.limits.paintedPixels - std::min(painted_, memory_.limits.paintedPixels)) {
+    Fail(offset, "the job paints more than " + std::to_string(memory_.limits.paintedPixels) + " pixels");
+    return false;
+  }
+  painted_ += pixels;
+  return true;
 }
 
 void StreamFeed::Feed(std::string_view more) {

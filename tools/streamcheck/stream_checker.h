@@ -47,10 +47,22 @@ struct JobStats {
   std::vector<LabelSetup> setups;
 };
 
+// One band a recall drew onto a label: where, how large, and the bytes that
+// sent it.
+struct SentArea {
+  int64_t x = 0, y = 0;
+  int32_t width = 0, height = 0;
+  size_t pngBytes = 0;        // size of the PNG file the recall drew
+  size_t downloadOffset = 0;  // of the "~DYR:" that stored it, in the stream of the job that sent it
+  size_t recallOffset = 0;    // of the recall's "^FO"
+  bool operator==(const SentArea&) const = default;
+};
+
 struct PrintedLabel {
   size_t number = 0;  // 1 for the first label of the stream
   size_t offset = 0;  // of its format's "^XA"
   const RgbImage& picture;
+  const std::vector<SentArea>& areas;  // every band recalled onto this label, in stream order
 };
 
 // Receives each printed label; returning false stops the replay.
@@ -68,7 +80,30 @@ struct StoredImage {
   std::vector<uint8_t> png;
   int32_t width = 0;
   int32_t height = 0;
-  uint64_t id = 0;  // tells downloads apart, also two under the same name
+  uint64_t id = 0;            // tells downloads apart, also two under the same name
+  size_t downloadOffset = 0;  // of its "~DYR:" in the stream of the job that sent it
+};
+
+// The longest image name the printer stores; the plug-in's names are a few
+// bytes long.
+inline constexpr size_t kLongestImageName = 64;
+// What an image costs in printer memory besides its PNG file and its name.
+inline constexpr size_t kStoredImageOverhead = 128;
+
+// The printer memory an image stored under `name` takes.
+inline size_t StoredImageBytes(std::string_view name, size_t pngBytes) {
+  return pngBytes + name.size() + kStoredImageOverhead;
+}
+
+// The work one job may make the printer do; a job that goes past a bound is
+// cut there with a fault that names it. Pixels painted are the label area
+// each recall covers and, for each "^C(L" format, the whole label it copies
+// from the kept page. The defaults leave any job of the plug-in far below
+// them: 20 G pixels are over 800 labels of the largest size (1587 x 14400)
+// each painted whole, minutes of rendering; 100 000 labels are a long roll.
+struct ReplayLimits {
+  uint64_t paintedPixels = 20'000'000'000;
+  uint64_t labels = 100'000;
 };
 
 // What the printer holds between jobs until it is switched off: the set-up
@@ -80,10 +115,11 @@ struct PrinterMemory {
   RgbImage decoded;        // the image decoded last, to draw it again without decoding
   uint64_t decodedId = 0;  // its StoredImage::id; 0 for none
   uint64_t nextId = 1;
-  size_t imageBytes = 0;  // PNG bytes of all stored images
+  size_t imageBytes = 0;  // StoredImageBytes of all stored images
   // A download that would take the stored images past this is refused, as by
   // a printer whose memory is full. A single stream is bounded by its own size.
   size_t imageByteLimit = std::numeric_limits<size_t>::max();
+  ReplayLimits limits;  // for each job replayed on this memory
 };
 
 // Replays one job's commands, in stream order, against the printer's memory.
@@ -113,6 +149,8 @@ class JobReplay {
   void CloseFormat(const Command& c);
   void ApplyDownload(const Command& c, std::string_view bytes);
   void ApplyRecall(const Command& c);
+  // Counts pixels painted against the job's bound; false (and a fault) past it.
+  bool Paint(size_t offset, uint64_t pixels);
 
   PrinterMemory& memory_;
   const LabelSink* sink_;
@@ -125,6 +163,8 @@ class JobReplay {
   bool carriedOut_ = false;  // ^C(S or ^C(D seen: only ^XZ may follow
   LabelSetup pending_;
   std::optional<LastBand> band_;
+  std::vector<SentArea> areas_;
+  uint64_t painted_ = 0;  // pixels painted in this job  // of the label being printed, kept only when drawing
 };
 
 // A stream that arrives piece by piece: each command is replayed as soon as

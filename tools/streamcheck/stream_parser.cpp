@@ -36,22 +36,8 @@ constexpr std::string_view kClockEnd = ",M";
 constexpr size_t kMinYearDigits = 4;
 constexpr size_t kShownBytes = 12;
 
-// Text for a message: printable bytes as they are, others as \xNN.
-std::string Shown(std::string_view bytes) {
-  std::string shown;
-  for (char c : bytes.substr(0, kShownBytes)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7F) {
-      shown.push_back(c);
-    } else {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      shown.append(escaped);
-    }
-  }
-  if (bytes.size() > kShownBytes) shown.append("...");
-  return shown;
-}
+// Where a message shows the bytes that follow a fault.
+std::string Shown(std::string_view bytes) { return ShownText(bytes, kShownBytes); }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -110,9 +96,11 @@ class Parser {
     }
     const size_t digits = pos_ - digitsStart;
     if (digits == 0) {
-      Fail(start, pos_ == bytes_.size()
-                      ? std::string("stream ends before the ") + what
-                      : std::string("expected a number for the ") + what + ", found \"" + Shown(Rest()) + "\"");
+      if (pos_ == bytes_.size()) {
+        Fail(start, std::string("stream ends before the ") + what);
+        return false;
+      }
+      Fail(start, std::string("expected a number for the ") + what + ", found \"" + Shown(Rest()) + "\"");
       return false;
     }
     const bool padded =
@@ -122,14 +110,19 @@ class Parser {
                       "\" is not written as plain decimal");
       return false;
     }
-    if (yearPadding && digits < kMinYearDigits) {
-      Fail(start, std::string("the ") + what + " has fewer than four digits");
-      return false;
-    }
     const uint64_t limit = negative ? static_cast<uint64_t>(-(low + 1)) + 1 : static_cast<uint64_t>(high);
     if (tooLarge || magnitude > limit) {
       Fail(start,
-           std::string("the ") + what + " " + std::string(bytes_.substr(start, pos_ - start)) + " is out of range");
+           std::string("the ") + what + " " + ShownText(bytes_.substr(start, pos_ - start)) + " is out of range");
+      return false;
+    }
+    if (pos_ == bytes_.size()) {
+      // More digits may have followed in bytes that never came: no value to judge.
+      Fail(start, std::string("stream ends inside the ") + what);
+      return false;
+    }
+    if (yearPadding && digits < kMinYearDigits) {
+      Fail(start, std::string("the ") + what + " has fewer than four digits");
       return false;
     }
     value = negative ? -static_cast<int64_t>(magnitude - 1) - 1 : static_cast<int64_t>(magnitude);
@@ -168,6 +161,10 @@ class Parser {
     static constexpr std::array<std::string_view, 6> kMediaCodes{"P1", "M1", "M2", "S1", "S2", "G1"};
     const size_t start = pos_;
     while (pos_ < bytes_.size() && bytes_[pos_] != '^' && bytes_[pos_] != '~') ++pos_;
+    if (pos_ == bytes_.size()) {
+      Fail(start, "stream ends inside the media code");
+      return false;
+    }
     code.assign(bytes_.substr(start, pos_ - start));
     for (auto known : kMediaCodes) {
       if (code == known) return true;
@@ -286,6 +283,22 @@ class Parser {
 
 }  // namespace
 
+std::string ShownText(std::string_view text, size_t most) {
+  std::string shown;
+  for (char c : text.substr(0, most)) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7F) {
+      shown.push_back(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown.append(escaped);
+    }
+  }
+  if (text.size() > most) shown.append("...");
+  return shown;
+}
+
 ParsedStream ParseStream(std::string_view bytes) { return Parser(bytes, 0).Run(); }
 
 ParsedStream ParseStream(std::string_view bytes, size_t from) {
@@ -324,11 +337,15 @@ std::string DescribeCommand(const Command& c) {
     case CommandKind::CutMode:
     case CommandKind::Direction: text += c.letter; break;
     case CommandKind::ImageDownload:
-      text.append(c.text).append(kDownloadFormat).append(std::to_string(c.dataSize)).append(kDownloadTail);
+      text.append(ShownText(c.text)).append(kDownloadFormat).append(std::to_string(c.dataSize)).append(kDownloadTail);
       text.append(" + " + std::to_string(c.dataSize) + " bytes");
       break;
     case CommandKind::ImageRecall:
-      text.append(n(c.x) + "," + n(c.y)).append(kRecallName).append(c.text).append(kImageExtension).append(kFieldEnd);
+      text.append(n(c.x) + "," + n(c.y))
+          .append(kRecallName)
+          .append(ShownText(c.text))
+          .append(kImageExtension)
+          .append(kFieldEnd);
       break;
   }
   return text;

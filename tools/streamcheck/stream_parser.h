@@ -68,7 +68,14 @@ ParsedStream ParseStream(std::string_view bytes, size_t from);
 // same table the parser matches the stream against.
 std::string_view CommandToken(CommandKind kind);
 
-// The command as it stands in the stream (a download without its data).
+// Stream text as a message quotes it: printable bytes as they are, others as
+// \xNN, and no more than `most` bytes, with "..." where it was cut, so that a
+// fault stays short whatever the stream holds.
+inline constexpr size_t kQuotedBytes = 40;
+std::string ShownText(std::string_view text, size_t most = kQuotedBytes);
+
+// The command as it stands in the stream (a download without its data; names
+// cut as a message quotes them).
 std::string DescribeCommand(const Command& command);
 
 }  // namespace streamcheck

@@ -4,6 +4,7 @@
 // label memory kept), and the steady page of a 2 x 3 layout.
 #include <benchmark/benchmark.h>
 #include <png.h>
+#include <zlib.h>
 
 #include <ctime>
 #include <cstdint>
@@ -290,6 +291,50 @@ void BM_SteadyPage2x3(benchmark::State& state) {
   state.counters["page_labels_per_s"] = state.counters["labels_per_s"] * 6;
 }
 BENCHMARK(BM_SteadyPage2x3)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// A 1 x 1 PNG whose image data inflates to a gibibyte: refused as soon as
+// its data runs past the row it may hold.
+void BM_RefuseImageDataBomb(benchmark::State& state) {
+  constexpr size_t kStep = 1 << 20;
+  constexpr size_t kSteps = 1024;
+  const std::vector<uint8_t> zeros(kStep, 0);
+  std::vector<uint8_t> idat(kStep);
+  std::vector<uint8_t> data;
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 15, 9, Z_RLE);
+  for (size_t step = 0; step < kSteps; ++step) {
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = kStep;
+    do {
+      z.next_out = idat.data();
+      z.avail_out = kStep;
+      deflate(&z, step + 1 == kSteps ? Z_FINISH : Z_NO_FLUSH);
+      data.insert(data.end(), idat.data(), z.next_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  RgbImage pixel = RgbImage::White(1, 1);
+  std::vector<uint8_t> png;
+  streamcheck::EncodePng(pixel, streamcheck::PngEncodeOptions{}, png);
+  // Replace the encoder's IDAT (after the signature, IHDR and pHYs) by the bomb's.
+  constexpr size_t kIdatAt = 8 + 25 + 21;
+  png.resize(kIdatAt);
+  auto put = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) png.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
+  };
+  put(static_cast<uint32_t>(data.size()));
+  const size_t typeAt = png.size();
+  png.insert(png.end(), {'I', 'D', 'A', 'T'});
+  png.insert(png.end(), data.begin(), data.end());
+  put(static_cast<uint32_t>(crc32(0, png.data() + typeAt, static_cast<uInt>(data.size() + 4))));
+  png.insert(png.end(), {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82});
+  for (auto _ : state) {
+    const std::string problem = streamcheck::DecodePng(png.data(), png.size(), streamcheck::PngLimits{}, pixel);
+    if (problem.find("inflates to more than") == std::string::npos) state.SkipWithError("bomb not refused");
+  }
+  state.counters["png_bytes"] = static_cast<double>(png.size());
+}
+BENCHMARK(BM_RefuseImageDataBomb)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

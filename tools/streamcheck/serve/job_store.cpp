@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 #include "job_summary.h"
@@ -42,27 +43,50 @@ std::string LabelName(size_t number) {
   return name;
 }
 
-// The number of a folder this store made ("job-000123"), or 0.
+// The number of a folder this store made ("job-000123", "job-1234567"), or 0.
 uint64_t FolderNumber(const std::string& name) {
-  if (name.size() != std::char_traits<char>::length(kFolderPrefix) + kFolderDigits ||
-      name.rfind(kFolderPrefix, 0) != 0) {
-    return 0;
-  }
+  constexpr size_t kMostDigits = 18;  // as job addresses take them
+  const size_t prefix = std::char_traits<char>::length(kFolderPrefix);
+  if (name.size() <= prefix || name.size() > prefix + kMostDigits || name.rfind(kFolderPrefix, 0) != 0) return 0;
   uint64_t number = 0;
-  for (size_t i = std::char_traits<char>::length(kFolderPrefix); i < name.size(); ++i) {
+  for (size_t i = prefix; i < name.size(); ++i) {
     if (name[i] < '0' || name[i] > '9') return 0;
     number = number * 10 + static_cast<uint64_t>(name[i] - '0');
   }
   return number;
 }
 
+// Stream bytes as the page shows them: printable ASCII as it is, the rest as \xNN.
+std::string Printable(std::string_view bytes) {
+  std::string text;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
+      text += c;
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      text += escaped;
+    }
+  }
+  return text;
+}
+
+// A fault's message as stored: long enough for any of ours, cut when it
+// quotes a client's bytes at length.
+std::string Bounded(std::string message) {
+  constexpr size_t kMostMessage = 600;
+  if (message.size() > kMostMessage) message = message.substr(0, kMostMessage) + "… (cut)";
+  return message;
+}
+
 nlohmann::json FaultJson(const Fault& fault) {
-  nlohmann::json json{{"message", fault.message}};
+  nlohmann::json json{{"message", fault.message}, {"before", fault.before}, {"after", fault.after}};
   json["offset"] = fault.offset ? nlohmann::json(*fault.offset) : nlohmann::json(nullptr);
   return json;
 }
 
-nlohmann::json JobJson(const JobRecord& job) {
+nlohmann::json JobJson(const JobRecord& job, const std::string& runToken) {
   nlohmann::json json{
       {"id", job.id},
       {"received", job.received},
@@ -73,19 +97,33 @@ nlohmann::json JobJson(const JobRecord& job) {
       {"formats", job.stats.formats},
       {"downloads", job.stats.downloads},
       {"recalls", job.stats.recalls},
-      {"stream", "/jobs/" + std::to_string(job.id) + "/" + kStreamName},
+      {"stream", "/jobs/" + std::to_string(job.id) + "/" + kStreamName + "?v=" + runToken},
   };
+  json["tookMs"] = job.tookMs ? nlohmann::json(*job.tookMs) : nlohmann::json(nullptr);
   json["setups"] = nlohmann::json::array();
   for (const LabelSetup& setup : job.setups) json["setups"].push_back(SetupJson(setup));
   json["setup"] = job.inForce ? SetupJson(*job.inForce) : nlohmann::json(nullptr);
   json["labels"] = nlohmann::json::array();
   for (const LabelRecord& label : job.labels) {
+    nlohmann::json areas = nlohmann::json::array();
+    for (const SentArea& a : label.areas) {
+      areas.push_back({{"x", a.x},
+                       {"y", a.y},
+                       {"width", a.width},
+                       {"height", a.height},
+                       {"bytes", a.pngBytes},
+                       {"download", a.downloadOffset},
+                       {"recall", a.recallOffset}});
+    }
     json["labels"].push_back(
         {{"number", label.number},
+         {"areas", std::move(areas)},
+         {"areaCount", label.areaCount},
          {"offset", label.offset},
          {"width", label.width},
          {"height", label.height},
-         {"url", label.stored ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number) : std::string()}});
+         {"url", label.stored ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number) + "?v=" + runToken
+                              : std::string()}});
   }
   json["faults"] = nlohmann::json::array();
   for (const Fault& fault : job.faults) json["faults"].push_back(FaultJson(fault));
@@ -110,6 +148,10 @@ nlohmann::json SetupJson(const LabelSetup& s) {
 }
 
 JobStore::JobStore(std::filesystem::path out, StoreLimits limits) : out_(std::move(out)), limits_(limits) {
+  std::random_device random;
+  char token[24];
+  std::snprintf(token, sizeof token, "%08x%08x", random(), random());
+  runToken_ = token;
   // Folders of an earlier run keep their numbers; new jobs count on after them.
   std::error_code ec;
   for (std::filesystem::directory_iterator it(out_, ec), end; !ec && it != end; it.increment(ec)) {
@@ -144,7 +186,7 @@ uint64_t JobStore::Begin(const std::string& source, bool freshPrinter) {
   job.freshPrinter = freshPrinter;
   std::error_code ec;
   std::filesystem::create_directories(Folder(job.id), ec);
-  if (ec) job.faults.push_back({std::nullopt, "cannot create the job's folder: " + ec.message()});
+  if (ec) job.faults.push_back({std::nullopt, "cannot create the job's folder: " + ec.message(), {}, {}});
   jobs_.push_back(std::move(job));
   Changed();
   return jobs_.back().id;
@@ -153,13 +195,13 @@ uint64_t JobStore::Begin(const std::string& source, bool freshPrinter) {
 size_t JobStore::WriteFile(JobRecord& job, const std::filesystem::path& path, const void* data, size_t size) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   if (!file || !file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) || !file.flush()) {
-    job.faults.push_back({std::nullopt, "cannot write " + path.filename().string()});
+    job.faults.push_back({std::nullopt, "cannot write " + path.filename().string(), {}, {}});
     return 0;
   }
   return size;
 }
 
-void JobStore::AddLabel(uint64_t id, const PrintedLabel& label) {
+size_t JobStore::AddLabel(uint64_t id, const PrintedLabel& label) {
   // Encoded outside the lock: a large label takes a while.
   std::vector<uint8_t> png;
   PngEncodeOptions options;
@@ -167,30 +209,37 @@ void JobStore::AddLabel(uint64_t id, const PrintedLabel& label) {
   const bool encoded = EncodePng(label.picture, options, png);
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
-  if (job == nullptr) return;
-  LabelRecord record{label.number, label.offset, label.picture.width, label.picture.height, false};
+  if (job == nullptr) return 0;
+  size_t written = 0;
+  constexpr size_t kMostAreasListed = 64;
+  LabelRecord record{label.number, label.offset, label.picture.width, label.picture.height, false, {}, 0};
+  record.areaCount = label.areas.size();
+  record.areas.assign(label.areas.begin(), label.areas.begin() + std::min(label.areas.size(), kMostAreasListed));
   if (!encoded) {
-    job->faults.push_back({label.offset, "cannot encode the picture of label " + std::to_string(label.number)});
+    job->faults.push_back({label.offset, "cannot encode the picture of label " + std::to_string(label.number), {}, {}});
   } else {
-    const size_t written = WriteFile(*job, Folder(id) / LabelName(label.number), png.data(), png.size());
+    written = WriteFile(*job, Folder(id) / LabelName(label.number), png.data(), png.size());
     record.stored = written > 0;
     job->storedBytes += written;
     storedBytes_ += written;
   }
   job->labels.push_back(record);
+  DropOldJobs();
   Changed();
+  return written;
 }
 
 void JobStore::AddFault(uint64_t id, Fault fault) {
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
   if (job == nullptr) return;
+  fault.message = Bounded(std::move(fault.message));
   job->faults.push_back(std::move(fault));
   Changed();
 }
 
 void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& result,
-                      const std::optional<LabelSetup>& inForce) {
+                      const std::optional<LabelSetup>& inForce, std::chrono::milliseconds took) {
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
   if (job == nullptr) return;
@@ -199,7 +248,15 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
   job->stats = result.stats;
   job->setups = result.stats.setups;
   job->inForce = inForce;
-  if (result.error) job->faults.push_back({result.error->offset, result.error->message});
+  job->tookMs = took.count();
+  if (result.error) job->faults.push_back({result.error->offset, Bounded(result.error->message), {}, {}});
+  constexpr size_t kContext = 32;  // bytes shown on either side of a fault's offset
+  for (Fault& fault : job->faults) {
+    if (!fault.offset || *fault.offset > stream.size()) continue;
+    const size_t from = *fault.offset - std::min(*fault.offset, kContext);
+    fault.before = Printable(stream.substr(from, *fault.offset - from));
+    fault.after = Printable(stream.substr(*fault.offset, kContext));
+  }
   const std::filesystem::path folder = Folder(id);
   size_t written = WriteFile(*job, folder / kStreamName, stream.data(), stream.size());
   std::string summary = FormatSummary(result.stats);
@@ -208,7 +265,7 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
                fault.message + "\n";
   }
   written += WriteFile(*job, folder / kSummaryName, summary.data(), summary.size());
-  const std::string record = JobJson(*job).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  const std::string record = JobJson(*job, runToken_).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
   written += WriteFile(*job, folder / kRecordName, record.data(), record.size());
   job->storedBytes += written;
   storedBytes_ += written;
@@ -239,15 +296,33 @@ nlohmann::json JobStore::Snapshot() const {
   nlohmann::json json{{"version", version_}, {"storedBytes", storedBytes_}, {"powerCycles", powerCycles_}};
   json["lastPowerCycle"] = lastPowerCycle_;
   json["jobs"] = nlohmann::json::array();
-  for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) json["jobs"].push_back(JobJson(*it));
+  for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) json["jobs"].push_back(JobJson(*it, runToken_));
   return json;
+}
+
+std::shared_ptr<const std::string> JobStore::SnapshotText() const {
+  {
+    std::lock_guard lock(mutex_);
+    if (snapshotText_ && snapshotTextVersion_ == version_) return snapshotText_;
+  }
+  // Made outside the lock from a consistent copy; two readers may both make
+  // it, and the later one's stays.
+  const nlohmann::json json = Snapshot();
+  auto text = std::make_shared<const std::string>(json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+  std::lock_guard lock(mutex_);
+  const uint64_t version = json["version"].get<uint64_t>();
+  if (!snapshotText_ || snapshotTextVersion_ <= version) {
+    snapshotText_ = text;
+    snapshotTextVersion_ = version;
+  }
+  return text;
 }
 
 std::optional<nlohmann::json> JobStore::Job(uint64_t id) const {
   std::lock_guard lock(mutex_);
   const JobRecord* job = Find(id);
   if (job == nullptr) return std::nullopt;
-  return JobJson(*job);
+  return JobJson(*job, runToken_);
 }
 
 uint64_t JobStore::Version() const {

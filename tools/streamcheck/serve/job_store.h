@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ struct StoreLimits {
 struct Fault {
   std::optional<size_t> offset;  // none for faults of the connection (timeout, size limit)
   std::string message;
+  std::string before, after;  // the stream's bytes around the offset, filled in when the job ends
 };
 
 struct LabelRecord {
@@ -38,6 +40,8 @@ struct LabelRecord {
   int32_t width = 0;
   int32_t height = 0;
   bool stored = false;
+  std::vector<SentArea> areas;  // the first of them; a label of thousands of bands lists no more
+  size_t areaCount = 0;
 };
 
 struct JobRecord {
@@ -53,6 +57,7 @@ struct JobRecord {
   std::vector<Fault> faults;
   JobStats stats;
   size_t storedBytes = 0;
+  std::optional<int64_t> tookMs;  // from taking the printer to the end of the job
 };
 
 class JobStore {
@@ -61,17 +66,23 @@ class JobStore {
 
   // Creates the job's folder and record; the id numbers the folder.
   uint64_t Begin(const std::string& source, bool freshPrinter);
-  void AddLabel(uint64_t id, const PrintedLabel& label);
+  // Stores the label's picture; the bytes written. They count against the
+  // store's budget at once: older jobs go to make room while a job runs.
+  size_t AddLabel(uint64_t id, const PrintedLabel& label);
   void AddFault(uint64_t id, Fault fault);
   // Stores the stream and the summary, closes the record and drops old jobs.
-  void Finish(uint64_t id, std::string_view stream, const CheckResult& result,
-              const std::optional<LabelSetup>& inForce);
+  void Finish(uint64_t id, std::string_view stream, const CheckResult& result, const std::optional<LabelSetup>& inForce,
+              std::chrono::milliseconds took);
 
   // A note for the page (power cycles): bumps the version.
   void NotePowerCycle();
 
   // Records, newest first, and the version they have.
   nlohmann::json Snapshot() const;
+  // The same as JSON text, made once per version and shared by its readers.
+  std::shared_ptr<const std::string> SnapshotText() const;
+  // Tells this run's picture addresses from an earlier run's of the same numbers.
+  const std::string& RunToken() const { return runToken_; }
   std::optional<nlohmann::json> Job(uint64_t id) const;
   uint64_t Version() const;
   // Waits until the version passes `seen` or `timeout` ends; the version then.
@@ -99,6 +110,9 @@ class JobStore {
   size_t storedBytes_ = 0;
   size_t powerCycles_ = 0;
   std::string lastPowerCycle_;
+  std::string runToken_;
+  mutable std::shared_ptr<const std::string> snapshotText_;  // guarded by mutex_
+  mutable uint64_t snapshotTextVersion_ = 0;
 };
 
 nlohmann::json SetupJson(const LabelSetup& setup);

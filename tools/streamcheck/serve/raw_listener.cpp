@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -17,7 +18,6 @@ namespace streamcheck::serve {
 
 namespace {
 
-constexpr int kBacklog = 16;
 constexpr int kAcceptPollMs = 100;
 constexpr int kReadPollMs = 100;  // how often a waiting read looks at the stop flag
 constexpr size_t kReadSize = 64 * 1024;
@@ -30,7 +30,7 @@ std::string PeerName(const sockaddr_storage& address) {
   return std::string(host) + ":" + port;
 }
 
-enum class ReadOutcome { Data, End, Timeout, Failed, Stopped };
+enum class ReadOutcome { Data, End, Timeout, Late, Failed, Stopped };
 
 }  // namespace
 
@@ -50,7 +50,7 @@ bool RawListener::Start(const std::string& address, int port, std::string& error
     if (fd < 0) continue;
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, kBacklog) == 0) {
+    if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
       listener_ = fd;
     } else {
       error = "cannot listen on " + address + ":" + service + ": " + std::strerror(errno);
@@ -64,92 +64,78 @@ bool RawListener::Start(const std::string& address, int port, std::string& error
   getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
   port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-  acceptor_ = std::thread([this] { AcceptLoop(); });
+  // Non-blocking, so that a worker that lost the race for a connection goes back to waiting.
+  fcntl(listener_, F_SETFL, fcntl(listener_, F_GETFL) | O_NONBLOCK);
+  const size_t workers = std::max<size_t>(1, printer_.Options().maxConnections);
+  for (size_t i = 0; i < workers; ++i) workers_.emplace_back([this] { WorkerLoop(); });
   return true;
 }
 
 void RawListener::Stop() {
   if (stopping_.exchange(true)) return;
-  if (acceptor_.joinable()) acceptor_.join();
-  if (listener_ >= 0) close(listener_);
-  listener_ = -1;
-  std::lock_guard lock(connectionsMutex_);
-  for (Connection& c : connections_) shutdown(c.socket, SHUT_RDWR);
-  for (Connection& c : connections_) {
-    if (c.worker.joinable()) c.worker.join();
-    close(c.socket);
+  for (std::thread& worker : workers_) {
+    if (worker.joinable()) worker.join();
   }
-  connections_.clear();
-}
-
-void RawListener::ReapFinished() {
-  std::lock_guard lock(connectionsMutex_);
-  for (auto it = connections_.begin(); it != connections_.end();) {
-    if (it->done) {
-      it->worker.join();
-      close(it->socket);
-      it = connections_.erase(it);
-    } else {
-      ++it;
+  workers_.clear();
+  if (listener_ >= 0) {
+    // Connections still queued were never read: a reset tells their clients so.
+    for (;;) {
+      const int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) break;
+      const linger reset{1, 0};
+      setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+      close(fd);
     }
+    close(listener_);
   }
+  listener_ = -1;
 }
 
-void RawListener::AcceptLoop() {
+void RawListener::WorkerLoop() {
   while (!stopping_) {
-    ReapFinished();
     pollfd waiting{listener_, POLLIN, 0};
     if (poll(&waiting, 1, kAcceptPollMs) <= 0) continue;
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
     const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-    if (fd < 0) continue;
-    ReapFinished();
-    std::lock_guard lock(connectionsMutex_);
-    const auto open =
-        std::count_if(connections_.begin(), connections_.end(), [](const Connection& c) { return c.reading.load(); });
-    if (static_cast<size_t>(open) >= printer_.Options().maxConnections) {
-      close(fd);  // busy: the client may try again, as with a printer that does not answer
-      continue;
+    if (fd < 0) continue;  // another worker took it
+    ++busy_;
+    try {
+      Serve(fd, PeerName(peer));
+    } catch (...) {
+      // A failure of one job (memory exhausted) must not end the printer.
     }
-    Connection& c = connections_.emplace_back();
-    c.socket = fd;
-    c.peer = PeerName(peer);
-    c.worker = std::thread([this, &c] {
-      try {
-        Serve(c);
-      } catch (...) {
-        // A failure of one job (memory exhausted) must not end the printer.
-      }
-      c.reading = false;
-      c.done = true;
-    });
+    close(fd);
+    --busy_;
   }
 }
 
-void RawListener::Serve(Connection& connection) {
+void RawListener::Serve(int socket, const std::string& peer) {
+  using Clock = std::chrono::steady_clock;
   const auto timeout = printer_.Options().readTimeout;
   std::vector<char> buffer(kReadSize);
   size_t received = 0;
   int readError = 0;
-  // Reads what the client sends next, giving up after the read timeout.
+  Clock::time_point jobEnd = Clock::time_point::max();
+  // Reads what the client sends next, giving up after the read timeout or at
+  // the job's deadline, whichever comes first.
   auto read = [&]() -> ReadOutcome {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const auto quiet = Clock::now() + timeout;
+    const auto until = std::min(quiet, jobEnd);
     while (!stopping_) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return ReadOutcome::Timeout;
-      pollfd waiting{connection.socket, POLLIN, 0};
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+      if (left.count() <= 0) return until == quiet ? ReadOutcome::Timeout : ReadOutcome::Late;
+      pollfd waiting{socket, POLLIN, 0};
       const int ready = poll(&waiting, 1, static_cast<int>(std::min<long long>(left.count(), kReadPollMs)));
       if (ready < 0 && errno != EINTR) {
         readError = errno;
         return ReadOutcome::Failed;
       }
       if (ready <= 0) continue;
-      const ssize_t n = recv(connection.socket, buffer.data(), buffer.size(), 0);
+      const ssize_t n = recv(socket, buffer.data(), buffer.size(), 0);
       if (n > 0) {
         received = static_cast<size_t>(n);
-        return ReadOutcome::Data;
+        return Clock::now() < jobEnd ? ReadOutcome::Data : ReadOutcome::Late;
       }
       if (n == 0) return ReadOutcome::End;
       if (errno != EINTR && errno != EAGAIN) {
@@ -163,20 +149,24 @@ void RawListener::Serve(Connection& connection) {
   // The printer is taken once the client has said something (or given up),
   // so that a silent client does not hold up the jobs behind it.
   ReadOutcome outcome = read();
-  const auto job = printer_.StartJob("port " + std::to_string(port_) + " from " + connection.peer);
+  const auto job = printer_.StartJob("port " + std::to_string(port_) + " from " + peer);
+  jobEnd = Clock::now() + printer_.Options().jobDeadline;
   size_t total = 0;
   while (outcome == ReadOutcome::Data) {
     total += received;
     if (!job->Feed(std::string_view(buffer.data(), received))) break;
     outcome = read();
   }
-  connection.reading = false;
-  // A client still sending (past the size limit) learns at once that nobody reads.
-  shutdown(connection.socket, SHUT_RDWR);
+  // A client still sending (past a limit) learns at once that nobody reads.
+  shutdown(socket, SHUT_RDWR);
   switch (outcome) {
     case ReadOutcome::Timeout:
       job->Fault(std::string(total == 0 ? "the client sent nothing" : "the client sent nothing more") + " for " +
                  std::to_string(timeout.count()) + " ms: the job ends here");
+      break;
+    case ReadOutcome::Late:
+      job->Fault("the job took longer than the deadline of " + std::to_string(printer_.Options().jobDeadline.count()) +
+                 " s: the rest was not read, the stream is checked as far as it came");
       break;
     case ReadOutcome::End:
       if (total == 0) job->Fault("the connection closed without sending anything");

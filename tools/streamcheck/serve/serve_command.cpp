@@ -15,9 +15,21 @@ namespace {
 constexpr const char* kServeUsage =
     "usage: streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] [--fresh-each-job]\n"
     "                         [--max-job-mb N] [--max-stored-mb N] [--max-jobs N] [--max-connections N]\n"
-    "                         [--printer-memory-mb N] [--read-timeout-ms N]\n"
+    "                         [--printer-memory-mb N] [--read-timeout-ms N] [--job-deadline-s N]\n"
     "A virtual printer: every connection to the raw port (default 9100) is one job; the page on the\n"
-    "HTTP port (default 8631) shows each job's set-up, labels and faults. Loopback only unless --listen.\n";
+    "HTTP port (default 8631) shows each job's set-up, labels and faults. Loopback only unless --listen:\n"
+    "both ports then take jobs and power cycles from anyone who can reach that address.\n"
+    "  --out DIR              where the jobs are stored (default printer-jobs)\n"
+    "  --port N, --http N     the raw printing port and the page's port (0: any free port)\n"
+    "  --listen ADDRESS       the address both ports listen on (default 127.0.0.1)\n"
+    "  --fresh-each-job       every job starts on an empty printer\n"
+    "  --max-job-mb N         a job's stream is cut past N MiB (default 64)\n"
+    "  --max-stored-mb N      the stored jobs together; the oldest go first (default 512)\n"
+    "  --max-jobs N           jobs kept (default 200)\n"
+    "  --max-connections N    raw connections served at once; more wait their turn (default 16)\n"
+    "  --printer-memory-mb N  images the printer holds by name (default 256)\n"
+    "  --read-timeout-ms N    a job ends when its client sends nothing for this long (default 30000)\n"
+    "  --job-deadline-s N     a job ends this long after it started, however it trickles (default 120)\n";
 
 constexpr int kHighestPort = 65535;
 
@@ -72,6 +84,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     } else if (name == "--max-connections") {
       if (!number(1, 1000)) return false;
       options.maxConnections = n;
+    } else if (name == "--job-deadline-s") {
+      if (!number(1, 86400)) return false;
+      options.jobDeadline = std::chrono::seconds(n);
     } else if (name == "--read-timeout-ms") {
       if (!number(1, 3600000)) return false;
       options.readTimeout = std::chrono::milliseconds(n);
@@ -101,11 +116,22 @@ bool VirtualPrinterServer::Start(std::string& error) {
 }
 
 void VirtualPrinterServer::Stop() {
+  printer_.Stop();
   raw_.Stop();
   web_.Stop();
 }
 
+std::string UrlHost(const std::string& address) {
+  return address.find(':') != std::string::npos ? "[" + address + "]" : address;
+}
+
 int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  for (const std::string& arg : args) {
+    if (arg == "--help" || arg == "-h") {
+      out << kServeUsage;
+      return kExitOk;
+    }
+  }
   ServeOptions options;
   std::string error;
   if (!ParseServeOptions(args, options, error)) {
@@ -125,8 +151,9 @@ int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     err << error << "\n";
     return kExitFiles;
   }
-  out << "virtual printer: raw jobs on " << options.listen << ":" << server.RawPort() << ", page on http://"
-      << options.listen << ":" << server.HttpPort() << "/, jobs stored in " << options.out.string() << std::endl;
+  out << "virtual printer: raw jobs on " << UrlHost(options.listen) << ":" << server.RawPort() << ", page on http://"
+      << UrlHost(options.listen) << ":" << server.HttpPort() << "/, jobs stored in " << options.out.string()
+      << std::endl;
   for (;;) {
     int received = 0;
     if (sigwait(&signals, &received) == 0 && received != SIGPIPE) break;

@@ -35,6 +35,9 @@ class VirtualPrinterServer {
   RawListener raw_;
 };
 
+// An address as the host part of a URL: IPv6 in brackets.
+std::string UrlHost(const std::string& address);
+
 // args: the words after "serve". Runs until SIGINT or SIGTERM.
 int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -23,13 +23,23 @@ struct ServeOptions {
   size_t maxStoredBytes = 512 * kMiB;  // the job folders together; the oldest go first
   size_t maxStoredJobs = 200;
   size_t printerMemoryBytes = 256 * kMiB;  // images downloaded by name, kept across jobs
-  size_t maxConnections = 4;               // raw printing connections at once
+  size_t maxConnections = 16;              // raw printing connections served at once; more wait
   std::chrono::milliseconds readTimeout{30000};
-  int labelPngLevel = 1;  // zlib level of the stored label pictures
+  std::chrono::seconds jobDeadline{120};  // a whole job, however slowly it trickles in
+  // What one job may make the store write: pictures, their pixels and their
+  // bytes. A job past one of them is cut there with a fault.
+  size_t maxJobLabels = 5000;
+  uint64_t maxJobPixels = uint64_t{1} << 32;
+  size_t maxJobStoredBytes = 128 * kMiB;
+  std::chrono::milliseconds requestHeadTimeout{5000};  // an HTTP request's head must be in by then
+  size_t httpThreads = 48;                             // HTTP workers: the page, its pictures, the API
+  size_t maxHttpJobs = 4;  // jobs sent by HTTP at once (printing or waiting); more are refused
+  int labelPngLevel = 1;   // zlib level of the stored label pictures
 };
 
 // Reads "serve" options from the words after "serve"; false with `error` set
 // when one is unknown or malformed.
+// `--help` is not an option here: the caller answers it before parsing.
 bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& options, std::string& error);
 
 }  // namespace streamcheck::serve

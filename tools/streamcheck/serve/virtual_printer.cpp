@@ -2,7 +2,20 @@
 
 #include <algorithm>
 
+#include "png_codec.h"
+
 namespace streamcheck::serve {
+
+namespace {
+
+constexpr size_t kMostImagesListed = 500;  // the memory panel lists this many names
+constexpr size_t kMostNameShown = 200;     // characters of a name the panel shows
+
+std::string ShownName(const std::string& name) {
+  return name.size() <= kMostNameShown ? name : name.substr(0, kMostNameShown) + "…";
+}
+
+}  // namespace
 
 PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source)
     : printer_(printer), hold_(std::move(hold)) {
@@ -10,10 +23,7 @@ PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hol
   const bool fresh = printer_.options_.freshEachJob || printer_.empty_;
   printer_.empty_ = false;
   id_ = printer_.store_.Begin(source, fresh);
-  sink_ = [this](const PrintedLabel& label) {
-    printer_.store_.AddLabel(id_, label);
-    return true;
-  };
+  sink_ = [this](const PrintedLabel& label) { return TakeLabel(label); };
   feed_ = std::make_unique<StreamFeed>(printer_.memory_, &sink_);
 }
 
@@ -25,8 +35,43 @@ PrinterJob::~PrinterJob() {
   }
 }
 
+bool PrinterJob::StopRequested() {
+  if (!printer_.stopping_) return false;
+  if (!overLimit_) Fault("the virtual printer was stopped during the job");
+  overLimit_ = true;
+  return true;
+}
+
+bool PrinterJob::TakeLabel(const PrintedLabel& label) {
+  if (StopRequested()) return false;
+  const ServeOptions& options = printer_.options_;
+  const uint64_t pixels = uint64_t(label.picture.width) * uint64_t(label.picture.height);
+  std::string refusal;
+  if (labels_ >= options.maxJobLabels) {
+    refusal = "the job prints more than " + std::to_string(options.maxJobLabels) + " labels";
+  } else if (pixels_ + pixels > options.maxJobPixels) {
+    refusal = "the job's labels come to more than " + std::to_string(options.maxJobPixels) + " pixels";
+  }
+  if (refusal.empty()) {
+    ++labels_;
+    pixels_ += pixels;
+    storedBytes_ += printer_.store_.AddLabel(id_, label);
+    const size_t byteLimit = std::min(options.maxJobStoredBytes, options.maxStoredBytes);
+    if (storedBytes_ <= byteLimit) return true;
+    refusal = "the job's pictures take more than " + std::to_string(byteLimit) + " bytes";
+  }
+  overLimit_ = true;
+  printer_.store_.AddFault(
+      id_, {label.offset,
+            refusal + ": the job was cut at label " + std::to_string(label.number) + ", the rest was not printed",
+            {},
+            {}});
+  faulted_ = true;
+  return false;
+}
+
 bool PrinterJob::Feed(std::string_view piece) {
-  if (overLimit_ || finished_) return false;
+  if (overLimit_ || finished_ || StopRequested()) return false;
   const size_t limit = printer_.options_.maxJobBytes;
   const size_t room = limit - std::min(limit, feed_->Bytes().size());
   if (piece.size() > room) {
@@ -37,16 +82,22 @@ bool PrinterJob::Feed(std::string_view piece) {
     return false;
   }
   feed_->Feed(piece);
-  return true;
+  return !overLimit_;
 }
 
-void PrinterJob::Fault(const std::string& message) { printer_.store_.AddFault(id_, {std::nullopt, message}); }
+void PrinterJob::Fault(const std::string& message) {
+  faulted_ = true;
+  printer_.store_.AddFault(id_, {std::nullopt, message, {}, {}});
+}
 
 void PrinterJob::Finish() {
   if (finished_) return;
   finished_ = true;
+  if (feed_->Bytes().empty() && !faulted_) Fault("the job is empty: no bytes were received");
   const CheckResult result = feed_->Finish();
-  printer_.store_.Finish(id_, feed_->Bytes(), result, printer_.memory_.setup);
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
+  printer_.TakeSnapshot();  // before the record is closed, so that a page that sees it sees the memory after it
+  printer_.store_.Finish(id_, feed_->Bytes(), result, printer_.memory_.setup, took);
   feed_.reset();
   if (hold_.owns_lock()) hold_.unlock();
 }
@@ -54,7 +105,57 @@ void PrinterJob::Finish() {
 void VirtualPrinter::Empty() {
   memory_ = PrinterMemory{};
   memory_.imageByteLimit = options_.printerMemoryBytes;
+  // The checker's own bounds stay behind the store's, which cut a job first
+  // and say what they cut; they bound the painting nothing is stored of.
+  memory_.limits.labels = options_.maxJobLabels + 1;
+  memory_.limits.paintedPixels = 4 * options_.maxJobPixels;
   empty_ = true;
+}
+
+void VirtualPrinter::TakeSnapshot() {
+  nlohmann::json json{{"imageBytes", memory_.imageBytes},
+                      {"imageByteLimit", memory_.imageByteLimit},
+                      {"imageCount", memory_.images.size()},
+                      {"empty", empty_}};
+  json["setup"] = memory_.setup ? SetupJson(*memory_.setup) : nlohmann::json(nullptr);
+  json["images"] = nlohmann::json::array();
+  for (const auto& [name, image] : memory_.images) {
+    if (json["images"].size() >= kMostImagesListed) break;
+    json["images"].push_back({{"name", ShownName(name)},
+                              {"width", image.width},
+                              {"height", image.height},
+                              {"pngBytes", image.png.size()},
+                              {"bytes", StoredImageBytes(name, image.png.size())},
+                              {"download", image.downloadOffset}});
+  }
+  const RgbImage* kept = memory_.pages.Kept();
+  std::shared_ptr<const RgbImage> copy = kept && kept->width > 0 ? std::make_shared<RgbImage>(*kept) : nullptr;
+  std::lock_guard lock(snapshotMutex_);
+  ++snapshots_;
+  json["version"] = snapshots_;
+  json["kept"] =
+      copy ? nlohmann::json{{"width", copy->width},
+                            {"height", copy->height},
+                            {"url", "/memory/kept.png?v=" + std::to_string(snapshots_) + "-" + store_.RunToken()}}
+           : nlohmann::json(nullptr);
+  snapshot_ = std::move(json);
+  kept_ = std::move(copy);
+  keptPng_.clear();
+}
+
+nlohmann::json VirtualPrinter::Memory() const {
+  std::lock_guard lock(snapshotMutex_);
+  return snapshot_;
+}
+
+std::vector<uint8_t> VirtualPrinter::KeptPicture() const {
+  std::lock_guard lock(snapshotMutex_);
+  if (keptPng_.empty() && kept_) {
+    PngEncodeOptions options;
+    options.level = options_.labelPngLevel;
+    if (!EncodePng(*kept_, options, keptPng_)) keptPng_.clear();
+  }
+  return keptPng_;
 }
 
 std::unique_ptr<PrinterJob> VirtualPrinter::StartJob(const std::string& source) {
@@ -66,6 +167,7 @@ void VirtualPrinter::PowerCycle() {
   {
     std::lock_guard hold(busy_);
     Empty();
+    TakeSnapshot();
   }
   store_.NotePowerCycle();
 }

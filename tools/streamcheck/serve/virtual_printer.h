@@ -2,11 +2,16 @@
 // draws it as it arrives against the memory that earlier jobs left (unless
 // every job starts fresh), and files it in the job store.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "job_store.h"
 #include "serve_options.h"
@@ -25,9 +30,11 @@ class PrinterJob {
   ~PrinterJob();
 
   uint64_t Id() const { return id_; }
-  // Takes the next piece of the stream; false once the job has reached the
-  // size limit (the piece is then cut there and the fault recorded).
+  // Takes the next piece of the stream; false once the job has reached a
+  // limit (the piece is then cut there and the fault recorded).
   bool Feed(std::string_view piece);
+  // A limit of the job or its deadline was reached: nothing more is read.
+  bool Cut() const { return overLimit_; }
   // A fault of the connection rather than of the stream (timeout, ...).
   void Fault(const std::string& message);
   // The end of the stream: checks the rest and stores the job. Runs by itself
@@ -37,6 +44,10 @@ class PrinterJob {
  private:
   friend class VirtualPrinter;
   PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source);
+  // Takes a drawn label: stored, or refused (ending the replay) past a limit.
+  bool TakeLabel(const PrintedLabel& label);
+  // True (and the job cut, once) when the printer is being stopped.
+  bool StopRequested();
 
   VirtualPrinter& printer_;
   std::unique_lock<std::mutex> hold_;
@@ -44,29 +55,51 @@ class PrinterJob {
   LabelSink sink_;
   std::unique_ptr<StreamFeed> feed_;
   bool overLimit_ = false;
+  bool faulted_ = false;
   bool finished_ = false;
+  std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+  size_t labels_ = 0;
+  uint64_t pixels_ = 0;
+  size_t storedBytes_ = 0;
 };
 
 class VirtualPrinter {
  public:
-  VirtualPrinter(const ServeOptions& options, JobStore& store) : options_(options), store_(store) { Empty(); }
+  VirtualPrinter(const ServeOptions& options, JobStore& store) : options_(options), store_(store) {
+    Empty();
+    TakeSnapshot();
+  }
 
   // Waits while another job is printing.
   std::unique_ptr<PrinterJob> StartJob(const std::string& source);
   // Switched off and on: the memory is empty again. Waits for a running job.
   void PowerCycle();
+  // The server stops: a running job is cut at its next piece or label.
+  void Stop() { stopping_ = true; }
+  // What the printer holds now, as the page shows it (taken after each job
+  // and power cycle, so it never waits for a running job), and the picture of
+  // the kept label then (PNG, empty when none).
+  nlohmann::json Memory() const;
+  std::vector<uint8_t> KeptPicture() const;
 
   const ServeOptions& Options() const { return options_; }
   JobStore& Store() { return store_; }
 
  private:
   friend class PrinterJob;
-  void Empty();  // as after power-on; busy_ held or not yet shared
+  void Empty();         // as after power-on; busy_ held or not yet shared
+  void TakeSnapshot();  // busy_ held
   const ServeOptions& options_;
   JobStore& store_;
   std::mutex busy_;
   PrinterMemory memory_;  // guarded by busy_
   bool empty_ = true;     // nothing printed since power-up
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex snapshotMutex_;
+  nlohmann::json snapshot_;               // guarded by snapshotMutex_
+  std::shared_ptr<const RgbImage> kept_;  // a copy; guarded by snapshotMutex_
+  mutable std::vector<uint8_t> keptPng_;  // encoded when first asked for
+  uint64_t snapshots_ = 0;                // guarded by snapshotMutex_
 };
 
 }  // namespace streamcheck::serve

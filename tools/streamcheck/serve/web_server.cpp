@@ -1,16 +1,15 @@
 #include "web_server.h"
 
-#include <httplib.h>
-
 #include <charconv>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <vector>
 
 namespace streamcheck::serve {
 
 namespace {
 
-constexpr size_t kHttpThreads = 16;
 constexpr int kMostWaiting = 8;  // long polls held at once; more get an answer at once
 constexpr auto kLongPoll = std::chrono::seconds(20);
 constexpr auto kWaitSlice = std::chrono::milliseconds(200);
@@ -33,23 +32,44 @@ void SendError(httplib::Response& res, int status, const std::string& message) {
   res.set_content(Dump({{"error", message}}), kJson);
 }
 
+// Sends a stored file a piece at a time: a tall label's picture is large, and
+// many readers at once must not each hold a copy.
 bool SendFile(httplib::Response& res, const std::filesystem::path& path, const char* type) {
   if (path.empty()) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  res.set_header("Cache-Control", "max-age=3600");  // a stored file never changes
-  res.set_content(std::move(bytes), type);
+  auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (!*in || ec) return false;
+  // Its address names the run and the job: what it shows never changes.
+  res.set_header("Cache-Control", "private, max-age=3600, immutable");
+  res.set_content_provider(static_cast<size_t>(size), type,
+                           [in](size_t offset, size_t length, httplib::DataSink& sink) {
+                             std::vector<char> piece(std::min<size_t>(length, 64 * 1024));
+                             in->clear();
+                             in->seekg(static_cast<std::streamoff>(offset));
+                             if (!in->read(piece.data(), static_cast<std::streamsize>(piece.size()))) return false;
+                             return sink.write(piece.data(), piece.size());
+                           });
   return true;
+}
+
+void SendShared(httplib::Response& res, std::shared_ptr<const std::string> text, const char* type) {
+  res.set_header("Cache-Control", "no-store");
+  const size_t size = text->size();
+  res.set_content_provider(size, type, [text](size_t offset, size_t length, httplib::DataSink& sink) {
+    return sink.write(text->data() + offset, length);
+  });
 }
 
 }  // namespace
 
-WebServer::WebServer(VirtualPrinter& printer) : printer_(printer), server_(std::make_unique<httplib::Server>()) {
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kHttpThreads); };
-  server_->set_read_timeout(kHttpTimeoutSeconds);
-  server_->set_write_timeout(kHttpTimeoutSeconds);
-  server_->set_keep_alive_timeout(kHttpTimeoutSeconds / 2);
+WebServer::WebServer(VirtualPrinter& printer)
+    : printer_(printer),
+      server_(std::make_unique<GuardedHttpServer>(printer.Options().requestHeadTimeout,
+                                                  std::chrono::seconds(kHttpTimeoutSeconds),
+                                                  std::chrono::seconds(kHttpTimeoutSeconds / 2))) {
+  const size_t threads = std::max<size_t>(2, printer.Options().httpThreads);
+  server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   Routes();
 }
 
@@ -67,6 +87,7 @@ bool WebServer::Start(const std::string& address, int port, std::string& error) 
     error = "cannot listen for HTTP on " + address + ":" + std::to_string(port);
     return false;
   }
+  hosts_ = HostRule{address, port_};
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // A stop before the server loop runs would be lost: wait for it to run.
   const auto deadline = std::chrono::steady_clock::now() + kStartPatience;
@@ -84,6 +105,11 @@ void WebServer::Stop() {
 
 void WebServer::Routes() {
   httplib::Server& s = *server_;
+  s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    GuardedHttpServer::HeadRead();
+    return RefuseRequest(hosts_, req, res) ? httplib::Server::HandlerResponse::Handled
+                                           : httplib::Server::HandlerResponse::Unhandled;
+  });
   s.Get("/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kPageHtml, "text/html; charset=utf-8");
   });
@@ -104,8 +130,7 @@ void WebServer::Routes() {
       }
       waiting_.fetch_sub(1);
     }
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(Dump(store.Snapshot()), kJson);
+    SendShared(res, store.SnapshotText(), kJson);
   });
 
   s.Get(R"(/api/jobs/(\d{1,18}))", [this](const httplib::Request& req, httplib::Response& res) {
@@ -114,6 +139,35 @@ void WebServer::Routes() {
     if (!job) return SendError(res, 404, "no such job");
     res.set_header("Cache-Control", "no-store");
     res.set_content(Dump(*job), kJson);
+  });
+
+  s.Get("/api/memory", [this](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(Dump(printer_.Memory()), kJson);
+  });
+
+  FileRoutes();
+
+  s.Post("/api/jobs", [this](const httplib::Request& req, httplib::Response& res,
+                             const httplib::ContentReader& content) { PostJob(req, res, content); });
+
+  s.Post("/api/power-cycle", [this](const httplib::Request&, httplib::Response& res) {
+    printer_.PowerCycle();
+    res.set_content(Dump({{"ok", true}}), kJson);
+  });
+
+  s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+    SendError(res, 500, "internal error");
+  });
+}
+
+void WebServer::FileRoutes() {
+  httplib::Server& s = *server_;
+  s.Get("/memory/kept.png", [this](const httplib::Request&, httplib::Response& res) {
+    std::vector<uint8_t> png = printer_.KeptPicture();
+    if (png.empty()) return SendError(res, 404, "the printer keeps no label");
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(std::string(png.begin(), png.end()), "image/png");
   });
 
   s.Get(R"(/jobs/(\d{1,18})/label-(\d{1,9})\.png)", [this](const httplib::Request& req, httplib::Response& res) {
@@ -132,25 +186,44 @@ void WebServer::Routes() {
       SendError(res, 404, "no such stream");
     }
   });
+}
 
-  s.Post("/api/jobs",
-         [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-           const auto job = printer_.StartJob("HTTP from " + req.remote_addr);
-           content([&](const char* data, size_t length) { return job->Feed(std::string_view(data, length)); });
-           job->Finish();
-           const auto record = printer_.Store().Job(job->Id());
-           res.status = 201;
-           res.set_content(Dump(record ? *record : nlohmann::json{{"id", job->Id()}}), kJson);
-         });
-
-  s.Post("/api/power-cycle", [this](const httplib::Request&, httplib::Response& res) {
-    printer_.PowerCycle();
-    res.set_content(Dump({{"ok", true}}), kJson);
-  });
-
-  s.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-    SendError(res, 500, "internal error");
-  });
+void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
+  const ServeOptions& options = printer_.Options();
+  // Refused before anything is read: the client sees it and may send again.
+  if (httpJobs_.fetch_add(1) >= options.maxHttpJobs) {
+    httpJobs_.fetch_sub(1);
+    res.set_header("Retry-After", "5");
+    res.set_header("Connection", "close");
+    return SendError(
+        res, 503, "the printer is busy with " + std::to_string(options.maxHttpJobs) + " jobs sent by HTTP: send again");
+  }
+  try {
+    const auto job = printer_.StartJob("HTTP from " + req.remote_addr);
+    const auto deadline = std::chrono::steady_clock::now() + options.jobDeadline;
+    bool late = false;
+    const bool read = content([&](const char* data, size_t length) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        late = true;
+        return false;
+      }
+      return job->Feed(std::string_view(data, length));
+    });
+    if (late) {
+      job->Fault("the job took longer than the deadline of " + std::to_string(options.jobDeadline.count()) +
+                 " s: the rest was not read, the stream is checked as far as it came");
+    } else if (!read && !job->Cut()) {
+      job->Fault("the request's body ended before its end: the stream is checked as far as it came");
+    }
+    job->Finish();
+    const auto record = printer_.Store().Job(job->Id());
+    res.status = 201;
+    res.set_content(Dump(record ? *record : nlohmann::json{{"id", job->Id()}}), kJson);
+  } catch (...) {
+    httpJobs_.fetch_sub(1);
+    throw;
+  }
+  httpJobs_.fetch_sub(1);
 }
 
 }  // namespace streamcheck::serve

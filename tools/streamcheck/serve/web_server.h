@@ -6,8 +6,12 @@
 //                                (a while) until there is something newer than V
 //   GET  /api/jobs/ID            one record
 //   GET  /jobs/ID/label-NNN.png  a label picture; /jobs/ID/stream.prn the stream
+//   GET  /api/memory             what the printer holds now
+//   GET  /memory/kept.png        the label it keeps for the next job
 //   POST /api/jobs               the body is a job; answers with its record
 //   POST /api/power-cycle        empties the printer's memory
+// State-changing requests must be ones a page of another site cannot send
+// unasked (see http_guard.h).
 #pragma once
 #include <atomic>
 #include <memory>
@@ -16,9 +20,7 @@
 
 #include "virtual_printer.h"
 
-namespace httplib {
-class Server;
-}
+#include "http_guard.h"
 
 namespace streamcheck::serve {
 
@@ -37,11 +39,15 @@ class WebServer {
 
  private:
   void Routes();
+  void FileRoutes();  // the pictures and streams
+  void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
   VirtualPrinter& printer_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<GuardedHttpServer> server_;
   std::thread thread_;
   int port_ = 0;
+  HostRule hosts_;
+  std::atomic<size_t> httpJobs_{0};  // jobs sent by HTTP being received or waiting
   std::atomic<bool> stopping_{false};
   std::atomic<int> waiting_{0};  // long polls being held
 };

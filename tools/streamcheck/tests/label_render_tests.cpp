@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -130,6 +133,85 @@ TEST(LabelRender, ANewSetUpLabelChangesTheSizeOfLaterLabels) {
   EXPECT_EQ(labels[0].picture.height, 212);
   EXPECT_EQ(labels[1].picture.width, 600);
   EXPECT_EQ(labels[1].picture.height, 400);
+}
+
+// The areas of each printed label as a plain reading of the stream finds
+// them: downloads skipped by their byte count, names and positions read
+// between the literals that surround them.
+std::vector<std::vector<SentArea>> ReadAreas(const std::string& s) {
+  struct Stored {
+    size_t offset, bytes;
+    int32_t width, height;
+  };
+  auto be32 = [&](size_t at) {
+    int32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v * 256 + static_cast<unsigned char>(s[at + i]);
+    return v;
+  };
+  std::map<std::string, Stored> stored;
+  std::vector<std::vector<SentArea>> labels;
+  std::vector<SentArea> current;
+  bool prints = false;
+  for (size_t at = 0; at < s.size();) {
+    if (s.compare(at, 3, "^XA") == 0) {
+      current.clear();
+      prints = s.compare(at + 3, 4, "^C(L") == 0;
+      at += 3;
+    } else if (s.compare(at, 3, "^XZ") == 0) {
+      if (prints) labels.push_back(current);
+      at += 3;
+    } else if (s.compare(at, 5, "~DYR:") == 0) {
+      const size_t comma = s.find(',', at);
+      const size_t data = s.find(",0,", comma) + 3;
+      const size_t bytes = std::strtoull(s.c_str() + comma + 5, nullptr, 10);
+      stored[s.substr(at + 5, comma - at - 5)] = {at, bytes, be32(data + 16), be32(data + 20)};
+      prints = true;
+      at = data + bytes;
+    } else if (s.compare(at, 3, "^FO") == 0) {
+      char* end = nullptr;
+      const int64_t x = std::strtoll(s.c_str() + at + 3, &end, 10);
+      const int64_t y = std::strtoll(end + 1, &end, 10);
+      const size_t name = s.find("^IMR:", at) + 5;
+      const Stored& image = stored.at(s.substr(name, s.find(".PNG", name) - name));
+      current.push_back({x, y, image.width, image.height, image.bytes, image.offset, at});
+      prints = true;
+      at += 3;
+    } else {
+      ++at;
+    }
+  }
+  return labels;
+}
+
+TEST(LabelRender, EachLabelListsTheAreasItsRecallsDrewInStreamOrder) {
+  const char* const names[] = {"DIFF", "BASE", "C1"};
+  std::mt19937 random(18);
+  auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  for (int run = 0; run < 20; ++run) {
+    StreamBuilder job;
+    job.Setup(600, 400);
+    for (int label = pick(1, 4); label > 0; --label) {
+      const bool page = pick(0, 1) == 1;
+      job.Raw(page ? "^XA^C(L" : "^XA");
+      // A name recalled in an earlier label, or downloaded and not recalled, lies in memory still.
+      for (int band = pick(page ? 0 : 1, 5); band > 0; --band) {
+        const char* name = names[pick(0, 2)];
+        const RgbImage image = Solid(pick(1, 40), pick(1, 30), {static_cast<uint8_t>(pick(0, 255)), 0, 0});
+        if (pick(0, 3) > 0) job.Download(testing::PluginPng(image), name);
+        if (pick(0, 4) > 0) job.Download(testing::PluginPng(image), name).Recall(pick(-20, 620), pick(-20, 420), name);
+      }
+      job.Raw(page ? "^C(S^XZ" : "^XZ");
+    }
+    const std::string stream = job.Text();
+    std::vector<std::vector<SentArea>> areas;
+    const LabelSink sink = [&](const PrintedLabel& label) {
+      areas.push_back(label.areas);
+      return true;
+    };
+    const CheckResult result = CheckStream(stream, &sink);
+    ASSERT_FALSE(result.error) << result.error->message;
+    EXPECT_EQ(areas, ReadAreas(stream)) << "run " << run;
+  }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ using testing::Solid;
 using testing::StreamBuilder;
 using testing::TestOptions;
 using testing::WaitForFinishedJobs;
+using testing::WaitForJobs;
 using namespace std::chrono_literals;
 
 constexpr const char* kChromium = "/usr/bin/chromium";
@@ -133,6 +134,36 @@ std::string Base64Decode(const std::string& text) {
   return out;
 }
 
+// A page opened in the browser, and questions asked of it.
+class OpenPage {
+ public:
+  OpenPage(Browser& browser, const std::string& url) : browser_(browser) {
+    const auto target = browser.Call("Target.createTarget", {{"url", url}});
+    if (!target.is_object() || !target.contains("targetId")) return;
+    const auto attached = browser.Call("Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}});
+    if (attached.is_object() && attached.contains("sessionId")) session_ = attached["sessionId"];
+  }
+  bool Open() const { return !session_.empty(); }
+  nlohmann::json Evaluate(const std::string& expression) {
+    const auto result =
+        browser_.Call("Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}}, session_);
+    return result.is_object() && result.contains("result") ? result["result"].value("value", nlohmann::json())
+                                                           : nlohmann::json();
+  }
+  bool WaitUntil(const std::string& expression) {
+    for (auto deadline = std::chrono::steady_clock::now() + 60s; std::chrono::steady_clock::now() < deadline;) {
+      if (Evaluate(expression) == true) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  }
+  const std::string& Session() const { return session_; }
+
+ private:
+  Browser& browser_;
+  std::string session_;
+};
+
 // A label that looks like one: a frame, a title bar and a few fields.
 std::string LabelJob() {
   return StreamBuilder()
@@ -198,14 +229,14 @@ TEST(VirtualPrinterPage, ShowsTheLabelsOfAJobThatArrivesWhileItIsOpen) {
 
   ASSERT_TRUE(
       waitUntil("[...document.querySelectorAll('section.job[data-job=\"2\"] img.label')]"
-                ".filter(i => i.complete && i.naturalWidth > 0).length === 2"))
+                ".filter(i => i.complete && i.naturalWidth > 0).length === 2 &&"
+                "!document.querySelector('section.job[data-job=\"2\"] .receiving')"))
       << evaluate("document.body.innerHTML").dump();
   const auto seen = evaluate(
       "({ notReloaded: window.notReloaded === true,"
       "   order: [...document.querySelectorAll('section.job')].map(s => s.dataset.job),"
       "   pictures: [...document.querySelectorAll('section.job[data-job=\"2\"] img.label')]"
-      "     .map(i => ({ src: i.getAttribute('src'), width: i.naturalWidth, height: i.naturalHeight,"
-      "                  link: i.parentElement.getAttribute('href') })),"
+      "     .map(i => ({ src: i.getAttribute('src'), width: i.naturalWidth, height: i.naturalHeight })),"
       "   faults: [...document.querySelectorAll('section.job[data-job=\"1\"] .faults li')].map(l => l.textContent),"
       "   setup: document.querySelector('section.job[data-job=\"2\"] .setup').textContent })");
   EXPECT_TRUE(seen["notReloaded"].get<bool>());
@@ -213,7 +244,6 @@ TEST(VirtualPrinterPage, ShowsTheLabelsOfAJobThatArrivesWhileItIsOpen) {
   ASSERT_EQ(seen["pictures"].size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(seen["pictures"][i]["src"], record["labels"][i]["url"]);
-    EXPECT_EQ(seen["pictures"][i]["link"], record["labels"][i]["url"]);  // full size on click
     EXPECT_EQ(seen["pictures"][i]["width"], 600);
     EXPECT_EQ(seen["pictures"][i]["height"], 360);
   }
@@ -225,11 +255,107 @@ TEST(VirtualPrinterPage, ShowsTheLabelsOfAJobThatArrivesWhileItIsOpen) {
   EXPECT_NE(seen["setup"].get<std::string>().find("600 × 360 dots"), std::string::npos) << seen["setup"];
 
   // STREAMCHECK_SCREENSHOT=FILE keeps a picture of the page (docs/virtual-printer.png).
+  browser.Close();
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+  std::filesystem::remove_all(profile);
+}
+
+TEST(VirtualPrinterPage, ShowsThePrinterMemoryTheSentAreasAndATallLabelToScale) {
+  if (access(kChromium, X_OK) != 0) GTEST_SKIP() << kChromium << " is not installed";
+  auto options = TestOptions("browser-memory");
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const std::string tall = StreamBuilder()
+                               .Setup(1587, 14400)
+                               .Raw("^XA^C(L")
+                               .Band(Solid(1587, 600, {30, 64, 175}), 0, 0)
+                               .Band(Solid(800, 3000, {234, 179, 8}), 400, 9000)
+                               .Raw("^C(S^XZ")
+                               .Text();
+  SendRaw(server.RawPort(), tall);
+  WaitForFinishedJobs(server.HttpPort(), 1);
+  const std::string label = StreamBuilder()
+                                .Setup(600, 360)
+                                .Raw("^XA^C(L")
+                                .Download(PluginPng(Solid(40, 40, {22, 163, 74})), "LOGO")
+                                .Band(Solid(600, 360, {250, 250, 245}), 0, 0)
+                                .Band(Solid(600, 70, {30, 64, 175}), 0, 0)
+                                .Recall(540, 300, "LOGO")
+                                .Band(Solid(280, 40, {17, 24, 39}), 300, 110)
+                                .Raw("^C(S^XZ")
+                                .Text();
+  SendRaw(server.RawPort(), label);
+  const auto state = WaitForFinishedJobs(server.HttpPort(), 2);
+  ASSERT_EQ(state["jobs"][0]["labels"].size(), 1u) << state["jobs"][0].dump();
+  const auto& areas = state["jobs"][0]["labels"][0]["areas"];
+  ASSERT_EQ(areas.size(), 4u) << state["jobs"][0].dump();
+
+  const std::filesystem::path profile = options.out.string() + "-profile";
+  Browser browser(profile);
+  ASSERT_TRUE(browser.Started());
+  OpenPage page(browser, "http://127.0.0.1:" + std::to_string(server.HttpPort()) + "/");
+  ASSERT_TRUE(page.Open());
+  ASSERT_TRUE(
+      page.WaitUntil("document.querySelectorAll('section.job img.label').length === 2 &&"
+                     "[...document.querySelectorAll('img')].every(i => i.complete && i.naturalWidth > 0) &&"
+                     "document.querySelector('#memory .kept-picture img') !== null &&"
+                     "document.querySelector('#memory .kept-picture img').naturalWidth > 0"))
+      << page.Evaluate("document.body.innerHTML").dump();
+
+  // The memory panel: the kept label, the images by name, what a power cycle clears.
+  const auto memory = page.Evaluate(
+      "({ kept: document.querySelector('#memory .kept-picture img').naturalWidth,"
+      "   names: [...document.querySelectorAll('#memory td.name')].map(c => c.textContent),"
+      "   clears: document.querySelector('#memory .clears').textContent })");
+  EXPECT_EQ(memory["kept"], 600);
+  EXPECT_EQ(memory["names"], nlohmann::json({"DIFF", "LOGO"}));
+  EXPECT_NE(memory["clears"].get<std::string>().find("the kept label"), std::string::npos) << memory;
+
+  // The overlay: one outline per sent area, where the area lies on the picture.
+  const auto outlines = page.Evaluate(
+      "(() => { const box = document.querySelector('section.job[data-job=\"2\"] .picture');"
+      "  const r = box.querySelector('img').getBoundingClientRect();"
+      "  return [...box.querySelectorAll('.area')].map(a => { const o = a.getBoundingClientRect();"
+      "    return { x: (o.left - r.left) / r.width, w: o.width / r.width, text: a.textContent }; }); })()");
+  ASSERT_EQ(outlines.size(), areas.size());
+  for (size_t i = 0; i < areas.size(); ++i) {
+    EXPECT_NEAR(outlines[i]["x"].get<double>(), areas[i]["x"].get<double>() / 600, 0.01) << outlines[i];
+    EXPECT_NEAR(outlines[i]["w"].get<double>(), areas[i]["width"].get<double>() / 600, 0.01) << outlines[i];
+    EXPECT_FALSE(outlines[i]["text"].get<std::string>().empty());
+  }
+
+  // The tall label: scaled into view, and at full size in the viewer.
+  const auto thumb = page.Evaluate(
+      "(() => { const r = document.querySelector('section.job[data-job=\"1\"] img.label')"
+      ".getBoundingClientRect(); return { w: r.width, h: r.height }; })()");
+  EXPECT_NEAR(thumb["h"].get<double>(), 480, 1);
+  EXPECT_NEAR(thumb["w"].get<double>() / thumb["h"].get<double>(), 1587.0 / 14400, 0.01);
+  page.Evaluate("document.querySelector('section.job[data-job=\"1\"] .picture').click()");
+  page.Evaluate("document.querySelector('#viewer [data-zoom=\"one\"]').click()");
+  const auto zoomed = page.Evaluate(
+      "({ open: !document.getElementById('viewer').hidden,"
+      "   width: document.querySelector('#viewer-body img').getBoundingClientRect().width,"
+      "   outlines: document.querySelectorAll('#viewer-body .area').length })");
+  EXPECT_TRUE(zoomed["open"].get<bool>());
+  EXPECT_NEAR(zoomed["width"].get<double>(), 1587, 1);
+  EXPECT_EQ(zoomed["outlines"], 2);
+  page.Evaluate("document.querySelector('#viewer [data-zoom=\"close\"]').click()");
+
+  // STREAMCHECK_SCREENSHOT=FILE keeps a picture of the page (docs/virtual-printer.png).
   if (const char* keep = std::getenv("STREAMCHECK_SCREENSHOT")) {
-    const auto shot = browser.Call("Page.captureScreenshot", {{"format", "png"}}, session);
+    const auto shot = browser.Call("Page.captureScreenshot", {{"format", "png"}}, page.Session());
     ASSERT_TRUE(shot.is_object() && shot.contains("data"));
     std::ofstream(keep, std::ios::binary) << Base64Decode(shot["data"].get<std::string>());
   }
+
+  // The page's own power cycle is obeyed (its request is one from its own
+  // origin), and the panel then shows an empty printer.
+  page.Evaluate(
+      "fetch('/api/power-cycle', { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{}' })");
+  EXPECT_TRUE(page.WaitUntil("document.querySelector('#memory .clears').textContent.includes('holds nothing')"));
+  EXPECT_EQ(WaitForJobs(server.HttpPort(), [](const nlohmann::json&) { return true; })["powerCycles"], 1);
   browser.Close();
   server.Stop();
   std::filesystem::remove_all(options.out);

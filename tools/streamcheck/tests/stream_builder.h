@@ -1,6 +1,7 @@
 // Test streams built with the plug-in's own command writer and PNG encoder,
 // so that the checker is tried on exactly the bytes the plug-in emits.
 #pragma once
+#include <algorithm>
 #include <cstdlib>
 #include <cstdint>
 #include <string>
@@ -59,6 +60,72 @@ inline std::vector<uint8_t> WithAnnouncedSize(std::vector<uint8_t> png, uint32_t
   put(kIhdrData + 4, height);
   put(kIhdrCrc, static_cast<uint32_t>(crc32(0, png.data() + kIhdrType, kIhdrCrc - kIhdrType)));
   return png;
+}
+
+// A PNG file put together chunk by chunk around image data of our choosing,
+// so that the data can inflate to more or less than the header calls for.
+struct PngFields {
+  uint32_t width = 1, height = 1;
+  uint8_t bitDepth = 8, colourType = 2, interlace = 0;
+};
+
+inline void AppendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+  auto put = [&](uint32_t v) {
+    for (int i = 0; i < 4; ++i) png.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
+  };
+  put(static_cast<uint32_t>(data.size()));
+  const size_t typeAt = png.size();
+  png.insert(png.end(), type, type + 4);
+  png.insert(png.end(), data.begin(), data.end());
+  put(static_cast<uint32_t>(crc32(0, png.data() + typeAt, static_cast<uInt>(data.size() + 4))));
+}
+
+inline std::vector<uint8_t> AssembledPng(const PngFields& f, const std::vector<uint8_t>& compressed) {
+  std::vector<uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  std::vector<uint8_t> ihdr;
+  for (uint32_t v : {f.width, f.height}) {
+    for (int i = 0; i < 4; ++i) ihdr.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
+  }
+  ihdr.insert(ihdr.end(), {f.bitDepth, f.colourType, 0, 0, f.interlace});
+  AppendChunk(png, "IHDR", ihdr);
+  AppendChunk(png, "IDAT", compressed);
+  AppendChunk(png, "IEND", {});
+  return png;
+}
+
+// `count` zero bytes (filter "none", black pixels) deflated a mebibyte at a
+// time, so that a gibibyte costs little time or memory to make.
+inline std::vector<uint8_t> DeflatedZeros(uint64_t count) {
+  constexpr size_t kStep = 1 << 20;
+  const std::vector<uint8_t> zeros(kStep, 0);
+  std::vector<uint8_t> out;
+  std::vector<uint8_t> buffer(kStep);
+  z_stream z{};
+  deflateInit2(&z, 9, Z_DEFLATED, 15, 9, Z_RLE);
+  for (uint64_t left = count;;) {
+    const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, kStep));
+    left -= piece;
+    z.next_in = const_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(piece);
+    const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+    do {
+      z.next_out = buffer.data();
+      z.avail_out = static_cast<uInt>(buffer.size());
+      deflate(&z, flush);
+      out.insert(out.end(), buffer.data(), z.next_out);
+    } while (z.avail_out == 0);
+    if (left == 0) break;
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+inline std::vector<uint8_t> Deflated(const std::vector<uint8_t>& raw) {
+  uLongf size = compressBound(static_cast<uLong>(raw.size()));
+  std::vector<uint8_t> out(size);
+  compress(out.data(), &size, raw.data(), static_cast<uLong>(raw.size()));
+  out.resize(size);
+  return out;
 }
 
 class StreamBuilder {

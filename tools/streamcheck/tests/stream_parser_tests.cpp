@@ -69,7 +69,9 @@ TEST(StreamParser, ReportsWhereAndWhyADamagedStreamBreaks) {
       {"^XA^FXno end", 6, "no ^FS"},
       {"^XA^FO1,2^IMR:DIFF.BMP^FS", 18, "expected \".PNG\""},
       {"^XA^X", 3, "stream ends inside a command"},
-      {"^XA~DYR:DIFF,B,P,1", 18, "stream ends inside the download header"},
+      {"^XA~DYR:DIFF,B,P,", 17, "stream ends before the byte count"},
+      {"^XA~DYR:DIFF,B,P,1", 17, "stream ends inside the byte count"},
+      {"^XA~DYR:DIFF,B,P,1,0", 18, "stream ends inside the download header"},
   };
   for (const Case& c : cases) {
     const ParsedStream parsed = ParseStream(c.stream);

@@ -1,0 +1,49 @@
+// What keeps the virtual printer's web side to its own clients and bounded:
+// an HTTP server whose connections must send a whole request head within a
+// set time (a client trickling header lines cannot keep a worker), and the
+// checks every request passes before it is routed (the Host it names, where
+// a state-changing request comes from, one range at most, no body where none
+// belongs).
+#pragma once
+#include <httplib.h>
+
+#include <chrono>
+#include <string>
+
+namespace streamcheck::serve {
+
+class GuardedHttpServer : public httplib::Server {
+ public:
+  // `headTime`: for a request's head, from its first byte to its blank line;
+  // `io`: for each read or write; `idle`: between requests on one connection.
+  GuardedHttpServer(std::chrono::milliseconds headTime, std::chrono::milliseconds io, std::chrono::milliseconds idle)
+      : headTime_(headTime), io_(io), idle_(idle) {}
+
+  // On the thread of the request: its head is in, the handler's own bounds
+  // apply from now on.
+  static void HeadRead();
+
+ private:
+  bool process_and_close_socket(socket_t sock) override;
+
+  const std::chrono::milliseconds headTime_;
+  const std::chrono::milliseconds io_;
+  const std::chrono::milliseconds idle_;
+};
+
+// Who may talk to the page: the Host names the address the server listens on,
+// a loopback address or "localhost" (a name any other site could point at this
+// machine is refused); `port` is the HTTP port.
+struct HostRule {
+  std::string listen;
+  int port = 0;
+};
+bool HostAllowed(const HostRule& rule, const std::string& host);
+
+// The checks before routing. Answers the request itself (true) when it is
+// refused: 421 for a foreign Host, 403 for a state-changing request from
+// another origin, 415 for one a page of another site could send unasked,
+// 416 for more than one range, 413 for a body where none belongs.
+bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::Response& res);
+
+}  // namespace streamcheck::serve

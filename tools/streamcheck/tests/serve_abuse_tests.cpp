@@ -1,0 +1,300 @@
+// The virtual printer used as a busy line and a hostile client would use it,
+// on loopback: many senders at once, idle and trickling connections, jobs
+// that make it draw and store far more than they send, requests from other
+// sites, and after all of it a job that must print exactly as it should.
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serve_support.h"
+#include "stream_builder.h"
+
+namespace streamcheck {
+namespace {
+
+using testing::FetchLabels;
+using testing::RenderAlone;
+using testing::SendRaw;
+using testing::Solid;
+using testing::StreamBuilder;
+using testing::TestOptions;
+using testing::WaitForJobs;
+using namespace std::chrono_literals;
+
+std::string SmallJob() {
+  return StreamBuilder()
+      .Setup(425, 150)
+      .Raw("^XA^C(L")
+      .Band(Solid(425, 150, {20, 90, 200}), 0, 0)
+      .Raw("^C(S^XZ")
+      .Text();
+}
+
+int ConnectTo(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
+// Sends `lines` one at a time with a pause; true when the server closed the
+// connection before all of them were sent and answered.
+bool TrickleUntilCut(int port, const std::vector<std::string>& lines, std::chrono::milliseconds pause) {
+  const int fd = ConnectTo(port);
+  bool cut = false;
+  for (const std::string& line : lines) {
+    if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+      cut = true;
+      break;
+    }
+    // The head never ends, so an answer or a close means the server gave up on it.
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(pause.count())) > 0) {
+      cut = true;
+      break;
+    }
+  }
+  close(fd);
+  return cut;
+}
+
+size_t FolderBytes(const std::filesystem::path& folder) {
+  size_t total = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) total += entry.file_size();
+  }
+  return total;
+}
+
+const nlohmann::json* FindJob(const nlohmann::json& state, uint64_t id) {
+  for (const auto& job : state["jobs"]) {
+    if (job["id"].get<uint64_t>() == id) return &job;
+  }
+  return nullptr;
+}
+
+bool HasFaultWith(const nlohmann::json& job, const std::string& text) {
+  for (const auto& fault : job["faults"]) {
+    if (fault["message"].get<std::string>().find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// The page and the job list answer while the printer is held up.
+void ExpectPageAnswers(int httpPort) {
+  httplib::Client client("127.0.0.1", httpPort);
+  client.set_connection_timeout(5s);
+  client.set_read_timeout(5s);
+  const auto page = client.Get("/");
+  EXPECT_TRUE(page && page->status == 200);
+  const auto jobs = client.Get("/api/jobs");
+  EXPECT_TRUE(jobs && jobs->status == 200);
+}
+
+TEST(VirtualPrinterUnderLoad, StoresEveryJobOfManySendersAndServesThePageWhileClientsHang) {
+  auto options = TestOptions("load");
+  options.maxConnections = 4;
+  options.readTimeout = 1500ms;
+  options.jobDeadline = 3s;
+  options.requestHeadTimeout = 1000ms;
+  options.maxHttpJobs = 2;
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int http = server.HttpPort();
+  const std::string job = SmallJob();
+  const auto expected = RenderAlone(job);
+
+  // Idle raw connections take every worker; slow HTTP clients trickle their
+  // header lines. The page answers all the same, and the slow ones are cut.
+  std::vector<int> idle;
+  for (int i = 0; i < 12; ++i) idle.push_back(ConnectTo(server.RawPort()));
+  std::vector<std::string> headLines{"GET / HTTP/1.1\r\n"};
+  for (int i = 0; i < 40; ++i) headLines.push_back("X-Slow-" + std::to_string(i) + ": 1\r\n");
+  std::atomic<int> slowCut{0};
+  std::vector<std::thread> slow;
+  for (int i = 0; i < 20; ++i) {
+    slow.emplace_back([&] { slowCut += TrickleUntilCut(http, headLines, 200ms) ? 1 : 0; });
+  }
+  std::this_thread::sleep_for(300ms);
+  ExpectPageAnswers(http);
+  for (std::thread& t : slow) t.join();
+  EXPECT_EQ(slowCut.load(), 20);
+  for (const int fd : idle) close(fd);
+
+  // Many senders at once, more than the workers: each job is stored whole.
+  constexpr int kSenders = 40;
+  std::vector<std::thread> senders;
+  for (int i = 0; i < kSenders; ++i) senders.emplace_back([&] { SendRaw(server.RawPort(), job); });
+  for (std::thread& t : senders) t.join();
+  const auto state = WaitForJobs(http, [&](const nlohmann::json& s) {
+    size_t printed = 0;
+    for (const auto& j : s["jobs"]) printed += j["finished"].get<bool>() && !j["labels"].empty() ? 1 : 0;
+    return printed == kSenders;
+  });
+  size_t silent = 0;
+  for (const auto& j : state["jobs"]) {
+    if (j["labels"].empty()) {
+      // The idle connections: each recorded with its fault, none lost silently.
+      EXPECT_TRUE(HasFaultWith(j, "sent nothing") || HasFaultWith(j, "without sending anything")) << j.dump();
+      ++silent;
+    } else {
+      EXPECT_EQ(j["faults"].size(), 0u) << j.dump();
+      EXPECT_EQ(j["bytes"], job.size());
+    }
+  }
+  EXPECT_EQ(silent, idle.size());
+
+  // A trickling client is cut at its deadline; meanwhile HTTP jobs beyond
+  // their limit are refused at once and visibly, and the page answers.
+  std::thread trickler([&] {
+    std::string stream = "^XA^FX";
+    for (int i = 0; i < 60; ++i) stream += 'x';
+    SendRaw(server.RawPort(), stream, 1, 100);
+  });
+  std::this_thread::sleep_for(500ms);
+  std::atomic<int> busy{0}, taken{0};
+  std::vector<std::thread> posters;
+  for (int i = 0; i < 5; ++i) {
+    posters.emplace_back([&] {
+      httplib::Client client("127.0.0.1", http);
+      client.set_read_timeout(30s);
+      const auto answer = client.Post("/api/jobs", job, "application/octet-stream");
+      if (answer && answer->status == 503) ++busy;
+      if (answer && answer->status == 201) ++taken;
+    });
+  }
+  ExpectPageAnswers(http);
+  trickler.join();
+  for (std::thread& t : posters) t.join();
+  EXPECT_EQ(taken.load(), 2);
+  EXPECT_EQ(busy.load(), 3);
+  const auto after = WaitForJobs(http, [&](const nlohmann::json& s) {
+    return s["jobs"].size() == idle.size() + kSenders + 3 && s["jobs"][0]["finished"].get<bool>();
+  });
+  bool deadlineSeen = false;
+  for (const auto& j : after["jobs"]) deadlineSeen = deadlineSeen || HasFaultWith(j, "deadline of 3 s");
+  EXPECT_TRUE(deadlineSeen) << after.dump();
+  EXPECT_EQ(FetchLabels(http, after["jobs"][0]), expected);
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrintsNormallyAfter) {
+  auto options = TestOptions("abuse");
+  options.maxJobLabels = 30;
+  options.maxJobPixels = uint64_t{3} * 1587 * 14400;
+  options.maxStoredBytes = 4 * serve::kMiB;
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int http = server.HttpPort();
+  httplib::Client client("127.0.0.1", http);
+  client.set_read_timeout(60s);
+  auto post = [&](const std::string& path, const std::string& body, const std::string& type,
+                  const httplib::Headers& headers = {}) {
+    const auto answer = client.Post(path, headers, body, type);
+    return answer ? answer->status : -1;
+  };
+
+  // Few bytes that ask for many labels, or for tall ones: cut at the bound,
+  // the page says so, and the store stays within its budget.
+  std::string copies = StreamBuilder().Setup(425, 150).Text();
+  for (int i = 0; i < 200; ++i) copies += "^XA^C(L^C(S^XZ";
+  std::string tall = StreamBuilder().Setup(1587, 14400).Text();
+  for (int i = 0; i < 200; ++i) tall += "^XA^C(L^C(S^XZ";
+  ASSERT_EQ(post("/api/jobs", copies, "application/octet-stream"), 201);
+  ASSERT_EQ(post("/api/jobs", tall, "application/octet-stream"), 201);
+  auto state = WaitForJobs(http, [](const nlohmann::json& s) { return s["jobs"].size() == 2; });
+  const nlohmann::json& many = *FindJob(state, 1);
+  const nlohmann::json& high = *FindJob(state, 2);
+  EXPECT_EQ(many["labels"].size(), options.maxJobLabels);
+  EXPECT_TRUE(HasFaultWith(many, "more than 30 labels")) << many.dump();
+  EXPECT_EQ(high["labels"].size(), 3u);
+  EXPECT_TRUE(HasFaultWith(high, "pixels")) << high.dump();
+  EXPECT_LE(FolderBytes(options.out), options.maxStoredBytes + serve::kMiB);
+
+  // Requests another site could make a browser send, and names of this
+  // machine that another site could point at it: refused, nothing printed.
+  const httplib::Headers foreignHost{{"Host", "attacker.example:" + std::to_string(http)}};
+  EXPECT_EQ(client.Get("/api/jobs", foreignHost)->status, 421);
+  EXPECT_EQ(client.Get("/", httplib::Headers{{"Host", "localhost:" + std::to_string(http)}})->status, 200);
+  EXPECT_EQ(post("/api/power-cycle", "{}", "application/json", {{"Origin", "http://attacker.example"}}), 403);
+  EXPECT_EQ(post("/api/power-cycle", "{}", "application/json", {{"Sec-Fetch-Site", "cross-site"}}), 403);
+  EXPECT_EQ(post("/api/power-cycle", "", "text/plain"), 415);
+  EXPECT_EQ(post("/api/jobs", SmallJob(), "application/x-www-form-urlencoded"), 415);
+  EXPECT_EQ(post("/api/jobs", "--b\r\n\r\n" + SmallJob() + "\r\n--b--\r\n", "multipart/form-data; boundary=b"), 415);
+  EXPECT_EQ(client.Get("/api/jobs", httplib::Headers{{"Content-Length", "1000000000"}})->status, 413);
+  EXPECT_EQ(WaitForJobs(http, [](const nlohmann::json&) { return true; })["powerCycles"], 0);
+
+  // An empty job is recorded with its fault.
+  ASSERT_EQ(post("/api/jobs", "", "application/octet-stream"), 201);
+  state = WaitForJobs(http, [](const nlohmann::json& s) { return s["jobs"].size() == 3; });
+  EXPECT_TRUE(HasFaultWith(state["jobs"][0], "empty")) << state["jobs"][0].dump();
+
+  // One range per request: many ranges are refused, one is answered alone.
+  ASSERT_EQ(post("/api/jobs", SmallJob(), "application/octet-stream"), 201);
+  state = WaitForJobs(http, [](const nlohmann::json& s) { return s["jobs"].size() == 4; });
+  const std::string url = state["jobs"][0]["labels"][0]["url"];
+  std::string ranges = "bytes=0-";
+  for (int i = 0; i < 999; ++i) ranges += ",0-";
+  EXPECT_EQ(client.Get(url, httplib::Headers{{"Range", ranges}})->status, 416);
+  const auto part = client.Get(url, httplib::Headers{{"Range", "bytes=0-9"}});
+  ASSERT_TRUE(part);
+  EXPECT_EQ(part->status, 206);
+  EXPECT_EQ(part->body.size(), 10u);
+
+  // The page's own power cycle, then a job prints as on a new printer.
+  EXPECT_EQ(
+      post("/api/power-cycle", "{}", "application/json", {{"Origin", "http://127.0.0.1:" + std::to_string(http)}}),
+      200);
+  const std::string job = SmallJob();
+  SendRaw(server.RawPort(), job);
+  state = WaitForJobs(http, [](const nlohmann::json& s) {
+    return s["jobs"].size() == 5 && s["jobs"][0]["finished"].get<bool>();
+  });
+  EXPECT_TRUE(state["jobs"][0]["freshPrinter"].get<bool>());
+  EXPECT_EQ(FetchLabels(http, state["jobs"][0]), RenderAlone(job));
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+TEST(VirtualPrinterRestart, CountsOnAfterWideJobNumbersAndNamesItsPicturesAfreshEachRun) {
+  auto options = TestOptions("restart");
+  std::filesystem::create_directories(options.out / "job-1234567");
+  std::string firstUrl;
+  {
+    serve::VirtualPrinterServer server(options);
+    std::string error;
+    ASSERT_TRUE(server.Start(error)) << error;
+    SendRaw(server.RawPort(), SmallJob());
+    const auto state = WaitForJobs(server.HttpPort(), [](const nlohmann::json& s) {
+      return !s["jobs"].empty() && s["jobs"][0]["finished"].get<bool>();
+    });
+    EXPECT_EQ(state["jobs"][0]["id"], 1234568);
+    firstUrl = state["jobs"][0]["labels"][0]["url"];
+  }
+  std::filesystem::remove_all(options.out);  // emptied between runs: the numbers start again
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  SendRaw(server.RawPort(), SmallJob());
+  const auto state = WaitForJobs(server.HttpPort(), [](const nlohmann::json& s) {
+    return !s["jobs"].empty() && s["jobs"][0]["finished"].get<bool>();
+  });
+  EXPECT_EQ(state["jobs"][0]["id"], 1);
+  EXPECT_NE(state["jobs"][0]["labels"][0]["url"], firstUrl);
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+}  // namespace
+}  // namespace streamcheck
