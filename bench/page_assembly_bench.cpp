@@ -184,7 +184,9 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
     const DotPoint at{0, 0};
     if (engine->ReferToBaseBitmap(&at) != result::kOk) throw std::runtime_error("base");
     RasterImage page;
-    if (engine->image.ComposeBaseRows(0, kPageLength, page) != result::kOk) throw std::runtime_error("base rows");
+    if (engine->image.ComposeWindow({0, 0, kPageWidth, kPageLength}, page) != result::kOk) {
+      throw std::runtime_error("base rows");
+    }
     AddFilteredBands(page, bands);
   }
   Deflater zlib(std::move(bands));

@@ -103,7 +103,7 @@ void CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint start) {
 
 void CPrintControl::SendOnPage(const RasterImage& raster, RasterPoint at) {
   SendDiffImage(raster, {at.x, at.y});
-  image.NoteSent({at.x, at.y, raster.width, raster.height}, Page());
+  image.Ledger().NoteSent({at.x, at.y, raster.width, raster.height}, Page());
 }
 
 void CPrintControl::SendComposedWindow(const PageRect& window) {
@@ -117,7 +117,7 @@ void CPrintControl::SendComposedWindow(const PageRect& window) {
     ThrowIfFailed(image.ComposeWindow({window.x, window.y + row, window.width, rows}, scratch_));
     SendDiffImage(scratch_, {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y + row)});
   }
-  image.NoteSent(window, Page());
+  image.Ledger().NoteSent(window, Page());
 }
 
 void CPrintControl::CoverPageOnce() {
@@ -159,7 +159,7 @@ ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
   pageBaseRefers_ = 0;
-  image.BeginPage();
+  image.Ledger().BeginPage();
   command.AppendRaw(kFormatStart);
   command.AppendRaw(kPageCarryIn);
 }
@@ -190,8 +190,8 @@ ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint* position) {
 void CPrintControl::LayOutBase(const DotPoint& position) {
   const RasterPoint start = Moved(position, LoadOffsetsInDots(*printer_, resolution_));
   const Grid grid = MakeGrid(layout, resolution_);
-  ThrowIfFailed(image.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount),
-                                       SaturateToInt32(grid.innerCount), grid.outerStep, grid.innerStep));
+  ThrowIfFailed(image.LayOutBase(start, Page(), SaturateToInt32(grid.outerCount), SaturateToInt32(grid.innerCount),
+                                 grid.outerStep, grid.innerStep));
   // The whole page, with whatever this page placed before the reference.
   SendComposedWindow({0, 0, labelWidth_, labelLength_});
   jobCoveredPage_ = true;
@@ -343,7 +343,7 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
     for (const WhiteArea& area :
          MergedCells(grid, layout.labelColumns, firstCell, originX, originY, outer, inner, cell, Page())) {
       CoverPageOnce();
-      image.PlaceWhite(area);
+      image.Ledger().PlaceWhite(area);
       window = BoundingBox(window, area.Bounds());
     }
     SendComposedWindow(window);
@@ -366,7 +366,7 @@ void CPrintControl::BlankUnusedLabels(int64_t firstCell) {
                                       scratch_);
         whiteReady = true;
       }
-      image.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
+      image.Ledger().PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
       SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
     }
   }
@@ -377,7 +377,7 @@ ResultCode CPrintControl::CloseNewPageFinal() {
     // Whatever the page before showed and this page neither sent again nor
     // covered goes back to what this page holds there.
     CoverPageOnce();
-    image.TakeStaleAreas(stale_);
+    image.Ledger().TakeStaleAreas(stale_);
     for (const PageRect& area : stale_) SendComposedWindow(area);
     command.AppendRaw(kPageCarryOut);
     command.AppendRaw(kFormatEnd);
