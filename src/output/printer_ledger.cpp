@@ -8,9 +8,6 @@
 namespace {
 
 constexpr uint8_t kWhite = 0xFF;
-// Pixel bytes the elements of one page may hold before they are painted
-// together into one page of pixels.
-constexpr int64_t kPlacedBytesBudget = int64_t{64} << 20;
 
 }  // namespace
 
@@ -120,7 +117,7 @@ const RasterImage* CPrinterLedger::ShowImage(PageSize page) {
   item.hidden = false;
   placedPage_ = page;
   placedBytes_ += static_cast<int64_t>(item.pixels.pixels.size());
-  if (placedBytes_ > kPlacedBytesBudget) FlattenPlaced();
+  if (placedBytes_ > placedBytesBudget_) FlattenPlaced();
   return item.hidden ? nullptr : &item.pixels;
 }
 

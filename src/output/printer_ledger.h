@@ -62,6 +62,11 @@ struct WhiteArea {
 
 class CPrinterLedger {
  public:
+  // Pixel bytes the elements of one page may hold before they are painted
+  // together into one page of pixels.
+  static constexpr int64_t kPlacedBytesBudget = int64_t{64} << 20;
+  explicit CPrinterLedger(int64_t placedBytesBudget = kPlacedBytesBudget) : placedBytesBudget_(placedBytesBudget) {}
+
   // A new job: whatever the pages of an earlier job held is forgotten.
   void BeginJob();
   // A new page: what the finished page held becomes the page before.
@@ -124,6 +129,7 @@ class CPrinterLedger {
   void FlattenPlaced();
   void DropFlatPage();
 
+  int64_t placedBytesBudget_;
   std::vector<PlacedItem> items_;  // storage reused from page to page
   size_t itemCount_ = 0;
   int64_t placedBytes_ = 0;        // pixels the placed elements hold
