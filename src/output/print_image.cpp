@@ -65,6 +65,29 @@ Interval UncoveredSpan(int64_t origin, int64_t step, int64_t extent, bool lastCo
   return span;
 }
 
+// A run of window columns [begin, end) that one copy of the tile shows.
+struct TileRun {
+  int64_t begin;
+  int64_t end;
+  int64_t tileByte;  // where the run starts in a tile row
+};
+
+// The runs the copies `copies` of a grid row show in the page columns [x0,
+// x1), left to right, as window columns (x0 is the window's column 0).
+std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, int64_t width, IndexRange copies,
+                                int64_t x0, int64_t x1) {
+  std::vector<TileRun> runs;
+  for (int64_t j = copies.first; j < copies.last; ++j) {
+    const int64_t x = originX + j * pitch;
+    const Interval span = UncoveredSpan(x, pitch, width, j == count - 1);
+    const int64_t left = std::max(span.begin, x0);
+    const int64_t right = std::min(span.end, x1);
+    if (left < right) runs.push_back({left - x0, right - x0, (left - x) * kBytesPerPixel});
+  }
+  std::sort(runs.begin(), runs.end(), [](const TileRun& a, const TileRun& b) { return a.begin < b.begin; });
+  return runs;
+}
+
 bool PageFitsRaster(PageSize page) {
   if (page.width <= 0 || page.length <= 0) return true;  // an empty canvas
   return RasterBytes(RasterStride(page.width), page.length) >= 0;
@@ -167,20 +190,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   const IndexRange rowRange = IndicesToVisit(grid.position.y - y0, grid.verticalPitch, grid.rows, height, outHeight);
   const IndexRange columnRange =
       IndicesToVisit(grid.position.x - x0, grid.horizontalPitch, grid.columns, width, outWidth);
-  struct Run {
-    int64_t begin;  // window columns [begin, end)
-    int64_t end;
-    int64_t tileByte;  // where the run starts in a tile row
-  };
-  std::vector<Run> runs;
-  for (int64_t j = columnRange.first; j < columnRange.last; ++j) {
-    const int64_t x = grid.position.x + j * grid.horizontalPitch;
-    const Interval span = UncoveredSpan(x, grid.horizontalPitch, width, j == grid.columns - 1);
-    const int64_t left = std::max(span.begin, x0);
-    const int64_t right = std::min(span.end, x1);
-    if (left < right) runs.push_back({left - x0, right - x0, (left - x) * kBytesPerPixel});
-  }
-  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.begin < b.begin; });
+  const std::vector<TileRun> runs =
+      ColumnRuns(grid.position.x, grid.horizontalPitch, grid.columns, width, columnRange, x0, x1);
 
   const int64_t rowBytes = outWidth * kBytesPerPixel;
   const auto whiteRow = [&](int64_t row, int64_t fromByte, int64_t toByte) {
@@ -208,7 +219,7 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
     fillPlainRows(top);
     for (int64_t row = top; row < bottom; ++row, ++nextRow) {
       int64_t at = 0;
-      for (const Run& run : runs) {
+      for (const TileRun& run : runs) {
         if (run.begin * kBytesPerPixel > at) whiteRow(row, at, run.begin * kBytesPerPixel);
         if (!CopyRun(tile, row + y0 - y, run.tileByte, out, row, run.begin * kBytesPerPixel,
                      (run.end - run.begin) * kBytesPerPixel)) {
