@@ -158,13 +158,14 @@ std::unique_ptr<CPrintControl> NewEngine(Services& s, int32_t width, int32_t len
 // An engine ready for the first base reference of a 2 x 3 job on a full-length page.
 std::unique_ptr<CPrintControl> FirstPageEngine(Services& s, const RasterImage& tile) {
   auto engine = NewEngine(s, kPageWidth, kPageLength);
-  engine->layout.labelRows = 2;
-  engine->layout.labelColumns = 3;
-  engine->layout.horizontalPitch = kHorizontalPitch;
-  engine->layout.verticalPitch = kVerticalPitch;
+  LayoutData layout;
+  layout.labelRows = 2;
+  layout.labelColumns = 3;
+  layout.horizontalPitch = kHorizontalPitch;
+  layout.verticalPitch = kVerticalPitch;
+  engine->SetLayout(layout);
   RasterBitmap bitmap(tile);
-  if (engine->image.SetSourceBitmap(bitmap) != result::kOk) throw std::runtime_error("source");
-  engine->imageName = kBaseBitmapName;
+  if (engine->ReceiveBitmap(bitmap, kBaseBitmapName.data()) != result::kOk) throw std::runtime_error("source");
   engine->CreateNewPage();
   return engine;
 }
@@ -180,11 +181,18 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
   Services services;
   std::vector<std::vector<uint8_t>> bands;
   {
-    auto engine = FirstPageEngine(services, Tile());
-    const DotPoint at{0, 0};
-    if (engine->ReferToBaseBitmap(&at) != result::kOk) throw std::runtime_error("base");
+    // The page the first reference sends: the tile over the same grid.
+    CPrintImage image(services.text);
+    RasterBitmap bitmap(Tile());
+    if (image.SetSourceBitmap(bitmap) != result::kOk) throw std::runtime_error("source");
+    if (image.LayOutBase({0, 0}, {kPageWidth, kPageLength}, 2, 3, TenthsMmToDots(kVerticalPitch, kDpi),
+                         TenthsMmToDots(kHorizontalPitch, kDpi)) != result::kOk) {
+      throw std::runtime_error("base");
+    }
     RasterImage page;
-    if (engine->image.ComposeBaseRows(0, kPageLength, page) != result::kOk) throw std::runtime_error("base rows");
+    if (image.ComposeWindow({0, 0, kPageWidth, kPageLength}, page) != result::kOk) {
+      throw std::runtime_error("base rows");
+    }
     AddFilteredBands(page, bands);
   }
   Deflater zlib(std::move(bands));
@@ -196,8 +204,8 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     auto engine = FirstPageEngine(services, Tile());
-    const size_t before = engine->command.Buffer().size();
-    const auto sourceBytes = static_cast<int64_t>(engine->image.Source().pixels.capacity());
+    const size_t before = engine->PendingBytes().size();
+    const auto sourceBytes = static_cast<int64_t>(Tile().pixels.size());  // the waiting bitmap's copy
     state.ResumeTiming();
 
     int64_t start = 0;
@@ -211,7 +219,7 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
     const int64_t added = heap::peak.load() - start;
     peakAdded = std::max(peakAdded, added);
     peakWithSource = std::max(peakWithSource, added + sourceBytes);
-    streamBytes = engine->command.Buffer().size() - before;
+    streamBytes = engine->PendingBytes().size() - before;
 
     state.PauseTiming();
     engine.reset();
@@ -237,17 +245,18 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
   const bool moving = state.range(0) != 0;
   Services services;
   auto engine = NewEngine(services, kPageWidth, kSteadyLabelLength);
-  engine->layout.labelRows = 1;
-  engine->layout.labelColumns = 1;
+  LayoutData layout;
+  layout.labelRows = 1;
+  layout.labelColumns = 1;
+  engine->SetLayout(layout);
   const RasterImage base = label_content::LabelPage(kPageWidth, kSteadyLabelLength, 5);
   RasterBitmap baseBitmap(base);
-  if (engine->image.SetSourceBitmap(baseBitmap) != result::kOk) throw std::runtime_error("source");
-  engine->imageName = kBaseBitmapName;
+  if (engine->ReceiveBitmap(baseBitmap, kBaseBitmapName.data()) != result::kOk) throw std::runtime_error("source");
   engine->CreateNewPage();
   const DotPoint origin{0, 0};
   if (engine->ReferToBaseBitmap(&origin) != result::kOk) throw std::runtime_error("base");
-  engine->CloseNewPageFinal();
-  if (engine->command.SendToPrinter(services.printer) != result::kOk) throw std::runtime_error("send");
+  if (engine->CloseNewPageFinal() != result::kOk) throw std::runtime_error("final");
+  if (engine->SendToPrinter() != result::kOk) throw std::runtime_error("send");
 
   constexpr int kFields = 3;
   const char* names[kFields] = {"SERIAL", "LOT", "PRICE"};
@@ -280,19 +289,18 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
       for (int k = 0; k < kFields; ++k) {
         const bool moved = moving && k == 0 && label % 2 == 1;
         RasterBitmap bitmap(moved ? narrowField : fields[label % 2][static_cast<size_t>(k)]);
-        if (engine->image.SetSourceBitmap(bitmap) != result::kOk) throw std::runtime_error("field");
-        engine->imageName = names[k];
+        if (engine->ReceiveBitmap(bitmap, names[k]) != result::kOk) throw std::runtime_error("field");
         const DotPoint at = moved ? movedPlace : places[k];
         if (engine->ReferToVariableBitmap(&at, names[k]) != result::kOk) throw std::runtime_error("variable");
       }
       if (engine->WriteClock(clockText, &clockAt, 20, u"Arial") != result::kOk) throw std::runtime_error("clock");
       if (engine->CloseNewPageDynamic(1) != result::kOk) throw std::runtime_error("close");
-      engine->CloseNewPageFinal();
+      if (engine->CloseNewPageFinal() != result::kOk) throw std::runtime_error("final");
     };
     pair.Run(printLabel, [&] { benchmark::DoNotOptimize(zlib.Run()); });
     ++label;
-    streamBytes += engine->command.Buffer().size();
-    if (engine->command.SendToPrinter(services.printer) != result::kOk) throw std::runtime_error("send");
+    streamBytes += engine->PendingBytes().size();
+    if (engine->SendToPrinter() != result::kOk) throw std::runtime_error("send");
   }
   const auto n = static_cast<double>(state.iterations());
   state.counters["engine_us"] = pair.WorkSeconds() / n * 1e6;

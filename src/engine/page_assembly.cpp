@@ -87,7 +87,7 @@ ResultCode CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint star
 
 ResultCode CPrintControl::SendOnPage(const RasterImage& raster, RasterPoint at) {
   if (const ResultCode code = SendDiffImage(raster, {at.x, at.y}); code != result::kOk) return code;
-  image_.NoteSent({at.x, at.y, raster.width, raster.height}, Page());
+  image_.Ledger().NoteSent({at.x, at.y, raster.width, raster.height}, Page());
   return result::kOk;
 }
 
@@ -105,7 +105,7 @@ ResultCode CPrintControl::SendComposedWindow(const PageRect& window) {
     }
     if (code != result::kOk) return code;
   }
-  image_.NoteSent(window, Page());
+  image_.Ledger().NoteSent(window, Page());
   return result::kOk;
 }
 
@@ -149,7 +149,7 @@ ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, const char* name) {
 void CPrintControl::CreateNewPage() {
   variableKey_ = 0;
   pageBaseRefers_ = 0;
-  image_.BeginPage();
+  image_.Ledger().BeginPage();
   command_.BeginPage();
 }
 
@@ -180,8 +180,8 @@ ResultCode CPrintControl::LayOutBase(const DotPoint& position) {
   Grid grid;
   ResultCode code = MakeGrid(layout_, resolution_, grid);
   if (code == result::kOk) {
-    code = image_.ComposeBaseImage(start, Page(), SaturateToInt32(grid.outerCount), SaturateToInt32(grid.innerCount),
-                                   grid.outerStep, grid.innerStep);
+    code = image_.LayOutBase(start, Page(), SaturateToInt32(grid.outerCount), SaturateToInt32(grid.innerCount),
+                             grid.outerStep, grid.innerStep);
   }
   // The whole page, with whatever this page placed before the reference.
   if (code == result::kOk) code = SendComposedWindow({0, 0, labelWidth_, labelLength_});
@@ -339,7 +339,7 @@ ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
     for (const WhiteArea& area :
          MergedCells(grid, layout_.labelColumns, firstCell, originX, originY, outer, inner, cell, Page())) {
       if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
-      image_.PlaceWhite(area);
+      image_.Ledger().PlaceWhite(area);
       window = BoundingBox(window, area.Bounds());
     }
     return SendComposedWindow(window);
@@ -361,7 +361,7 @@ ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
                                       scratch_);
         whiteReady = true;
       }
-      image_.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
+      image_.Ledger().PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
       if (const ResultCode code = SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
           code != result::kOk) {
         return code;
@@ -375,7 +375,7 @@ ResultCode CPrintControl::CloseNewPageFinal() {
   // Whatever the page before showed and this page neither sent again nor
   // covered goes back to what this page holds there.
   if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
-  image_.TakeStaleAreas(stale_);
+  image_.Ledger().TakeStaleAreas(stale_);
   for (const PageRect& area : stale_) {
     if (const ResultCode code = SendComposedWindow(area); code != result::kOk) return code;
   }

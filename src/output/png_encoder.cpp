@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/debug_output.h"
+#include "platform/raster_image.h"
 #include "platform/units.h"
 
 // With GCC and Clang on x86 the pixel swap uses SSSE3 byte shuffles where the
@@ -19,7 +20,8 @@ namespace {
 
 constexpr uint64_t kLargestPngValue = 0x7FFFFFFF;  // PNG's four-byte numbers stop at 2^31 - 1
 constexpr int kBitDepth = 8;
-constexpr size_t kBytesPerPixel = 3;
+// Pixel bytes of a raster row, in the unsigned arithmetic of the byte swaps.
+constexpr auto kPixelBytes = static_cast<size_t>(kBytesPerPixel);
 // Pixels per metre for a resolution in dots per inch, truncated. Computed in
 // 64 bits so that no resolution wraps round to a wrong small value.
 png_uint_32 PixelsPerMetre(uint32_t dpi) {
@@ -81,7 +83,7 @@ __attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(uint8_t* p, size_t pixe
   const __m128i m21 = mask(2, 1), m22 = mask(2, 2);
   size_t i = 0;
   for (; i + 16 <= pixels; i += 16) {
-    uint8_t* q = p + i * kBytesPerPixel;
+    uint8_t* q = p + i * kPixelBytes;
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 16));
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 32));
@@ -107,7 +109,7 @@ size_t SwapRedBlueWords(uint8_t* p, size_t pixels) {
   constexpr uint64_t red0 = ResidueMask(0, 2), red1 = ResidueMask(1, 2), red2 = ResidueMask(2, 2);
   size_t i = 0;
   for (; i + 8 <= pixels; i += 8) {
-    uint8_t* q = p + i * kBytesPerPixel;
+    uint8_t* q = p + i * kPixelBytes;
     const uint64_t a = Load64(q), b = Load64(q + 8), c = Load64(q + 16);
     Store64(q, (a & green0) | (((a >> 16) | (b << 48)) & blue0) | ((a << 16) & red0));
     Store64(q + 8, (b & green1) | (((b >> 16) | (c << 48)) & blue1) | (((b << 16) | (a >> 48)) & red1));
@@ -124,9 +126,9 @@ void SwapRedBlue(uint8_t* p, size_t pixels) {
   if (__builtin_cpu_supports("ssse3")) done = SwapRedBlueSsse3(p, pixels);
 #endif
   if constexpr (std::endian::native == std::endian::little) {
-    done += SwapRedBlueWords(p + done * kBytesPerPixel, pixels - done);
+    done += SwapRedBlueWords(p + done * kPixelBytes, pixels - done);
   }
-  for (uint8_t* q = p + done * kBytesPerPixel; done < pixels; ++done, q += kBytesPerPixel) {
+  for (uint8_t* q = p + done * kPixelBytes; done < pixels; ++done, q += kPixelBytes) {
     const uint8_t blue = q[0];
     q[0] = q[2];
     q[2] = blue;

@@ -15,25 +15,6 @@ constexpr uint8_t kWhite = 0xFF;
 constexpr uint16_t kMonochromeBits = 1;
 constexpr int64_t kBitsPerByte = 8;
 constexpr uint8_t kLeftmostBit = 0x80;
-constexpr int64_t kMaxStride = std::numeric_limits<int32_t>::max();
-// Pixel bytes the elements of one page may hold before they are painted
-// together into one page of pixels.
-constexpr int64_t kPlacedBytesBudget = int64_t{64} << 20;
-
-// Largest byte count a raster may hold: a vector must be able to allocate it
-// and every offset into it must fit a signed 64-bit index.
-int64_t MaxRasterBytes() {
-  const auto limit =
-      std::min<uint64_t>(std::vector<uint8_t>{}.max_size(), static_cast<uint64_t>(std::numeric_limits<int64_t>::max()));
-  return static_cast<int64_t>(limit);
-}
-
-// Byte count of `rows` rows of `stride` bytes, or -1 when no raster could hold it.
-int64_t RasterBytes(int64_t stride, int64_t rows) {
-  if (stride < 0 || rows < 0 || stride > kMaxStride) return -1;
-  if (rows != 0 && stride > MaxRasterBytes() / rows) return -1;
-  return stride * rows;
-}
 
 // A filled raster whose fields agree with its pixels, so that every row run
 // computed from width, height and stride lies inside the pixel array.
@@ -72,13 +53,8 @@ bool CopyRun(const RasterImage& from, int64_t fromRow, int64_t fromByte, RasterI
 // extent) that no later copy covers. Later copies overwrite earlier ones, and
 // with a regular step the later ones form one run starting at the next copy,
 // so what stays visible is a single interval.
-struct Span {
-  int64_t begin = 0;
-  int64_t end = 0;
-};
-
-Span UncoveredSpan(int64_t origin, int64_t step, int64_t extent, bool lastCopy) {
-  Span span{origin, origin + extent};
+Interval UncoveredSpan(int64_t origin, int64_t step, int64_t extent, bool lastCopy) {
+  Interval span{origin, origin + extent};
   if (lastCopy) return span;
   if (step == 0) return {origin, origin};  // the next copy lies exactly on top
   if (step > 0) {
@@ -89,13 +65,27 @@ Span UncoveredSpan(int64_t origin, int64_t step, int64_t extent, bool lastCopy) 
   return span;
 }
 
-// Zeroes the padding after the `rowBytes` pixel bytes of each of the first
-// `rows` rows, so that a raster's bytes never depend on what its storage held.
-void ClearRowPadding(uint8_t* pixels, int64_t stride, int64_t rowBytes, int64_t rows) {
-  if (stride == rowBytes) return;
-  for (int64_t row = 0; row < rows; ++row) {
-    std::memset(pixels + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+// A run of window columns [begin, end) that one copy of the tile shows.
+struct TileRun {
+  int64_t begin;
+  int64_t end;
+  int64_t tileByte;  // where the run starts in a tile row
+};
+
+// The runs the copies `copies` of a grid row show in the page columns [x0,
+// x1), left to right, as window columns (x0 is the window's column 0).
+std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, int64_t width, IndexRange copies,
+                                int64_t x0, int64_t x1) {
+  std::vector<TileRun> runs;
+  for (int64_t j = copies.first; j < copies.last; ++j) {
+    const int64_t x = originX + j * pitch;
+    const Interval span = UncoveredSpan(x, pitch, width, j == count - 1);
+    const int64_t left = std::max(span.begin, x0);
+    const int64_t right = std::min(span.end, x1);
+    if (left < right) runs.push_back({left - x0, right - x0, (left - x) * kBytesPerPixel});
   }
+  std::sort(runs.begin(), runs.end(), [](const TileRun& a, const TileRun& b) { return a.begin < b.begin; });
+  return runs;
 }
 
 bool PageFitsRaster(PageSize page) {
@@ -145,7 +135,7 @@ ResultCode CPrintImage::SetSourceBitmap(HostBitmap& bitmap) {
 
   // 24-bit rows are kept as delivered; the row step is what the platform used.
   const int64_t stride = static_cast<int64_t>(rows.bytes.size() / static_cast<uint64_t>(rows.height));
-  if (stride < int64_t{rows.width} * kBytesPerPixel || stride > kMaxStride) return result::kBadSourceBitmap;
+  if (stride < int64_t{rows.width} * kBytesPerPixel || stride > kMaxRasterStride) return result::kBadSourceBitmap;
   rows.bytes.resize(static_cast<size_t>(stride * rows.height));
   source_.pixels = std::move(rows.bytes);
   source_.width = rows.width;
@@ -170,7 +160,8 @@ void CPrintImage::CreatePageCanvas(PageSize page, RasterImage& out) {
   out.bitsPerPixel = kRasterBitsPerPixel;
 }
 
-ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid, Window window, RasterImage& out) {
+ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid, const PageRect& window,
+                                   RasterImage& out) {
   if (!WellFormed(tile)) return result::kStaticCompose;
   const int64_t x0 = std::max<int64_t>(0, window.x);
   const int64_t y0 = std::max<int64_t>(0, window.y);
@@ -199,20 +190,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   const IndexRange rowRange = IndicesToVisit(grid.position.y - y0, grid.verticalPitch, grid.rows, height, outHeight);
   const IndexRange columnRange =
       IndicesToVisit(grid.position.x - x0, grid.horizontalPitch, grid.columns, width, outWidth);
-  struct Run {
-    int64_t begin;  // window columns [begin, end)
-    int64_t end;
-    int64_t tileByte;  // where the run starts in a tile row
-  };
-  std::vector<Run> runs;
-  for (int64_t j = columnRange.first; j < columnRange.last; ++j) {
-    const int64_t x = grid.position.x + j * grid.horizontalPitch;
-    const Span span = UncoveredSpan(x, grid.horizontalPitch, width, j == grid.columns - 1);
-    const int64_t left = std::max(span.begin, x0);
-    const int64_t right = std::min(span.end, x1);
-    if (left < right) runs.push_back({left - x0, right - x0, (left - x) * kBytesPerPixel});
-  }
-  std::sort(runs.begin(), runs.end(), [](const Run& a, const Run& b) { return a.begin < b.begin; });
+  const std::vector<TileRun> runs =
+      ColumnRuns(grid.position.x, grid.horizontalPitch, grid.columns, width, columnRange, x0, x1);
 
   const int64_t rowBytes = outWidth * kBytesPerPixel;
   const auto whiteRow = [&](int64_t row, int64_t fromByte, int64_t toByte) {
@@ -225,7 +204,7 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   };
   const auto tileRow = [&](int64_t i, int64_t& top, int64_t& bottom, int64_t& y) {
     y = grid.position.y + i * grid.verticalPitch;
-    const Span span = UncoveredSpan(y, grid.verticalPitch, height, i == grid.rows - 1);
+    const Interval span = UncoveredSpan(y, grid.verticalPitch, height, i == grid.rows - 1);
     top = std::max(span.begin, y0) - y0;
     bottom = std::min(span.end, y1) - y0;
   };
@@ -240,7 +219,7 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
     fillPlainRows(top);
     for (int64_t row = top; row < bottom; ++row, ++nextRow) {
       int64_t at = 0;
-      for (const Run& run : runs) {
+      for (const TileRun& run : runs) {
         if (run.begin * kBytesPerPixel > at) whiteRow(row, at, run.begin * kBytesPerPixel);
         if (!CopyRun(tile, row + y0 - y, run.tileByte, out, row, run.begin * kBytesPerPixel,
                      (run.end - run.begin) * kBytesPerPixel)) {
@@ -256,8 +235,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   return result::kOk;
 }
 
-ResultCode CPrintImage::ComposeBaseImage(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
-                                         int64_t verticalPitch, int64_t horizontalPitch) {
+ResultCode CPrintImage::LayOutBase(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
+                                   int64_t verticalPitch, int64_t horizontalPitch) {
   const bool fromSource = WellFormed(source_);
   if ((!fromSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
   if (fromSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
@@ -266,13 +245,6 @@ ResultCode CPrintImage::ComposeBaseImage(RasterPoint position, PageSize page, in
   baseActive_ = true;
   source_.Clear();
   return result::kOk;
-}
-
-ResultCode CPrintImage::ComposeBaseRows(int64_t firstRow, int64_t rowCount, RasterImage& out) const {
-  if (!HasBase() || firstRow < 0 || rowCount <= 0 || firstRow > baseGrid_.page.length - rowCount) {
-    return result::kStaticCompose;
-  }
-  return PlaceTiled(baseTile_, baseGrid_, {0, firstRow, baseGrid_.page.width, rowCount}, out);
 }
 
 bool CPrintImage::CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out,
@@ -338,50 +310,36 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   }
   const PageRect placed{xs, ys, w, h};
 
-  // The window covers what the same key covered on the page before, so
-  // that whatever the new image leaves of the old one goes back to the page.
-  PageRect window = placed;
-  for (EarlierItem& earlier : earlier_) {
-    if (earlier.key != key || earlier.handled) continue;
-    window = BoundingBox(window, earlier.rect);
-    earlier.handled = true;
-    break;
-  }
-
+  const PageRect window = ledger_.FieldWindow(placed, key);
   // The element keeps its own pixels, for every window composed after it.
-  PlacedItem& item = NewItem(placed, key);
+  RasterImage& pixels = ledger_.AddImage(placed, key);
   const int64_t stride = RasterStride(w);
   if (leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight && source_.stride == stride) {
     // The usual case: the whole source lands on the page. Its pixels are
     // handed over rather than copied; only the row padding is cleared.
-    std::swap(item.pixels, source_);
-    ClearRowPadding(item.pixels.pixels.data(), stride, w * kBytesPerPixel, h);
+    std::swap(pixels, source_);
+    ClearRowPadding(pixels.pixels.data(), stride, w * kBytesPerPixel, h);
   } else {
     const int64_t bytes = RasterBytes(stride, h);
     if (bytes < 0) return result::kVariableCompose;
-    item.pixels.pixels.assign(static_cast<size_t>(bytes), 0);
-    item.pixels.width = static_cast<int32_t>(w);
-    item.pixels.height = static_cast<int32_t>(h);
-    item.pixels.stride = static_cast<int32_t>(stride);
-    item.pixels.bitsPerPixel = kRasterBitsPerPixel;
+    pixels.pixels.assign(static_cast<size_t>(bytes), 0);
+    pixels.width = static_cast<int32_t>(w);
+    pixels.height = static_cast<int32_t>(h);
+    pixels.stride = static_cast<int32_t>(stride);
+    pixels.bitsPerPixel = kRasterBitsPerPixel;
     for (int64_t i = 0; i < h; ++i) {
-      if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, item.pixels, i, 0, w * kBytesPerPixel)) {
+      if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, pixels, i, 0, w * kBytesPerPixel)) {
         return result::kVariableCompose;
       }
     }
   }
   source_.Clear();
-  HideCoveredBy(placed);
-  item.hidden = false;
-  placedPage_ = page;
-  placedBytes_ += static_cast<int64_t>(item.pixels.pixels.size());
-  if (placedBytes_ > kPlacedBytesBudget) FlattenPlaced();
-
-  if (window == placed && !item.hidden) {
-    out.pixels.assign(item.pixels.pixels.begin(), item.pixels.pixels.end());
-    out.width = item.pixels.width;
-    out.height = item.pixels.height;
-    out.stride = item.pixels.stride;
+  const RasterImage* shown = ledger_.ShowImage(page);
+  if (window == placed && shown != nullptr) {
+    out.pixels.assign(shown->pixels.begin(), shown->pixels.end());
+    out.width = shown->width;
+    out.height = shown->height;
+    out.stride = shown->stride;
     out.bitsPerPixel = kRasterBitsPerPixel;
   } else {
     const ResultCode composed = ComposeWindow(window, out);
@@ -444,129 +402,7 @@ void CPrintImage::BeginJob() {
   source_.Clear();
   rendered_.Clear();
   baseActive_ = false;
-  itemCount_ = 0;
-  earlier_.clear();
-  sent_.clear();
-  pageSent_ = false;
-  DropFlatPage();
-}
-
-void CPrintImage::BeginPage() {
-  earlier_.clear();
-  for (size_t i = 0; i < itemCount_; ++i) earlier_.push_back({items_[i].rect, items_[i].key, false});
-  itemCount_ = 0;
-  sent_.clear();
-  pageSent_ = false;
-  DropFlatPage();
-}
-
-void CPrintImage::DropFlatPage() {
-  placedBytes_ = 0;
-  if (flatPage_.pixels.empty()) return;
-  // A page of pixels is not kept from page to page: it is only needed on the
-  // rare page that holds that many images.
-  flatPage_ = RasterImage();
-  flatMask_ = std::vector<uint8_t>();
-}
-
-void CPrintImage::FlattenPlaced() {
-  const PageSize page = placedPage_;
-  if (page.width <= 0 || page.length <= 0) return;
-  const PageRect whole{0, 0, page.width, page.length};
-  if (flatPage_.pixels.empty()) {
-    // Both or neither: the mask is read wherever the page has pixels.
-    std::vector<uint8_t> mask(static_cast<size_t>(page.width) * static_cast<size_t>(page.length), 0);
-    CreatePageCanvas(page, flatPage_);
-    flatMask_ = std::move(mask);
-  }
-  // Painted into the flat page in their order; the mask marks each pixel.
-  PaintItems(whole, flatPage_);
-  for (size_t n = 0; n < itemCount_; ++n) {
-    PlacedItem& item = items_[n];
-    if (item.hidden) continue;
-    ForEachRun(item, whole, [&](int64_t row, int64_t left, int64_t right) {
-      std::memset(&flatMask_[static_cast<size_t>(row * page.width + left)], 1, static_cast<size_t>(right - left));
-    });
-    item.hidden = true;
-    item.pixels.Clear();
-  }
-  placedBytes_ = 0;
-}
-
-CPrintImage::PlacedItem& CPrintImage::NewItem(const PageRect& rect, int32_t key) {
-  if (itemCount_ == items_.size()) items_.emplace_back();
-  PlacedItem& item = items_[itemCount_++];
-  item.rect = rect;
-  item.key = key;
-  item.white = false;
-  // Shown only once its pixels are in place: an element whose pixels could
-  // not be stored (memory ran out) is never painted.
-  item.hidden = true;
-  item.pixels.Clear();
-  item.whiteArea.columns.clear();
-  item.whiteArea.rows.clear();
-  return item;
-}
-
-void CPrintImage::HideCoveredBy(const PageRect& rect) {
-  // An element wholly under a later one never shows again: its pixels are
-  // not needed, and dropping them keeps a page of many large images small.
-  for (size_t i = 0; i + 1 < itemCount_; ++i) {
-    PlacedItem& item = items_[i];
-    if (!item.hidden && rect.Contains(item.rect)) {
-      item.hidden = true;
-      placedBytes_ -= static_cast<int64_t>(item.pixels.pixels.size());
-      item.pixels.Clear();
-    }
-  }
-}
-
-void CPrintImage::PlaceWhite(const WhiteArea& area) {
-  const PageRect bounds = area.Bounds();
-  if (bounds.Empty()) return;
-  PlacedItem& item = NewItem(bounds, kNoKey);
-  item.white = true;
-  item.whiteArea = area;
-  item.hidden = false;
-  if (area.columns.size() == 1 && area.rows.size() == 1) HideCoveredBy(bounds);
-}
-
-template <typename Run>
-void CPrintImage::ForEachRun(const PlacedItem& item, const PageRect& window, Run&& run) {
-  const PageRect common = Intersection(item.rect, window);
-  if (common.Empty()) return;
-  if (!item.white) {
-    for (int64_t row = common.y; row < common.Bottom(); ++row) run(row, common.x, common.Right());
-    return;
-  }
-  for (const Interval& rows : item.whiteArea.rows) {
-    for (int64_t row = std::max(rows.begin, common.y); row < std::min(rows.end, common.Bottom()); ++row) {
-      for (const Interval& columns : item.whiteArea.columns) {
-        const int64_t left = std::max(columns.begin, common.x);
-        const int64_t right = std::min(columns.end, common.Right());
-        if (left < right) run(row, left, right);
-      }
-    }
-  }
-}
-
-void CPrintImage::PaintItems(const PageRect& window, RasterImage& out) const {
-  for (size_t n = 0; n < itemCount_; ++n) {
-    const PlacedItem& item = items_[n];
-    if (item.hidden) continue;
-    ForEachRun(item, window, [&](int64_t row, int64_t left, int64_t right) {
-      uint8_t* to = out.pixels.data() + (row - window.y) * out.stride + (left - window.x) * kBytesPerPixel;
-      const auto bytes = static_cast<size_t>((right - left) * kBytesPerPixel);
-      if (item.white) {
-        std::memset(to, kWhite, bytes);
-      } else {
-        std::memcpy(to,
-                    item.pixels.pixels.data() + (row - item.rect.y) * item.pixels.stride +
-                        (left - item.rect.x) * kBytesPerPixel,
-                    bytes);
-      }
-    });
-  }
+  ledger_.BeginJob();
 }
 
 ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& out) {
@@ -576,11 +412,11 @@ ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& ou
   if (window.Empty()) return result::kOk;
   const int64_t stride = RasterStride(window.width);
   const int64_t bytes = RasterBytes(stride, window.height);
-  if (bytes < 0 || window.width > kMaxStride) throw std::bad_alloc();
+  if (bytes < 0 || window.width > kMaxRasterStride) throw std::bad_alloc();
   const bool onBase = baseActive_ && HasBase();
   if (onBase && pageRect.Contains(window)) {
     // Every byte of the window is written by the tiling itself.
-    const ResultCode tiled = PlaceTiled(baseTile_, baseGrid_, {window.x, window.y, window.width, window.height}, out);
+    const ResultCode tiled = PlaceTiled(baseTile_, baseGrid_, window, out);
     if (tiled != result::kOk) return tiled;
     if (out.width != window.width || out.height != window.height) return result::kStaticCompose;
   } else {
@@ -600,97 +436,6 @@ ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& ou
       }
     }
   }
-  if (!flatPage_.pixels.empty()) {
-    const PageRect common = Intersection(window, {0, 0, flatPage_.width, flatPage_.height});
-    for (int64_t row = common.y; row < common.Bottom(); ++row) {
-      const uint8_t* mask = &flatMask_[static_cast<size_t>(row * flatPage_.width)];
-      const uint8_t* from = flatPage_.pixels.data() + row * flatPage_.stride;
-      uint8_t* to = out.pixels.data() + (row - window.y) * out.stride;
-      for (int64_t x = common.x; x < common.Right(); ++x) {
-        if (mask[x] != 0) std::memcpy(to + (x - window.x) * kBytesPerPixel, from + x * kBytesPerPixel, kBytesPerPixel);
-      }
-    }
-  }
-  PaintItems(window, out);
+  ledger_.PaintOver(window, out);
   return result::kOk;
-}
-
-void CPrintImage::NoteSent(const PageRect& window, PageSize page) {
-  if (window.Empty()) return;
-  if (window.Contains({0, 0, page.width, page.length})) {
-    pageSent_ = true;
-    sent_.clear();
-    return;
-  }
-  if (!pageSent_) sent_.push_back(window);
-}
-
-void CPrintImage::TakeStaleAreas(std::vector<PageRect>& out) {
-  out.clear();
-  for (EarlierItem& earlier : earlier_) {
-    if (earlier.handled) continue;
-    earlier.handled = true;
-    if (pageSent_ || CoveredBy(earlier.rect, sent_)) continue;
-    out.push_back(earlier.rect);
-  }
-}
-
-PageRect Intersection(const PageRect& a, const PageRect& b) {
-  const int64_t left = std::max(a.x, b.x);
-  const int64_t top = std::max(a.y, b.y);
-  const int64_t right = std::min(a.Right(), b.Right());
-  const int64_t bottom = std::min(a.Bottom(), b.Bottom());
-  if (right <= left || bottom <= top) return {};
-  return {left, top, right - left, bottom - top};
-}
-
-PageRect BoundingBox(const PageRect& a, const PageRect& b) {
-  if (a.Empty()) return b;
-  if (b.Empty()) return a;
-  const int64_t left = std::min(a.x, b.x);
-  const int64_t top = std::min(a.y, b.y);
-  return {left, top, std::max(a.Right(), b.Right()) - left, std::max(a.Bottom(), b.Bottom()) - top};
-}
-
-namespace {
-
-constexpr int kCoverSteps = 4096;
-
-// `area` less the rectangles from `next` on, piece by piece; `steps` bounds the work.
-bool CoveredFrom(const PageRect& area, const std::vector<PageRect>& cover, size_t next, int& steps) {
-  if (area.Empty()) return true;
-  for (size_t i = next; i < cover.size(); ++i) {
-    const PageRect common = Intersection(area, cover[i]);
-    if (common.Empty()) continue;
-    if (common == area) return true;
-    if (--steps <= 0) return false;
-    // What lies outside cover[i]: above, below, and left and right of it.
-    const PageRect pieces[] = {
-        {area.x, area.y, area.width, common.y - area.y},
-        {area.x, common.Bottom(), area.width, area.Bottom() - common.Bottom()},
-        {area.x, common.y, common.x - area.x, common.height},
-        {common.Right(), common.y, area.Right() - common.Right(), common.height},
-    };
-    for (const PageRect& piece : pieces) {
-      if (!CoveredFrom(piece, cover, i + 1, steps)) return false;
-    }
-    return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-bool CoveredBy(const PageRect& area, const std::vector<PageRect>& cover) {
-  int steps = kCoverSteps;
-  return CoveredFrom(area, cover, 0, steps);
-}
-
-PageRect WhiteArea::Bounds() const {
-  if (columns.empty() || rows.empty()) return {};
-  int64_t left = columns.front().begin, right = columns.front().end;
-  for (const Interval& c : columns) left = std::min(left, c.begin), right = std::max(right, c.end);
-  int64_t top = rows.front().begin, bottom = rows.front().end;
-  for (const Interval& r : rows) top = std::min(top, r.begin), bottom = std::max(bottom, r.end);
-  return PageRect{left, top, right - left, bottom - top};
 }

@@ -72,9 +72,7 @@ ResultCode ReadBack(HDC dc, HBITMAP bitmap, const RotatedLayout& layout, RasterI
     return result::kTextDrawing;
   }
   // Row padding is ours to define: always 0, whatever the platform left there.
-  for (int64_t y = 0; y < layout.height; ++y) {
-    for (int64_t b = rowBytes; b < stride; ++b) raster.pixels[static_cast<size_t>(y * stride + b)] = 0;
-  }
+  ClearRowPadding(raster.pixels.data(), stride, rowBytes, layout.height);
   raster.width = layout.width;
   raster.height = layout.height;
   raster.stride = static_cast<int32_t>(stride);

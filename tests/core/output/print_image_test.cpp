@@ -54,7 +54,7 @@ struct Fixture {
   ResultCode Base(MemoryBitmap bitmap, PageSize page, RasterPoint at = {}, int32_t rows = 1, int32_t columns = 1,
                   int32_t dy = 0, int32_t dx = 0) {
     if (ResultCode code = Give(std::move(bitmap))) return code;
-    return image.ComposeBaseImage(at, page, rows, columns, dy, dx);
+    return image.LayOutBase(at, page, rows, columns, dy, dx);
   }
   ResultCode Variable(MemoryBitmap bitmap, RasterPoint& at, PageSize page, int32_t key = 0) {
     if (ResultCode code = Give(std::move(bitmap))) return code;
@@ -140,7 +140,7 @@ TEST(PrintImageTiling, ClipsAtEveryEdgeOnAWhitePage) {
 }
 
 // The whole base page, composed window by window in bands of `bandRows` rows.
-RasterImage WholeBase(const CPrintImage& image, PageSize page, int64_t bandRows = 0) {
+RasterImage WholeBase(CPrintImage& image, PageSize page, int64_t bandRows = 0) {
   RasterImage whole;
   if (!image.HasBase()) return whole;
   CPrintImage::CreatePageCanvas(page, whole);
@@ -148,7 +148,7 @@ RasterImage WholeBase(const CPrintImage& image, PageSize page, int64_t bandRows 
   RasterImage band;
   for (int64_t row = 0; row < page.length; row += bandRows) {
     const int64_t rows = std::min<int64_t>(bandRows, page.length - row);
-    EXPECT_EQ(image.ComposeBaseRows(row, rows, band), 0);
+    EXPECT_EQ(image.ComposeWindow({0, row, page.width, rows}, band), 0);
     EXPECT_EQ(band.width, page.width);
     EXPECT_EQ(band.height, rows);
     std::copy(band.pixels.begin(), band.pixels.end(), whole.pixels.begin() + row * whole.stride);
@@ -167,7 +167,7 @@ TEST(PrintImageTiling, MatchesCopyByCopyPaintingForAnyGrid) {
     const PageSize page{pick(1, 17), pick(1, 13)};
     ASSERT_EQ(f.Give(Tagged(w, h, static_cast<uint8_t>(round))), 0);
     const RasterImage source = f.image.Source();
-    ASSERT_EQ(f.image.ComposeBaseImage(at, page, rows, cols, dy, dx), 0);
+    ASSERT_EQ(f.image.LayOutBase(at, page, rows, cols, dy, dx), 0);
     const RasterImage expected = NaiveTiling(source, at, page, rows, cols, dy, dx);
     ASSERT_EQ(WholeBase(f.image, page, pick(1, 5)).pixels, expected.pixels) << "round " << round;
   }
@@ -209,22 +209,29 @@ TEST(PrintImageBase, EachJobTakesItsNewSourceOrLaysTheKeptTileOverItsGrid) {
   EXPECT_EQ(f.image.GetTileSize().width, 5);
   EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 3 + 6, 3), Tag(2, 0, 0));
   // A job without one lays the kept tile over its own grid.
-  ASSERT_EQ(f.image.ComposeBaseImage({1, 0}, {20, 10}, 1, 1, 0, 0), 0);
+  ASSERT_EQ(f.image.LayOutBase({1, 0}, {20, 10}, 1, 1, 0, 0), 0);
   EXPECT_EQ(f.image.GetTileSize().width, 0);
   EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 1, 0), Tag(2, 0, 0));
   EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 9, 0), kWhitePixel);
 
   f.image.Reset();
   EXPECT_FALSE(f.image.HasBase());
-  EXPECT_EQ(f.image.ComposeBaseImage({0, 0}, {20, 10}, 1, 1, 0, 0), 404);  // nothing to lay out
+  EXPECT_EQ(f.image.LayOutBase({0, 0}, {20, 10}, 1, 1, 0, 0), 404);  // nothing to lay out
   ASSERT_EQ(f.Base(Tagged(4, 3, 2), {20, 10}, {0, 0}, 2, 3, 5, 6), 0);
   EXPECT_EQ(f.image.GetTileSize().width, 4);
   EXPECT_EQ(f.image.GetTileSize().height, 3);
-  // Windows off the base page are refused.
+  // Windows reaching off the base page are white there; an empty one is empty.
   RasterImage band;
-  EXPECT_EQ(f.image.ComposeBaseRows(8, 3, band), 404);
-  EXPECT_EQ(f.image.ComposeBaseRows(-1, 2, band), 404);
-  EXPECT_EQ(f.image.ComposeBaseRows(0, 0, band), 404);
+  ASSERT_EQ(f.image.ComposeWindow({0, 7, 20, 4}, band), 0);
+  EXPECT_EQ(band.width, 20);
+  EXPECT_EQ(band.height, 4);
+  EXPECT_EQ(At(band, 0, 0), Tag(2, 0, 2));  // page row 7: the last row of the second row of copies
+  EXPECT_EQ(At(band, 0, 3), kWhitePixel);   // row 10 lies below the page
+  ASSERT_EQ(f.image.ComposeWindow({0, -1, 20, 2}, band), 0);
+  EXPECT_EQ(At(band, 0, 0), kWhitePixel);
+  EXPECT_EQ(At(band, 0, 1), Tag(2, 0, 0));
+  ASSERT_EQ(f.image.ComposeWindow({0, 0, 20, 0}, band), 0);
+  EXPECT_TRUE(band.Empty());
   EXPECT_EQ(At(WholeBase(f.image, {20, 10}), 12 + 3, 5 + 2), Tag(2, 3, 2));  // row 1, column 2
 }
 
@@ -238,7 +245,7 @@ TEST(PrintImageVariable, TheWindowCoversTheKeysRectangleOfThePageBeforeWhereverI
   EXPECT_EQ(at.x, 0);
   EXPECT_EQ(At(f.out, 0, 0), Tag(1, 2, 0));
 
-  f.image.BeginPage();
+  f.image.Ledger().BeginPage();
   at = {3, 5};  // narrower, shorter, lower and further right under the same key
   ASSERT_EQ(f.Variable(Tagged(2, 1, 2), at, {20, 12}), 0);
   EXPECT_EQ(at.x, 0);  // the old left edge
@@ -251,7 +258,7 @@ TEST(PrintImageVariable, TheWindowCoversTheKeysRectangleOfThePageBeforeWhereverI
   EXPECT_EQ(At(f.out, 5, 2), Tag(9, 5, 5));  // right of it
   EXPECT_EQ(At(f.out, 3, 4), Tag(9, 3, 7));  // below it
 
-  f.image.BeginPage();
+  f.image.Ledger().BeginPage();
   at = {1, 6};  // further left and lower
   ASSERT_EQ(f.Variable(Tagged(3, 1, 3), at, {20, 12}), 0);
   EXPECT_EQ(at.x, 1);
@@ -261,7 +268,7 @@ TEST(PrintImageVariable, TheWindowCoversTheKeysRectangleOfThePageBeforeWhereverI
   EXPECT_EQ(At(f.out, 3, 0), Tag(9, 4, 5));
   EXPECT_EQ(At(f.out, 0, 1), Tag(3, 0, 0));
 
-  f.image.BeginPage();
+  f.image.Ledger().BeginPage();
   at = {40, 40};  // off the page: nothing now, the old rectangle goes back at the close
   ASSERT_EQ(f.Variable(Tagged(2, 1, 4), at, {20, 12}), 0);
   EXPECT_TRUE(f.out.Empty());
@@ -269,10 +276,10 @@ TEST(PrintImageVariable, TheWindowCoversTheKeysRectangleOfThePageBeforeWhereverI
   EXPECT_EQ(f.Variable(Tagged(4, 4, 5), at, {20, 12}, 1), 0);
   EXPECT_TRUE(f.out.Empty());
   std::vector<PageRect> stale;
-  f.image.TakeStaleAreas(stale);
+  f.image.Ledger().TakeStaleAreas(stale);
   ASSERT_EQ(stale.size(), 1u);
   EXPECT_EQ(stale[0], (PageRect{1, 6, 3, 1}));
-  f.image.TakeStaleAreas(stale);
+  f.image.Ledger().TakeStaleAreas(stale);
   EXPECT_TRUE(stale.empty());  // each is handed out once
 }
 
@@ -281,7 +288,7 @@ TEST(PrintImageVariable, WindowsBeyondTheBaseRasterAreWhiteNotFailures) {
   ASSERT_EQ(f.Base(Tagged(10, 5, 9), {10, 5}), 0);  // rows 32 bytes: 2 of padding
   RasterPoint at{2, 0};
   ASSERT_EQ(f.Variable(Tagged(8, 5, 1), at, {10, 10}), 0);
-  f.image.BeginPage();
+  f.image.Ledger().BeginPage();
   at = {6, 6};  // the window reaches below the base's last row
   ASSERT_EQ(f.Variable(Tagged(2, 1, 2), at, {10, 10}), 0);
   EXPECT_EQ(at.x, 2);
@@ -299,7 +306,7 @@ TEST(PrintImageVariable, WithoutABaseTheOldAreaGoesBackToWhite) {
   Fixture f;
   RasterPoint at{0, 0};
   ASSERT_EQ(f.Variable(Tagged(6, 4, 1), at, {20, 12}, 5), 0);
-  f.image.BeginPage();
+  f.image.Ledger().BeginPage();
   ASSERT_EQ(f.Variable(Tagged(3, 4, 2), at, {20, 12}, 5), 0);
   EXPECT_EQ(f.out.width, 6);
   EXPECT_EQ(At(f.out, 0, 0), Tag(2, 0, 0));
