@@ -17,6 +17,7 @@
 namespace streamcheck {
 namespace {
 
+using testing::Connect;
 using testing::FetchLabels;
 using testing::RenderAlone;
 using testing::SendRaw;
@@ -35,20 +36,10 @@ std::string SmallJob() {
       .Text();
 }
 
-int ConnectTo(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  return fd;
-}
-
 // Sends `lines` one at a time with a pause; true when the server closed the
 // connection before all of them were sent and answered.
 bool TrickleUntilCut(int port, const std::vector<std::string>& lines, std::chrono::milliseconds pause) {
-  const int fd = ConnectTo(port);
+  const int fd = Connect(port);
   bool cut = false;
   for (const std::string& line : lines) {
     if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
@@ -116,7 +107,7 @@ TEST(VirtualPrinterUnderLoad, StoresEveryJobOfManySendersAndServesThePageWhileCl
   // Idle raw connections take every worker; slow HTTP clients trickle their
   // header lines. The page answers all the same, and the slow ones are cut.
   std::vector<int> idle;
-  for (int i = 0; i < 12; ++i) idle.push_back(ConnectTo(server.RawPort()));
+  for (int i = 0; i < 12; ++i) idle.push_back(Connect(server.RawPort()));
   std::vector<std::string> headLines{"GET / HTTP/1.1\r\n"};
   for (int i = 0; i < 40; ++i) headLines.push_back("X-Slow-" + std::to_string(i) + ": 1\r\n");
   std::atomic<int> slowCut{0};
@@ -258,9 +249,8 @@ TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrint
       200);
   const std::string job = SmallJob();
   SendRaw(server.RawPort(), job);
-  state = WaitForJobs(http, [](const nlohmann::json& s) {
-    return s["jobs"].size() == 5 && s["jobs"][0]["finished"].get<bool>();
-  });
+  state = WaitForJobs(
+      http, [](const nlohmann::json& s) { return s["jobs"].size() == 5 && s["jobs"][0]["finished"].get<bool>(); });
   EXPECT_TRUE(state["jobs"][0]["freshPrinter"].get<bool>());
   EXPECT_EQ(FetchLabels(http, state["jobs"][0]), RenderAlone(job));
   server.Stop();

@@ -25,6 +25,17 @@
 
 namespace streamcheck::testing {
 
+// A client connection to the loopback port, connected.
+inline int Connect(int port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
 inline serve::ServeOptions TestOptions(const std::string& name) {
   signal(SIGPIPE, SIG_IGN);  // a client writing to a closed socket gets EPIPE
   serve::ServeOptions options;

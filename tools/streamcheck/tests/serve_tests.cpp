@@ -12,6 +12,7 @@
 namespace streamcheck {
 namespace {
 
+using testing::Connect;
 using testing::FetchLabels;
 using testing::PluginPng;
 using testing::RenderAlone;
@@ -208,16 +209,6 @@ TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
   EXPECT_EQ(folders, options.maxStoredJobs);
   server.Stop();
   std::filesystem::remove_all(options.out);
-}
-
-int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  return fd;
 }
 
 TEST(VirtualPrinter, LetsAConnectionBeyondItsLimitWaitItsTurn) {
