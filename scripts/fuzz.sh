@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (the fuzz preset) and runs each for a
-# bounded time from a scratch folder of seeds. A finding fails the run; its
+# bounded time from a scratch folder of starting inputs. A finding fails the run; its
 # input is left in out/fuzz-findings/ to be kept in the corpus under a name
 # that says what it found.
 # A target whose whole corpus takes most of the time to replay starts instead
-# from its seeds: the inputs its corpus keeps by name (each once found a
+# from its starting inputs: the inputs its corpus keeps by name (each once found a
 # fault) and a few small ones, so that the run spends its time mutating.
 #   fuzz.sh [SECONDS]   seconds per target, 60 when not given
 set -euo pipefail
@@ -23,13 +23,13 @@ trap 'rm -rf "$work"' EXIT
 findings="$root/out/fuzz-findings"
 status=0
 
-# run TARGET BINARY CORPUS MAX_LEN [SEEDS]: from SEEDS and CORPUS's named
-# inputs when SEEDS is given, else from all of CORPUS.
+# run TARGET BINARY CORPUS MAX_LEN [STARTERS]: from STARTERS and CORPUS's named
+# inputs when STARTERS is given, else from all of CORPUS.
 run() {
-  local target=$1 binary=$2 corpus=$3 max_len=$4 seeds=${5:-}
+  local target=$1 binary=$2 corpus=$3 max_len=$4 starters=${5:-}
   mkdir -p "$work/$target"
-  if [ -n "$seeds" ]; then
-    cp "$seeds"/* "$work/$target/"
+  if [ -n "$starters" ]; then
+    cp "$starters"/* "$work/$target/"
     find "$corpus" -maxdepth 1 -type f -regextype posix-extended ! -regex '.*/[0-9a-f]{40}' -exec cp {} "$work/$target/" \;
   else
     cp "$corpus"/* "$work/$target/"
@@ -49,6 +49,6 @@ run() {
   echo "fuzz: $target started from $start_count inputs"
 }
 
-run plugin_fuzzer build/fuzz/tools/pluginfuzz/plugin_fuzzer tools/pluginfuzz/corpus 2048 tools/pluginfuzz/seeds
+run plugin_fuzzer build/fuzz/tools/pluginfuzz/plugin_fuzzer tools/pluginfuzz/corpus 2048 tools/pluginfuzz/starters
 run streamcheck_fuzzer build/fuzz/tools/streamcheck/streamcheck_fuzzer tools/streamcheck/fuzz/corpus 4096
 exit "$status"

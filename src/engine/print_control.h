@@ -143,10 +143,8 @@ class CPrintControl {
   int32_t HeaderLength() const { return headerLength_; }
   int32_t ExtraCopies() const { return extraCopies_; }
   int32_t BaseReferCount() const { return baseReferCount_; }
-  int32_t PageBaseRefers() const { return pageBaseRefers_; }
   int32_t VariableKey() const { return variableKey_; }
   DotPoint BasePosition() const { return basePosition_; }
-  PrinterPort& Printer() { return *printer_; }
 
  private:
   bool CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,

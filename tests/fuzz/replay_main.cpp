@@ -85,7 +85,8 @@ int main(int argc, char** argv) {
   std::vector<pid_t> children;
   for (size_t worker = 1; worker < workers; ++worker) {
     const pid_t child = fork();
-    if (child == 0) std::_Exit(ReplayShare(replay, worker, workers));
+    // A worker ends through exit, so that the leak check runs in it too.
+    if (child == 0) std::exit(ReplayShare(replay, worker, workers));
     if (child < 0) {
       std::perror("fork");
       return 1;

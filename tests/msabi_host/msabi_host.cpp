@@ -38,6 +38,10 @@ HBITMAP PaintText(int width, int height, const wchar_t* text) {
   HBITMAP bitmap = CreateDIBSection(nullptr, &info, kDibRgbColors, &pixels, nullptr, 0);
   if (bitmap == nullptr) return nullptr;
   HDC dc = CreateCompatibleDC(nullptr);
+  if (dc == nullptr) {
+    DeleteObject(bitmap);
+    return nullptr;
+  }
   HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
   RECT all{0, 0, width, height};
   FillRect(dc, &all, GetStockObject(kWhiteBrush));

@@ -19,11 +19,11 @@ bool SameText(const char* text, size_t capacity, const char* expected) {
 }  // namespace
 
 TraceListener::TraceListener() : processId_(GetCurrentProcessId()) {
-  HANDLE mapping = CreateFileMappingW(kInvalidHandle, nullptr, kPageReadWrite, 0, kBufferSize, L"DBWIN_BUFFER");
+  mapping_ = CreateFileMappingW(kInvalidHandle, nullptr, kPageReadWrite, 0, kBufferSize, L"DBWIN_BUFFER");
   bufferReady_ = CreateEventW(nullptr, 0, 0, L"DBWIN_BUFFER_READY");
   dataReady_ = CreateEventW(nullptr, 0, 0, L"DBWIN_DATA_READY");
-  if (mapping == nullptr || bufferReady_ == nullptr || dataReady_ == nullptr) return;
-  buffer_ = static_cast<const char*>(MapViewOfFile(mapping, kFileMapRead, 0, 0, kBufferSize));
+  if (mapping_ == nullptr || bufferReady_ == nullptr || dataReady_ == nullptr) return;
+  buffer_ = static_cast<const char*>(MapViewOfFile(mapping_, kFileMapRead, 0, 0, kBufferSize));
   if (buffer_ == nullptr) return;
   thread_ = CreateThread(nullptr, 0, Listen, this, 0, nullptr);
 }
@@ -64,6 +64,15 @@ bool TraceListener::Await(long created, long destroyed, const char* after) {
   PrintNumber(static_cast<uint64_t>(ended));
   Print("\n");
   return false;
+}
+
+TraceListener::~TraceListener() {
+  Stop();
+  if (buffer_ != nullptr) UnmapViewOfFile(buffer_);
+  const HANDLE handles[] = {mapping_, bufferReady_, dataReady_};
+  for (HANDLE handle : handles) {
+    if (handle != nullptr) CloseHandle(handle);
+  }
 }
 
 void TraceListener::Stop() {

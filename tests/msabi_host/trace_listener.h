@@ -7,6 +7,8 @@
 class TraceListener {
  public:
   TraceListener();
+  // Stops reading and releases the buffer, its mapping and the events.
+  ~TraceListener();
   TraceListener(const TraceListener&) = delete;
   TraceListener& operator=(const TraceListener&) = delete;
 
@@ -21,6 +23,7 @@ class TraceListener {
   static DWORD Listen(void* self);
   void Count(const char* text);
 
+  HANDLE mapping_ = nullptr;
   HANDLE bufferReady_ = nullptr;
   HANDLE dataReady_ = nullptr;
   const char* buffer_ = nullptr;

@@ -107,6 +107,7 @@ QVR_IMPORT DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 QVR_IMPORT HANDLE CreateFileMappingW(HANDLE file, void* security, DWORD protect, DWORD sizeHigh, DWORD sizeLow,
                                      const wchar_t* name);
 QVR_IMPORT void* MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes);
+QVR_IMPORT BOOL UnmapViewOfFile(const void* view);
 QVR_IMPORT void Sleep(DWORD milliseconds);
 
 // shell32

@@ -44,7 +44,7 @@ struct Harness {
   NaivePage composed;
   NaivePage printer;
 
-  Harness(uint32_t seed, int64_t budget) : random(seed), ledger(budget) {}
+  Harness(uint32_t run, int64_t budget) : random(run), ledger(budget) {}
 
   int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); }
   PageRect RandomRect() {
@@ -114,8 +114,8 @@ struct Harness {
 // the printer shows exactly the page composed from the base and its elements.
 TEST(PrinterLedger, AfterEachCloseThePrinterShowsTheComposedPage) {
   const int64_t budgets[] = {CPrinterLedger::kPlacedBytesBudget, 0, 200};
-  for (uint32_t seed = 0; seed < 60; ++seed) {
-    Harness h(seed, budgets[seed % 3]);
+  for (uint32_t run = 0; run < 60; ++run) {
+    Harness h(run, budgets[run % 3]);
     for (int job = 0; job < 3; ++job) {
       h.ledger.BeginJob();
       for (int page = 0; page < 6; ++page) {
@@ -136,7 +136,7 @@ TEST(PrinterLedger, AfterEachCloseThePrinterShowsTheComposedPage) {
         std::vector<PageRect> stale;
         h.ledger.TakeStaleAreas(stale);
         for (const PageRect& area : stale) h.Send(area);
-        ASSERT_EQ(h.printer.dots, h.composed.dots) << "seed " << seed << " job " << job << " page " << page;
+        ASSERT_EQ(h.printer.dots, h.composed.dots) << "run " << run << " job " << job << " page " << page;
         h.ledger.TakeStaleAreas(stale);
         EXPECT_TRUE(stale.empty());  // each is handed out once
       }

@@ -6,6 +6,7 @@
 // between, and compared with labels painted here.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -103,28 +104,36 @@ TEST_F(PrintedEqualsPlaced, FieldsThatMoveShrinkOrAreLeftOutAndClocksWithoutText
   ExpectLabels(host.Finish(), expected, clocks);
 }
 
-TEST_F(PrintedEqualsPlaced, CellsBlankedByADynamicCloseComeBackOnTheNextFullPage) {
-  HostSession host(plugin, kPrinter, L"placed-cells.prn");
-  ASSERT_TRUE(host.Ready());
+// A job of a 2 x 3 layout on `host`'s document: one page for each count of
+// cells used, closed statically or by that count. Adds the labels it must print.
+void PrintCellPages(HostSession& host, std::initializer_list<int> used, bool dynamic, std::vector<RgbImage>& expected) {
   host.Initialize();
   ASSERT_TRUE(host.Header(1420, 760));
   host.Layout(0, 3, 2, 330, 250);
   const HostPicture base = Design(400, 300);
   const std::vector<Cell> cells = LayoutCells(0, 2, 3, TenthsToDots(330), TenthsToDots(250), 20, 30);
-  std::vector<RgbImage> expected;
-  for (int used : {4, 6, 1, 6}) {
+  bool first = true;
+  for (const int count : used) {
     ASSERT_TRUE(host.Page());
-    if (expected.empty()) ASSERT_TRUE(host.Send("BASE01", base));
+    if (first) ASSERT_TRUE(host.Send("BASE01", base));
+    first = false;
     RgbImage label = RgbImage::White(1420, 760);
     for (const Cell& cell : cells) {
-      if (cell.index < used) Blit(label, base.pixels, cell.x, cell.y);
+      if (cell.index < count) Blit(label, base.pixels, cell.x, cell.y);
     }
-    for (int n = 0; n < used; ++n) ASSERT_TRUE(host.Base(20, 30));
-    ASSERT_TRUE(host.CloseDynamic(used));
+    for (int n = 0; n < count; ++n) ASSERT_TRUE(host.Base(20, 30));
+    ASSERT_TRUE(dynamic ? host.CloseDynamic(count) : host.CloseStatic(1));
     ASSERT_TRUE(host.Final());
     expected.push_back(label);
   }
   ASSERT_TRUE(host.Write());
+}
+
+TEST_F(PrintedEqualsPlaced, CellsBlankedByADynamicCloseComeBackOnTheNextFullPage) {
+  HostSession host(plugin, kPrinter, L"placed-cells.prn");
+  ASSERT_TRUE(host.Ready());
+  std::vector<RgbImage> expected;
+  PrintCellPages(host, {4, 6, 1, 6}, true, expected);
   ExpectLabels(host.Finish(), expected);
 }
 
@@ -154,25 +163,8 @@ TEST_F(PrintedEqualsPlaced, PagesClosedPartlyUsedInTheMiddleOfAJobBlankOnlyTheir
   ExpectLabels(host.NextDocument(L"placed-partly2.prn"), {one, both});
 
   // 2 x 3 cells over three pages, the middle one closed with four used.
-  host.Initialize();
-  ASSERT_TRUE(host.Header(1420, 760));
-  host.Layout(0, 3, 2, 330, 250);
-  const HostPicture small = Design(400, 300);
-  const std::vector<Cell> cells = LayoutCells(0, 2, 3, TenthsToDots(330), TenthsToDots(250), 20, 30);
   std::vector<RgbImage> expected;
-  for (int used : {6, 4, 6}) {
-    ASSERT_TRUE(host.Page());
-    if (expected.empty()) ASSERT_TRUE(host.Send("BASE01", small));
-    RgbImage label = RgbImage::White(1420, 760);
-    for (const Cell& cell : cells) {
-      if (cell.index < used) Blit(label, small.pixels, cell.x, cell.y);
-    }
-    for (int n = 0; n < used; ++n) ASSERT_TRUE(host.Base(20, 30));
-    ASSERT_TRUE(host.CloseStatic(1));
-    ASSERT_TRUE(host.Final());
-    expected.push_back(label);
-  }
-  ASSERT_TRUE(host.Write());
+  PrintCellPages(host, {6, 4, 6}, false, expected);
   ExpectLabels(host.Finish(), expected);
 }
 

@@ -257,32 +257,28 @@ TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrint
   std::filesystem::remove_all(options.out);
 }
 
-TEST(VirtualPrinterRestart, CountsOnAfterWideJobNumbersAndNamesItsPicturesAfreshEachRun) {
-  auto options = TestOptions("restart");
-  std::filesystem::create_directories(options.out / "job-1234567");
-  std::string firstUrl;
-  {
-    serve::VirtualPrinterServer server(options);
-    std::string error;
-    ASSERT_TRUE(server.Start(error)) << error;
-    SendRaw(server.RawPort(), SmallJob());
-    const auto state = WaitForJobs(server.HttpPort(), [](const nlohmann::json& s) {
-      return !s["jobs"].empty() && s["jobs"][0]["finished"].get<bool>();
-    });
-    EXPECT_EQ(state["jobs"][0]["id"], 1234568);
-    firstUrl = state["jobs"][0]["labels"][0]["url"];
-  }
-  std::filesystem::remove_all(options.out);  // emptied between runs: the numbers start again
+// One run of the server: it prints one small job and stops. The job's record.
+nlohmann::json OneJobRun(const serve::ServeOptions& options) {
   serve::VirtualPrinterServer server(options);
   std::string error;
-  ASSERT_TRUE(server.Start(error)) << error;
+  EXPECT_TRUE(server.Start(error)) << error;
   SendRaw(server.RawPort(), SmallJob());
   const auto state = WaitForJobs(server.HttpPort(), [](const nlohmann::json& s) {
     return !s["jobs"].empty() && s["jobs"][0]["finished"].get<bool>();
   });
-  EXPECT_EQ(state["jobs"][0]["id"], 1);
-  EXPECT_NE(state["jobs"][0]["labels"][0]["url"], firstUrl);
   server.Stop();
+  return state["jobs"][0];
+}
+
+TEST(VirtualPrinterRestart, CountsOnAfterWideJobNumbersAndNamesItsPicturesAfreshEachRun) {
+  auto options = TestOptions("restart");
+  std::filesystem::create_directories(options.out / "job-1234567");
+  const nlohmann::json first = OneJobRun(options);
+  EXPECT_EQ(first["id"], 1234568);
+  std::filesystem::remove_all(options.out);  // emptied between runs: the numbers start again
+  const nlohmann::json second = OneJobRun(options);
+  EXPECT_EQ(second["id"], 1);
+  EXPECT_NE(second["labels"][0]["url"], first["labels"][0]["url"]);
   std::filesystem::remove_all(options.out);
 }
 
