@@ -18,6 +18,7 @@ packages=(
   wine wine64 xvfb xauth
   libcpp-httplib-dev nlohmann-json3-dev chromium
   clang libclang-rt-14-dev lld
+  libasio-dev cups cups-client cups-bsd netcat-openbsd
 )
 
 sudo_cmd=()
