@@ -129,7 +129,7 @@ class BlockText : public TextRenderer {
  public:
   static constexpr int32_t kCellWidth = 8;
   static constexpr int32_t kCellHeight = 10;
-  ResultCode RenderMessageText(RasterPoint&, std::u16string_view text, int32_t, std::u16string_view, int32_t rotation,
+  ResultCode RenderMessageText(DotPoint&, std::u16string_view text, int32_t, std::u16string_view, int32_t rotation,
                                RasterImage& raster) noexcept override {
     if (rotation != 0) return result::kTextRotation;
     raster.width = static_cast<int32_t>(text.size()) * kCellWidth;
@@ -213,7 +213,7 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
         [&] {
           start = heap::RestartPeak();
           const DotPoint at{0, 0};
-          if (engine->ReferToBaseBitmap(&at) != result::kOk) throw std::runtime_error("base");
+          if (engine->ReferToBaseBitmap(at) != result::kOk) throw std::runtime_error("base");
         },
         [&] { benchmark::DoNotOptimize(zlib.Run()); });
     const int64_t added = heap::peak.load() - start;
@@ -254,7 +254,7 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
   if (engine->ReceiveBitmap(baseBitmap, kBaseBitmapName.data()) != result::kOk) throw std::runtime_error("source");
   engine->CreateNewPage();
   const DotPoint origin{0, 0};
-  if (engine->ReferToBaseBitmap(&origin) != result::kOk) throw std::runtime_error("base");
+  if (engine->ReferToBaseBitmap(origin) != result::kOk) throw std::runtime_error("base");
   if (engine->CloseNewPageFinal() != result::kOk) throw std::runtime_error("final");
   if (engine->SendToPrinter() != result::kOk) throw std::runtime_error("send");
 
@@ -285,15 +285,15 @@ void BM_SteadyLabel_VariablesVsZlib(benchmark::State& state) {
   for (auto _ : state) {
     const auto printLabel = [&] {
       engine->CreateNewPage();
-      if (engine->ReferToBaseBitmap(&origin) != result::kOk) throw std::runtime_error("base");
+      if (engine->ReferToBaseBitmap(origin) != result::kOk) throw std::runtime_error("base");
       for (int k = 0; k < kFields; ++k) {
         const bool moved = moving && k == 0 && label % 2 == 1;
         RasterBitmap bitmap(moved ? narrowField : fields[label % 2][static_cast<size_t>(k)]);
         if (engine->ReceiveBitmap(bitmap, names[k]) != result::kOk) throw std::runtime_error("field");
         const DotPoint at = moved ? movedPlace : places[k];
-        if (engine->ReferToVariableBitmap(&at, names[k]) != result::kOk) throw std::runtime_error("variable");
+        if (engine->ReferToVariableBitmap(at, names[k]) != result::kOk) throw std::runtime_error("variable");
       }
-      if (engine->WriteClock(clockText, &clockAt, 20, u"Arial") != result::kOk) throw std::runtime_error("clock");
+      if (engine->WriteClock(clockText, clockAt, 20, u"Arial") != result::kOk) throw std::runtime_error("clock");
       if (engine->CloseNewPageDynamic(1) != result::kOk) throw std::runtime_error("close");
       if (engine->CloseNewPageFinal() != result::kOk) throw std::runtime_error("final");
     };

@@ -1,4 +1,4 @@
-// The job engine's construction and the job header: the check against the
+// Job set-up: the job header's check against the
 // printer's limits, the "PrintError"/"ForcePrinting" decisions and the set-up.
 #include <algorithm>
 #include <cstring>
@@ -27,25 +27,10 @@ void SetMessage(char16_t (&message)[kMessageChars], std::u16string_view text) {
 
 }  // namespace
 
-CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services)
-    : command_(services.clock),
-      image_(services.text),
-      services_(services),
-      printer_(&printer),
-      resolution_(resolution) {}
-
-const char* CPrintControl::MediaCode() {
-  // A stored index outside the table (never written by the dialog) sends the default medium.
-  const int32_t index = LoadMediaType(*printer_);
-  if (index < 0 || static_cast<size_t>(index) >= MediaTypeCodes.size())
-    return MediaTypeCodes[static_cast<size_t>(setting_default::kMediaType)];
-  return MediaTypeCodes[static_cast<size_t>(index)];
-}
-
-bool CPrintControl::CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,
+bool CPrintControl::CheckJobHeader(char16_t (&message)[kMessageChars], DotSize& errorPageSize, char& cutMode,
                                    uint32_t& pagesPerCut) const {
   using namespace printer_limits;
-  errorPageSize.length = kErrorPageLength;
+  errorPageSize.height = kErrorPageLength;
 
   if (resolution_ != kResolution) {
     SetMessage(message, kMessageInvalidResolution);
@@ -83,7 +68,6 @@ bool CPrintControl::CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPage
 
 ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
   using namespace printer_limits;
-  if (header == nullptr) return result::kNullHeader;
   const int32_t width = ReadInt32(header, kHeaderWidthOffset);
   const int32_t length = ReadInt32(header, kHeaderLengthOffset);
   labelWidth_ = width;
@@ -93,7 +77,7 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
   const CutSettings cut = LoadCutSettings(*printer_);
   char cutMode = cut.cutMode;
   uint32_t pagesPerCut = cut.pagesPerCut;
-  ErrorPageSize errorPageSize;
+  DotSize errorPageSize;
 
   if (!CheckJobHeader(message, errorPageSize, cutMode, pagesPerCut)) {
     services_.log.WriteLogEntry(message, kHeaderSource);

@@ -10,8 +10,10 @@
 
 #include "config/settings_store.h"
 #include "output/print_command.h"
+#include "output/page_model.h"
 #include "output/print_image.h"
 #include "platform/clock.h"
+#include "platform/geometry.h"
 #include "platform/log_sink.h"
 #include "platform/printer_port.h"
 #include "platform/text_renderer.h"
@@ -23,13 +25,6 @@ struct JobServices {
   TextRenderer& text;
   LogSink& log;
 };
-
-// A host position in dots: x to the right, y down from the label's top-left corner.
-struct DotPoint {
-  int32_t x;
-  int32_t y;
-};
-static_assert(sizeof(DotPoint) == 8, "DotPoint crosses the host boundary as two 32-bit values");
 
 // The thirteen values of the host's layout call; the engine reads five.
 struct LayoutData {
@@ -80,14 +75,17 @@ inline constexpr const char* kDiffImageName = "DIFF";
 inline constexpr int64_t kCopyBytesCeiling = int64_t{16} << 20;
 inline constexpr int32_t kMaxCopies = static_cast<int32_t>(1 + kCopyBytesCeiling / kCopyFormatBytes);
 
-struct ErrorPageSize {
-  int32_t width = 0;
-  int32_t length = 0;
-};
-
 // Every operation answers with a result code (0 for success), and a failure
 // stops it where it is. Only memory exhaustion travels as an exception
-// (std::bad_alloc), up to the call protocol.
+// (std::bad_alloc), up to the call protocol, which has checked the host's
+// pointers and counts before it calls.
+//
+// The engine is a pipeline. Job set-up (job_header.cpp, error_page.cpp)
+// checks the header, reads the settings and writes the set-up. Page assembly
+// (page_assembly.cpp) places what the host hands over into the page model.
+// Emission (page_emission.cpp) composes what must go out, cuts it into
+// bands, encodes them and appends the commands, then notes in the page model
+// what the printer now holds.
 class CPrintControl {
  public:
   CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services);
@@ -107,36 +105,38 @@ class CPrintControl {
   // the clear becomes the base of the pages that follow.
   void ClearImages();
 
-  // Job set-up: `header` points at the host's record (width at byte 0, length at byte 4).
+  // Job set-up: `header` is the host's record (width at byte 0, length at byte 4).
   [[nodiscard]] ResultCode WritePrintJobHeader(const void* header);
 
   // The host's layout, stored as given; read by the placements that follow.
   void SetLayout(const LayoutData& values) { layout_ = values; }
   // Reads the host's bitmap into the raster's source and, once that worked,
   // remembers its name for the reference that will place it.
-  [[nodiscard]] ResultCode ReceiveBitmap(HostBitmap& bitmap, const char* name);
+  [[nodiscard]] ResultCode ReceiveBitmap(HostBitmap& bitmap, std::string_view name);
 
   // Page assembly.
   void CreateNewPage();
-  [[nodiscard]] ResultCode ReferToBaseBitmap(const DotPoint* position);
-  [[nodiscard]] ResultCode ReferToVariableBitmap(const DotPoint* position, const char* name);
-  [[nodiscard]] ResultCode WriteClock(const char16_t* text, const DotPoint* position, int32_t fontHeight,
+  [[nodiscard]] ResultCode ReferToBaseBitmap(const DotPoint& position);
+  [[nodiscard]] ResultCode ReferToVariableBitmap(const DotPoint& position, std::string_view name);
+  [[nodiscard]] ResultCode WriteClock(const char16_t* text, const DotPoint& position, int32_t fontHeight,
                                       const char16_t* faceName);
   [[nodiscard]] ResultCode CloseNewPageStatic(int32_t copies);
   [[nodiscard]] ResultCode CloseNewPageDynamic(int32_t labelsUsed);
   [[nodiscard]] ResultCode CloseNewPageFinal();
   [[nodiscard]] ResultCode AddEmptyPage();
-  [[nodiscard]] ResultCode ReferToLabel(const DotPoint* position, const char* name);
+  [[nodiscard]] ResultCode ReferToLabel(const DotPoint& position, std::string_view name);
 
   // Writes what the job built to its printer and empties the buffer: 0 or 304.
   [[nodiscard]] ResultCode SendToPrinter() { return command_.SendToPrinter(*printer_); }
-  // The bytes built and not yet written.
-  const std::vector<uint8_t>& PendingBytes() const { return command_.Buffer(); }
-  const LayoutData& Layout() const { return layout_; }
   // Whether a base design is at hand for a job that sends none.
   bool HasBase() const { return image_.HasBase(); }
-  TileSize CellSize() const { return image_.GetTileSize(); }
+  // What the printer holds of the page being assembled.
+  const PageModel& Page() const { return page_; }
+  // The bytes built and not yet written.
+  const std::vector<uint8_t>& PendingBytes() const { return command_.Buffer(); }
 
+  // Read-only views of the job's state.
+  const LayoutData& Layout() const { return layout_; }
   int32_t LabelWidth() const { return labelWidth_; }
   int32_t LabelLength() const { return labelLength_; }
   int32_t HeaderWidth() const { return headerWidth_; }
@@ -144,36 +144,43 @@ class CPrintControl {
   int32_t ExtraCopies() const { return extraCopies_; }
   int32_t BaseReferCount() const { return baseReferCount_; }
   int32_t VariableKey() const { return variableKey_; }
-  DotPoint BasePosition() const { return basePosition_; }
 
  private:
-  bool CheckJobHeader(char16_t (&message)[kMessageChars], ErrorPageSize& errorPageSize, char& cutMode,
+  // Job set-up.
+  bool CheckJobHeader(char16_t (&message)[kMessageChars], DotSize& errorPageSize, char& cutMode,
                       uint32_t& pagesPerCut) const;
   const char* MediaCode();
-  void PrintErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode, uint32_t pagesPerCut);
-
-  [[nodiscard]] ResultCode WriteErrorPage(std::u16string_view message, ErrorPageSize errorPageSize, char cutMode,
+  void PrintErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode, uint32_t pagesPerCut);
+  // `keep`: the bytes of the buffer that stay when the print-out fails.
+  [[nodiscard]] ResultCode WriteErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode,
                                           uint32_t pagesPerCut, size_t& keep);
+  // The stored print position adjustment, read once for each placement.
+  OffsetsInDots ReadAdjustment() const;
 
+  // Page assembly: placements into the page model.
+  // Records the base's grid in the page model from the waiting base bitmap
+  // (or the kept tile) at `position` and sends the whole page.
+  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position);
+  // Places the source as the page's next variable element at `point`.
+  [[nodiscard]] ResultCode PlaceField(DotPoint point);
+  [[nodiscard]] ResultCode BlankUnusedLabels(int64_t firstCell);
+  DotSize LabelSize() const { return {labelWidth_, labelLength_}; }
+
+  // Emission: compose, cut into bands, encode, append, note.
   [[nodiscard]] ResultCode SendDiffImage(const RasterImage& raster, DotPoint start);
-  // Sends a raster of the page being assembled and notes that the printer
-  // now holds the composed page there.
-  [[nodiscard]] ResultCode SendOnPage(const RasterImage& raster, RasterPoint at);
-  // Sends the composed page in `window`, band by band.
-  [[nodiscard]] ResultCode SendComposedWindow(const PageRect& window);
+  // Sends a raster of the page being assembled at `at` and notes it sent.
+  [[nodiscard]] ResultCode SendOnPage(const RasterImage& raster, DotPoint at);
+  // Composes the page in `window` band by band, sends it and notes it sent.
+  [[nodiscard]] ResultCode SendComposedWindow(const DotRect& window);
   // A label format of its own holding `page`: an empty page, a start or end label.
   [[nodiscard]] ResultCode SendLabelFormat(const RasterImage& page);
   // The first page of a job that has sent no base starts from a whole white
   // page, not from whatever an earlier job left in the printer.
   [[nodiscard]] ResultCode CoverPageOnce();
-  [[nodiscard]] ResultCode BlankUnusedLabels(int64_t firstCell);
-  // Composes the base from the waiting base bitmap (or the kept tile) over
-  // the layout at `position` and sends the whole page.
-  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position);
-  PageSize Page() const { return {labelWidth_, labelLength_}; }
 
   CPrintCommand command_;
   CPrintImage image_;
+  PageModel page_;
   LayoutData layout_;
   std::string imageName_;
   JobServices services_;
@@ -190,12 +197,13 @@ class CPrintControl {
   // host sends replaces it, and without one the base is dropped at the job's end.
   bool clearedSinceBase_ = false;
   int32_t variableKey_ = 0;
-  DotPoint basePosition_{0, 0};
-  bool jobCoveredPage_ = false;  // this job has sent a whole page
-  std::vector<PageRect> stale_;
+  std::vector<DotRect> stale_;
+  std::vector<DotRect> whiteCells_;
+  std::vector<WhiteArea> whiteRuns_;
 
   // Reused from band to band and from label to label, so that steady printing
   // does not allocate.
   ByteImage pngBuffer_;
   RasterImage scratch_;
+  RasterImage field_;
 };

@@ -82,7 +82,7 @@ void PluginProtocol::lpxInitialize(void* printer, const void* jobRecord, const v
   constexpr std::u16string_view kName = u"lpxInitialize";
   TraceCall(kName);
   if (printer == nullptr || jobRecord == nullptr || extraRecord == nullptr) {
-    Fail(result::kNullArgument, kName);
+    Fail(result::kBadArgument, kName);
     return;
   }
   try {
@@ -101,7 +101,7 @@ void PluginProtocol::lpxInitialize(void* printer, const void* jobRecord, const v
 
 bool PluginProtocol::lpxSendBitmap(HostBitmap* bitmap, const char* name) noexcept {
   return Run(u"lpxSendBitmap", {Ready, PageOpen}, std::nullopt, [&]() -> ResultCode {
-    if (bitmap == nullptr || name == nullptr) return result::kNullArgument;
+    if (bitmap == nullptr || name == nullptr) return result::kBadArgument;
     return engine_->ReceiveBitmap(*bitmap, name);
   });
 }
@@ -115,29 +115,29 @@ bool PluginProtocol::lpxCreateNewPage() noexcept {
 
 bool PluginProtocol::lpxReferToBaseBitmap(const DotPoint* position) noexcept {
   return Run(u"lpxReferToBaseBitmap", {PageOpen}, std::nullopt, [&]() -> ResultCode {
-    if (position == nullptr) return result::kNullArgument;
-    return engine_->ReferToBaseBitmap(position);
+    if (position == nullptr) return result::kBadArgument;
+    return engine_->ReferToBaseBitmap(*position);
   });
 }
 
 bool PluginProtocol::lpxReferToVariableBitmap(const char* name, const DotPoint* position) noexcept {
   return Run(u"lpxReferToVariableBitmap", {PageOpen}, std::nullopt, [&]() -> ResultCode {
-    if (name == nullptr || position == nullptr) return result::kNullArgument;
-    return engine_->ReferToVariableBitmap(position, name);
+    if (name == nullptr || position == nullptr) return result::kBadArgument;
+    return engine_->ReferToVariableBitmap(*position, name);
   });
 }
 
 bool PluginProtocol::lpxCloseNewPageStatic(int32_t copies) noexcept {
   return Run(u"lpxCloseNewPageStatic", {PageOpen}, std::nullopt, [&]() -> ResultCode {
     // Too many copies is refused like too few: their empty formats would not fit the buffer.
-    if (copies < 1 || copies > kMaxCopies) return result::kNullArgument;
+    if (copies < 1 || copies > kMaxCopies) return result::kBadArgument;
     return engine_->CloseNewPageStatic(copies);
   });
 }
 
 bool PluginProtocol::lpxCloseNewPageDynamic(int32_t labelsUsed) noexcept {
   return Run(u"lpxCloseNewPageDynamic", {PageOpen}, std::nullopt, [&]() -> ResultCode {
-    if (labelsUsed < 1) return result::kNullArgument;
+    if (labelsUsed < 1) return result::kBadArgument;
     return engine_->CloseNewPageDynamic(labelsUsed);
   });
 }
@@ -148,7 +148,7 @@ bool PluginProtocol::lpxCloseNewPageFinal() noexcept {
 
 bool PluginProtocol::lpxWritePrintJobHeader(const void* header) noexcept {
   return Run(u"lpxWritePrintJobHeader", {Initialized}, Ready, [&]() -> ResultCode {
-    if (header == nullptr) return result::kNullArgument;
+    if (header == nullptr) return result::kBadArgument;
     return engine_->WritePrintJobHeader(header);
   });
 }
@@ -159,15 +159,15 @@ bool PluginProtocol::lpxAddEmptyPage() noexcept {
 
 bool PluginProtocol::lpxReferToEndLabel(const DotPoint* position) noexcept {
   return Run(u"lpxReferToEndLabel", {Ready}, std::nullopt, [&]() -> ResultCode {
-    if (position == nullptr) return result::kNullArgument;
-    return engine_->ReferToLabel(position, kEndLabelName.data());
+    if (position == nullptr) return result::kBadArgument;
+    return engine_->ReferToLabel(*position, kEndLabelName);
   });
 }
 
 bool PluginProtocol::lpxReferToStartLabel(const DotPoint* position) noexcept {
   return Run(u"lpxReferToStartLabel", {Ready}, std::nullopt, [&]() -> ResultCode {
-    if (position == nullptr) return result::kNullArgument;
-    return engine_->ReferToLabel(position, kStartLabelName.data());
+    if (position == nullptr) return result::kBadArgument;
+    return engine_->ReferToLabel(*position, kStartLabelName);
   });
 }
 
@@ -197,8 +197,8 @@ bool PluginProtocol::lpxWriteClock(const char16_t* text, const DotPoint* positio
     return false;
   }
   return Run(u"lpxWriteClock", {PageOpen}, std::nullopt, [&]() -> ResultCode {
-    if (text == nullptr || position == nullptr || faceName == nullptr) return result::kNullArgument;
-    return engine_->WriteClock(text, position, fontHeight, faceName);
+    if (text == nullptr || position == nullptr || faceName == nullptr) return result::kBadArgument;
+    return engine_->WriteClock(text, *position, fontHeight, faceName);
   });
 }
 

@@ -88,9 +88,9 @@ std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, i
   return runs;
 }
 
-bool PageFitsRaster(PageSize page) {
-  if (page.width <= 0 || page.length <= 0) return true;  // an empty canvas
-  return RasterBytes(RasterStride(page.width), page.length) >= 0;
+bool PageFitsRaster(DotSize page) {
+  if (page.width <= 0 || page.height <= 0) return true;  // an empty canvas
+  return RasterBytes(RasterStride(page.width), page.height) >= 0;
 }
 
 }  // namespace
@@ -145,28 +145,28 @@ ResultCode CPrintImage::SetSourceBitmap(HostBitmap& bitmap) {
   return result::kOk;
 }
 
-void CPrintImage::CreatePageCanvas(PageSize page, RasterImage& out) {
+void CPrintImage::CreatePageCanvas(DotSize page, RasterImage& out) {
   out.Clear();
-  if (page.width <= 0 || page.length <= 0) return;
+  if (page.width <= 0 || page.height <= 0) return;
   const int64_t stride = RasterStride(page.width);
-  const int64_t bytes = RasterBytes(stride, page.length);
+  const int64_t bytes = RasterBytes(stride, page.height);
   if (bytes < 0) throw std::bad_alloc();  // no raster of this size can be held
   out.pixels.assign(static_cast<size_t>(bytes), kWhite);
   const int64_t rowBytes = int64_t{page.width} * kBytesPerPixel;
-  ClearRowPadding(out.pixels.data(), stride, rowBytes, page.length);
+  ClearRowPadding(out.pixels.data(), stride, rowBytes, page.height);
   out.width = page.width;
-  out.height = page.length;
+  out.height = page.height;
   out.stride = static_cast<int32_t>(stride);
   out.bitsPerPixel = kRasterBitsPerPixel;
 }
 
-ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid, const PageRect& window,
+ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid, const DotRect& window,
                                    RasterImage& out) {
   if (!WellFormed(tile)) return result::kStaticCompose;
   const int64_t x0 = std::max<int64_t>(0, window.x);
   const int64_t y0 = std::max<int64_t>(0, window.y);
   const int64_t x1 = std::min<int64_t>(grid.page.width, window.x + window.width);
-  const int64_t y1 = std::min<int64_t>(grid.page.length, window.y + window.height);
+  const int64_t y1 = std::min<int64_t>(grid.page.height, window.y + window.height);
   out.Clear();
   if (x1 <= x0 || y1 <= y0) return result::kOk;
   const int64_t outWidth = x1 - x0;
@@ -187,11 +187,10 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   // Only the copies that reach the window are visited. Each shows only the
   // part no later copy covers, so along each axis the visible parts of the
   // copies are disjoint spans: every window pixel belongs to at most one copy.
-  const IndexRange rowRange = IndicesToVisit(grid.position.y - y0, grid.verticalPitch, grid.rows, height, outHeight);
-  const IndexRange columnRange =
-      IndicesToVisit(grid.position.x - x0, grid.horizontalPitch, grid.columns, width, outWidth);
+  const IndexRange rowRange = IndicesToVisit(grid.origin.y - y0, grid.outerStep, grid.outerCount, height, outHeight);
+  const IndexRange columnRange = IndicesToVisit(grid.origin.x - x0, grid.innerStep, grid.innerCount, width, outWidth);
   const std::vector<TileRun> runs =
-      ColumnRuns(grid.position.x, grid.horizontalPitch, grid.columns, width, columnRange, x0, x1);
+      ColumnRuns(grid.origin.x, grid.innerStep, grid.innerCount, width, columnRange, x0, x1);
 
   const int64_t rowBytes = outWidth * kBytesPerPixel;
   const auto whiteRow = [&](int64_t row, int64_t fromByte, int64_t toByte) {
@@ -203,14 +202,14 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
     for (; nextRow < until; ++nextRow) whiteRow(nextRow, 0, rowBytes);
   };
   const auto tileRow = [&](int64_t i, int64_t& top, int64_t& bottom, int64_t& y) {
-    y = grid.position.y + i * grid.verticalPitch;
-    const Interval span = UncoveredSpan(y, grid.verticalPitch, height, i == grid.rows - 1);
+    y = grid.origin.y + i * grid.outerStep;
+    const Interval span = UncoveredSpan(y, grid.outerStep, height, i == grid.outerCount - 1);
     top = std::max(span.begin, y0) - y0;
     bottom = std::min(span.end, y1) - y0;
   };
   // Copies further down the page come later in the grid for a positive
   // pitch and earlier for a negative one: walk them top to bottom.
-  const bool downwards = grid.verticalPitch >= 0;
+  const bool downwards = grid.outerStep >= 0;
   for (int64_t k = rowRange.first; k < rowRange.last; ++k) {
     const int64_t i = downwards ? k : rowRange.last - 1 - (k - rowRange.first);
     int64_t top = 0, bottom = 0, y = 0;
@@ -235,34 +234,30 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const TileGrid& grid
   return result::kOk;
 }
 
-ResultCode CPrintImage::LayOutBase(RasterPoint position, PageSize page, int32_t rows, int32_t columns,
-                                   int64_t verticalPitch, int64_t horizontalPitch) {
+ResultCode CPrintImage::TakeBaseTile(DotSize page) {
   const bool fromSource = WellFormed(source_);
   if ((!fromSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
   if (fromSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
-  tileSize_ = rows > 1 || columns > 1 ? TileSize{baseTile_.width, baseTile_.height} : TileSize{};
-  baseGrid_ = {position, page, rows, columns, verticalPitch, horizontalPitch};
-  baseActive_ = true;
   source_.Clear();
   return result::kOk;
 }
 
-bool CPrintImage::CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, int64_t columns, RasterImage& out,
-                                   int64_t toRow, int64_t toByte) {
+bool CPrintImage::CopyRestoreBlock(const BaseGrid& grid, int64_t row, int64_t column, int64_t rows, int64_t columns,
+                                   RasterImage& out, int64_t toRow, int64_t toByte) {
   const int64_t bytes = columns * kBytesPerPixel;
   if (toRow < 0 || toByte < 0 || rows < 0) return false;
   if (rows > 0 && !RunInside((toRow + rows - 1) * out.stride + toByte, bytes, out.pixels.size())) return false;
   // The part on the page is composed from the base in one window; what lies
   // beyond the page's right or bottom edge (where a wider earlier rectangle
   // can reach) is white.
-  const PageSize page = baseGrid_.page;
+  const DotSize page = grid.page;
   const int64_t firstOnPage = std::max<int64_t>(row, 0);
-  const int64_t endOnPage = std::min<int64_t>(row + rows, page.length);
+  const int64_t endOnPage = std::min<int64_t>(row + rows, page.height);
   const int64_t onPage = column >= 0 && column < page.width ? std::min<int64_t>(columns, page.width - column) : 0;
   const bool composed = onPage > 0 && firstOnPage < endOnPage;
-  if (composed && (PlaceTiled(baseTile_, baseGrid_, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) !=
-                       result::kOk ||
-                   strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
+  if (composed &&
+      (PlaceTiled(baseTile_, grid, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) != result::kOk ||
+       strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
     return false;
   }
   for (int64_t i = 0; i < rows; ++i) {
@@ -279,18 +274,21 @@ bool CPrintImage::CopyRestoreBlock(int64_t row, int64_t column, int64_t rows, in
   return true;
 }
 
-ResultCode CPrintImage::ComposeStaticImage(RasterPoint position, PageSize page, RasterImage& out) {
+ResultCode CPrintImage::ComposeStaticImage(DotPoint position, DotSize page, RasterImage& out) {
   if (!WellFormed(source_) || !PageFitsRaster(page)) return result::kStaticCompose;
-  const TileGrid single{position, page, 1, 1, 0, 0};
-  const ResultCode code = PlaceTiled(source_, single, {0, 0, page.width, page.length}, out);
+  BaseGrid single;
+  single.origin = position;
+  single.page = page;
+  single.outerCount = 1;
+  single.innerCount = 1;
+  const ResultCode code = PlaceTiled(source_, single, {0, 0, page.width, page.height}, out);
   if (code == result::kOk) source_.Clear();
   return code;
 }
 
-ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize page, RasterImage& out, int32_t key) {
+ResultCode CPrintImage::CutSourceToPage(DotPoint position, DotSize page, DotRect& placed, RasterImage& pixels) {
   if (!WellFormed(source_)) return result::kVariableCompose;
-  out.Clear();
-
+  placed = {};
   // Clip to the page, in 64 bits: host positions may lie anywhere.
   const int64_t x = position.x;
   const int64_t y = position.y;
@@ -298,88 +296,53 @@ ResultCode CPrintImage::ComposeVariableImage(RasterPoint& position, PageSize pag
   const int64_t sourceHeight = source_.height;
   const int64_t leftCut = std::max<int64_t>(0, -x);
   const int64_t topCut = std::max<int64_t>(0, -y);
-  const int64_t xs = std::max<int64_t>(0, x);
-  const int64_t ys = std::max<int64_t>(0, y);
   const int64_t w = sourceWidth - std::max<int64_t>(0, x + sourceWidth - page.width) - leftCut;
-  const int64_t h = sourceHeight - std::max<int64_t>(0, y + sourceHeight - page.length) - topCut;
-  if (w <= 0 || h <= 0) {
-    // Nothing of it lands on the page: nothing to send now. What the key
-    // covered on the page before is sent back at the page's close.
-    source_.Clear();
-    return result::kOk;
-  }
-  const PageRect placed{xs, ys, w, h};
-
-  const PageRect window = ledger_.FieldWindow(placed, key);
-  // The element keeps its own pixels, for every window composed after it.
-  RasterImage& pixels = ledger_.AddImage(placed, key);
-  const int64_t stride = RasterStride(w);
-  if (leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight && source_.stride == stride) {
-    // The usual case: the whole source lands on the page. Its pixels are
-    // handed over rather than copied; only the row padding is cleared.
-    std::swap(pixels, source_);
-    ClearRowPadding(pixels.pixels.data(), stride, w * kBytesPerPixel, h);
-  } else {
-    const int64_t bytes = RasterBytes(stride, h);
-    if (bytes < 0) return result::kVariableCompose;
-    pixels.pixels.assign(static_cast<size_t>(bytes), 0);
-    pixels.width = static_cast<int32_t>(w);
-    pixels.height = static_cast<int32_t>(h);
-    pixels.stride = static_cast<int32_t>(stride);
-    pixels.bitsPerPixel = kRasterBitsPerPixel;
-    for (int64_t i = 0; i < h; ++i) {
-      if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, pixels, i, 0, w * kBytesPerPixel)) {
-        return result::kVariableCompose;
+  const int64_t h = sourceHeight - std::max<int64_t>(0, y + sourceHeight - page.height) - topCut;
+  if (w > 0 && h > 0) {
+    const int64_t stride = RasterStride(w);
+    if (leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight && source_.stride == stride) {
+      // The usual case: the whole source lands on the page. Its pixels are
+      // handed over rather than copied; only the row padding is cleared.
+      std::swap(pixels, source_);
+      ClearRowPadding(pixels.pixels.data(), stride, w * kBytesPerPixel, h);
+    } else {
+      const int64_t bytes = RasterBytes(stride, h);
+      if (bytes < 0) return result::kVariableCompose;
+      pixels.pixels.assign(static_cast<size_t>(bytes), 0);
+      pixels.width = static_cast<int32_t>(w);
+      pixels.height = static_cast<int32_t>(h);
+      pixels.stride = static_cast<int32_t>(stride);
+      pixels.bitsPerPixel = kRasterBitsPerPixel;
+      for (int64_t i = 0; i < h; ++i) {
+        if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, pixels, i, 0, w * kBytesPerPixel)) {
+          return result::kVariableCompose;
+        }
       }
     }
+    placed = {std::max<int64_t>(0, x), std::max<int64_t>(0, y), w, h};
   }
+  // Nothing of it may land on the page: nothing to place then.
   source_.Clear();
-  const RasterImage* shown = ledger_.ShowImage(page);
-  if (window == placed && shown != nullptr) {
-    out.pixels.assign(shown->pixels.begin(), shown->pixels.end());
-    out.width = shown->width;
-    out.height = shown->height;
-    out.stride = shown->stride;
-    out.bitsPerPixel = kRasterBitsPerPixel;
-  } else {
-    const ResultCode composed = ComposeWindow(window, out);
-    if (composed != result::kOk) return composed;
-  }
-  position = {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y)};
   return result::kOk;
 }
 
-ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, const char16_t* text, int32_t fontHeight,
-                                         const char16_t* faceName, int32_t rotation, RasterImage& out, int32_t key) {
+ResultCode CPrintImage::RenderTextSource(DotPoint& position, const char16_t* text, int32_t fontHeight,
+                                         const char16_t* faceName, int32_t rotation) {
   if (text == nullptr || faceName == nullptr || fontHeight < 0) return result::kBadTextArgument;
   const std::u16string_view message(text);
-  // A clock's text takes the place of the host's pending bitmap whatever it
-  // measures: a text without extent consumes that bitmap as any other would,
-  // so the host's next bitmap is accepted.
   if (message.empty()) {
-    // Nothing to print; the output must not still hold an earlier image,
-    // which the caller would otherwise send again.
-    out.Clear();
-    source_.Clear();
+    source_.Clear();  // nothing to print
     return result::kOk;
   }
-  RasterPoint at = position;
+  DotPoint at = position;
   rendered_.Clear();
   const ResultCode drawn = text_.RenderMessageText(at, message, fontHeight, faceName, rotation, rendered_);
   if (drawn != result::kOk) return drawn;
   if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) {
-    out.Clear();  // a text without extent (only line breaks): nothing to print
-    source_.Clear();
+    source_.Clear();  // a text without extent (only line breaks): nothing to print
     return result::kOk;
   }
-  // The rendered text becomes the source for the placement; a failing
-  // placement puts back the source as it was before this call.
   std::swap(source_, rendered_);
-  const ResultCode placed = ComposeVariableImage(at, page, out, key);
-  if (placed != result::kOk) {
-    std::swap(source_, rendered_);
-    return placed;
-  }
   rendered_.Clear();
   position = at;
   return result::kOk;
@@ -387,36 +350,31 @@ ResultCode CPrintImage::ComposeTextImage(RasterPoint& position, PageSize page, c
 
 void CPrintImage::Reset() {
   BeginJob();
-  ForgetKeptBase();
+  ForgetBase();
 }
 
-void CPrintImage::ForgetKeptBase() {
-  baseActive_ = false;
+void CPrintImage::ForgetBase() {
   baseTile_.Clear();
-  baseGrid_ = {};
   strip_.Clear();
-  tileSize_ = {};
 }
 
 void CPrintImage::BeginJob() {
   source_.Clear();
   rendered_.Clear();
-  baseActive_ = false;
-  ledger_.BeginJob();
 }
 
-ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& out) {
-  const PageRect pageRect{0, 0, baseGrid_.page.width, baseGrid_.page.length};
-  const PageRect window = requested;
+ResultCode CPrintImage::ComposeWindow(const PageModel& page, const DotRect& window, RasterImage& out) {
+  const BaseGrid& grid = page.Grid();
+  const DotRect pageRect{0, 0, grid.page.width, grid.page.height};
   out.Clear();
   if (window.Empty()) return result::kOk;
   const int64_t stride = RasterStride(window.width);
   const int64_t bytes = RasterBytes(stride, window.height);
   if (bytes < 0 || window.width > kMaxRasterStride) throw std::bad_alloc();
-  const bool onBase = baseActive_ && HasBase();
+  const bool onBase = page.OnBase() && HasBase();
   if (onBase && pageRect.Contains(window)) {
     // Every byte of the window is written by the tiling itself.
-    const ResultCode tiled = PlaceTiled(baseTile_, baseGrid_, window, out);
+    const ResultCode tiled = PlaceTiled(baseTile_, grid, window, out);
     if (tiled != result::kOk) return tiled;
     if (out.width != window.width || out.height != window.height) return result::kStaticCompose;
   } else {
@@ -426,7 +384,7 @@ ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& ou
     out.stride = static_cast<int32_t>(stride);
     out.bitsPerPixel = kRasterBitsPerPixel;
     if (onBase) {
-      if (!CopyRestoreBlock(window.y, window.x, window.height, window.width, out, 0, 0)) {
+      if (!CopyRestoreBlock(grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
         return result::kStaticCompose;
       }
     } else {
@@ -436,6 +394,6 @@ ResultCode CPrintImage::ComposeWindow(const PageRect& requested, RasterImage& ou
       }
     }
   }
-  ledger_.PaintOver(window, out);
+  page.PaintOver(window, out);
   return result::kOk;
 }

@@ -38,19 +38,19 @@ void CPrinterLedger::DropFlatPage() {
 }
 
 void CPrinterLedger::FlattenPlaced() {
-  const PageSize page = placedPage_;
-  if (page.width <= 0 || page.length <= 0) return;
-  const PageRect whole{0, 0, page.width, page.length};
+  const DotSize page = placedPage_;
+  if (page.width <= 0 || page.height <= 0) return;
+  const DotRect whole{0, 0, page.width, page.height};
   if (flatPage_.pixels.empty()) {
     // Only the pixels the mask marks are ever read, so the page starts as
     // zeroes. Both or neither: the mask is read wherever the page has pixels.
     const int64_t stride = RasterStride(page.width);
-    const int64_t bytes = RasterBytes(stride, page.length);
+    const int64_t bytes = RasterBytes(stride, page.height);
     if (bytes < 0) throw std::bad_alloc();  // no raster of this size can be held
-    std::vector<uint8_t> mask(static_cast<size_t>(page.width) * static_cast<size_t>(page.length), 0);
+    std::vector<uint8_t> mask(static_cast<size_t>(page.width) * static_cast<size_t>(page.height), 0);
     flatPage_.pixels.assign(static_cast<size_t>(bytes), 0);
     flatPage_.width = page.width;
-    flatPage_.height = page.length;
+    flatPage_.height = page.height;
     flatPage_.stride = static_cast<int32_t>(stride);
     flatPage_.bitsPerPixel = kRasterBitsPerPixel;
     flatMask_ = std::move(mask);
@@ -69,7 +69,7 @@ void CPrinterLedger::FlattenPlaced() {
   placedBytes_ = 0;
 }
 
-CPrinterLedger::PlacedItem& CPrinterLedger::NewItem(const PageRect& rect, int32_t key) {
+CPrinterLedger::PlacedItem& CPrinterLedger::NewItem(const DotRect& rect, int32_t key) {
   if (itemCount_ == items_.size()) items_.emplace_back();
   PlacedItem& item = items_[itemCount_++];
   item.rect = rect;
@@ -84,7 +84,7 @@ CPrinterLedger::PlacedItem& CPrinterLedger::NewItem(const PageRect& rect, int32_
   return item;
 }
 
-void CPrinterLedger::HideCoveredBy(const PageRect& rect) {
+void CPrinterLedger::HideCoveredBy(const DotRect& rect) {
   // An element wholly under a later one never shows again: its pixels are
   // not needed, and dropping them keeps a page of many large images small.
   for (size_t i = 0; i + 1 < itemCount_; ++i) {
@@ -97,8 +97,8 @@ void CPrinterLedger::HideCoveredBy(const PageRect& rect) {
   }
 }
 
-PageRect CPrinterLedger::FieldWindow(const PageRect& placed, int32_t key) {
-  PageRect window = placed;
+DotRect CPrinterLedger::FieldWindow(const DotRect& placed, int32_t key) {
+  DotRect window = placed;
   for (EarlierItem& earlier : earlier_) {
     if (earlier.key != key || earlier.handled) continue;
     window = BoundingBox(window, earlier.rect);
@@ -108,9 +108,9 @@ PageRect CPrinterLedger::FieldWindow(const PageRect& placed, int32_t key) {
   return window;
 }
 
-RasterImage& CPrinterLedger::AddImage(const PageRect& rect, int32_t key) { return NewItem(rect, key).pixels; }
+RasterImage& CPrinterLedger::AddImage(const DotRect& rect, int32_t key) { return NewItem(rect, key).pixels; }
 
-const RasterImage* CPrinterLedger::ShowImage(PageSize page) {
+const RasterImage* CPrinterLedger::ShowImage(DotSize page) {
   if (itemCount_ == 0) return nullptr;
   PlacedItem& item = items_[itemCount_ - 1];
   HideCoveredBy(item.rect);
@@ -122,7 +122,7 @@ const RasterImage* CPrinterLedger::ShowImage(PageSize page) {
 }
 
 void CPrinterLedger::PlaceWhite(const WhiteArea& area) {
-  const PageRect bounds = area.Bounds();
+  const DotRect bounds = area.Bounds();
   if (bounds.Empty()) return;
   PlacedItem& item = NewItem(bounds, kNoKey);
   item.white = true;
@@ -132,8 +132,8 @@ void CPrinterLedger::PlaceWhite(const WhiteArea& area) {
 }
 
 template <typename Run>
-void CPrinterLedger::ForEachRun(const PlacedItem& item, const PageRect& window, Run&& run) {
-  const PageRect common = Intersection(item.rect, window);
+void CPrinterLedger::ForEachRun(const PlacedItem& item, const DotRect& window, Run&& run) {
+  const DotRect common = Intersection(item.rect, window);
   if (common.Empty()) return;
   if (!item.white) {
     for (int64_t row = common.y; row < common.Bottom(); ++row) run(row, common.x, common.Right());
@@ -150,7 +150,7 @@ void CPrinterLedger::ForEachRun(const PlacedItem& item, const PageRect& window, 
   }
 }
 
-void CPrinterLedger::PaintItems(const PageRect& window, RasterImage& out) const {
+void CPrinterLedger::PaintItems(const DotRect& window, RasterImage& out) const {
   for (size_t n = 0; n < itemCount_; ++n) {
     const PlacedItem& item = items_[n];
     if (item.hidden) continue;
@@ -169,9 +169,9 @@ void CPrinterLedger::PaintItems(const PageRect& window, RasterImage& out) const 
   }
 }
 
-void CPrinterLedger::PaintOver(const PageRect& window, RasterImage& out) const {
+void CPrinterLedger::PaintOver(const DotRect& window, RasterImage& out) const {
   if (!flatPage_.pixels.empty()) {
-    const PageRect common = Intersection(window, {0, 0, flatPage_.width, flatPage_.height});
+    const DotRect common = Intersection(window, {0, 0, flatPage_.width, flatPage_.height});
     for (int64_t row = common.y; row < common.Bottom(); ++row) {
       const uint8_t* mask = &flatMask_[static_cast<size_t>(row * flatPage_.width)];
       const uint8_t* from = flatPage_.pixels.data() + row * flatPage_.stride;
@@ -184,9 +184,9 @@ void CPrinterLedger::PaintOver(const PageRect& window, RasterImage& out) const {
   PaintItems(window, out);
 }
 
-void CPrinterLedger::NoteSent(const PageRect& window, PageSize page) {
+void CPrinterLedger::NoteSent(const DotRect& window, DotSize page) {
   if (window.Empty()) return;
-  if (window.Contains({0, 0, page.width, page.length})) {
+  if (window.Contains({0, 0, page.width, page.height})) {
     pageSent_ = true;
     sent_.clear();
     return;
@@ -194,7 +194,7 @@ void CPrinterLedger::NoteSent(const PageRect& window, PageSize page) {
   if (!pageSent_) sent_.push_back(window);
 }
 
-void CPrinterLedger::TakeStaleAreas(std::vector<PageRect>& out) {
+void CPrinterLedger::TakeStaleAreas(std::vector<DotRect>& out) {
   out.clear();
   for (EarlierItem& earlier : earlier_) {
     if (earlier.handled) continue;
@@ -203,43 +203,26 @@ void CPrinterLedger::TakeStaleAreas(std::vector<PageRect>& out) {
     out.push_back(earlier.rect);
   }
 }
-PageRect Intersection(const PageRect& a, const PageRect& b) {
-  const int64_t left = std::max(a.x, b.x);
-  const int64_t top = std::max(a.y, b.y);
-  const int64_t right = std::min(a.Right(), b.Right());
-  const int64_t bottom = std::min(a.Bottom(), b.Bottom());
-  if (right <= left || bottom <= top) return {};
-  return {left, top, right - left, bottom - top};
-}
-
-PageRect BoundingBox(const PageRect& a, const PageRect& b) {
-  if (a.Empty()) return b;
-  if (b.Empty()) return a;
-  const int64_t left = std::min(a.x, b.x);
-  const int64_t top = std::min(a.y, b.y);
-  return {left, top, std::max(a.Right(), b.Right()) - left, std::max(a.Bottom(), b.Bottom()) - top};
-}
-
 namespace {
 
 constexpr int kCoverSteps = 4096;
 
 // `area` less the rectangles from `next` on, piece by piece; `steps` bounds the work.
-bool CoveredFrom(const PageRect& area, const std::vector<PageRect>& cover, size_t next, int& steps) {
+bool CoveredFrom(const DotRect& area, const std::vector<DotRect>& cover, size_t next, int& steps) {
   if (area.Empty()) return true;
   for (size_t i = next; i < cover.size(); ++i) {
-    const PageRect common = Intersection(area, cover[i]);
+    const DotRect common = Intersection(area, cover[i]);
     if (common.Empty()) continue;
     if (common == area) return true;
     if (--steps <= 0) return false;
     // What lies outside cover[i]: above, below, and left and right of it.
-    const PageRect pieces[] = {
+    const DotRect pieces[] = {
         {area.x, area.y, area.width, common.y - area.y},
         {area.x, common.Bottom(), area.width, area.Bottom() - common.Bottom()},
         {area.x, common.y, common.x - area.x, common.height},
         {common.Right(), common.y, area.Right() - common.Right(), common.height},
     };
-    for (const PageRect& piece : pieces) {
+    for (const DotRect& piece : pieces) {
       if (!CoveredFrom(piece, cover, i + 1, steps)) return false;
     }
     return true;
@@ -249,16 +232,16 @@ bool CoveredFrom(const PageRect& area, const std::vector<PageRect>& cover, size_
 
 }  // namespace
 
-bool CoveredBy(const PageRect& area, const std::vector<PageRect>& cover) {
+bool CoveredBy(const DotRect& area, const std::vector<DotRect>& cover) {
   int steps = kCoverSteps;
   return CoveredFrom(area, cover, 0, steps);
 }
 
-PageRect WhiteArea::Bounds() const {
+DotRect WhiteArea::Bounds() const {
   if (columns.empty() || rows.empty()) return {};
   int64_t left = columns.front().begin, right = columns.front().end;
   for (const Interval& c : columns) left = std::min(left, c.begin), right = std::max(right, c.end);
   int64_t top = rows.front().begin, bottom = rows.front().end;
   for (const Interval& r : rows) top = std::min(top, r.begin), bottom = std::max(bottom, r.end);
-  return PageRect{left, top, right - left, bottom - top};
+  return DotRect{left, top, right - left, bottom - top};
 }

@@ -14,42 +14,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/geometry.h"
 #include "platform/raster_image.h"
 
-struct PageSize {
-  int32_t width = 0;
-  int32_t length = 0;
-};
-
-// A rectangle of the page in dots: [x, x + width) x [y, y + height).
-struct PageRect {
-  int64_t x = 0;
-  int64_t y = 0;
-  int64_t width = 0;
-  int64_t height = 0;
-
-  bool Empty() const { return width <= 0 || height <= 0; }
-  int64_t Right() const { return x + width; }
-  int64_t Bottom() const { return y + height; }
-  bool Contains(const PageRect& other) const {
-    return !other.Empty() && other.x >= x && other.y >= y && other.Right() <= Right() && other.Bottom() <= Bottom();
-  }
-  bool operator==(const PageRect&) const = default;
-};
-
-PageRect Intersection(const PageRect& a, const PageRect& b);
-// The smallest rectangle holding both; an empty one counts for nothing.
-PageRect BoundingBox(const PageRect& a, const PageRect& b);
 // True when the rectangles together cover all of `area`. Gives up (false)
 // on a pile of pieces too large to sort out: the caller then sends the area
 // again, which is never wrong.
-bool CoveredBy(const PageRect& area, const std::vector<PageRect>& cover);
-
-// Half-open run [begin, end) along one axis.
-struct Interval {
-  int64_t begin = 0;
-  int64_t end = 0;
-};
+bool CoveredBy(const DotRect& area, const std::vector<DotRect>& cover);
 
 // White over the page: every run of `columns` crossed with every run of
 // `rows`. One rectangle is one run each; the cells of a dense layout are a
@@ -57,7 +28,7 @@ struct Interval {
 struct WhiteArea {
   std::vector<Interval> columns;
   std::vector<Interval> rows;
-  PageRect Bounds() const;
+  DotRect Bounds() const;
 };
 
 class CPrinterLedger {
@@ -76,34 +47,34 @@ class CPrinterLedger {
   // rectangle, widened to cover what the same key held on the page before,
   // so that whatever the new image leaves of the old one goes back to the
   // page. That earlier rectangle is then no longer left to the page's close.
-  PageRect FieldWindow(const PageRect& placed, int32_t key);
+  DotRect FieldWindow(const DotRect& placed, int32_t key);
   // A new image element of `rect` under `key`, on top of everything placed
   // so far. Its pixels (exactly those of `rect`) are filled by the caller in
   // the raster returned; it shows only once ShowImage is called, so an
   // element whose pixels could not be stored is never painted.
-  RasterImage& AddImage(const PageRect& rect, int32_t key);
+  RasterImage& AddImage(const DotRect& rect, int32_t key);
   // Shows the element just added, on `page`. Returns its pixels while the
   // ledger still holds them on their own, or null once they have been
   // painted into the flat page.
-  const RasterImage* ShowImage(PageSize page);
+  const RasterImage* ShowImage(DotSize page);
   // White over the page being assembled, on top of everything placed so far.
   void PlaceWhite(const WhiteArea& area);
 
   // Paints everything placed on this page over `out`, which holds the page
   // under them in `window` (rows `out.stride` bytes apart, `window`'s size).
-  void PaintOver(const PageRect& window, RasterImage& out) const;
+  void PaintOver(const DotRect& window, RasterImage& out) const;
 
   // The printer now holds the composed page in `window`.
-  void NoteSent(const PageRect& window, PageSize page);
+  void NoteSent(const DotRect& window, DotSize page);
   // What the page before held that this page has neither sent again nor
   // covered: the areas to send at the page's close. Each is returned once.
-  void TakeStaleAreas(std::vector<PageRect>& out);
+  void TakeStaleAreas(std::vector<DotRect>& out);
 
  private:
   static constexpr int32_t kNoKey = -1;
   // One element placed on the page being assembled.
   struct PlacedItem {
-    PageRect rect;
+    DotRect rect;
     int32_t key = kNoKey;
     bool white = false;
     bool hidden = false;  // wholly covered by a later element, or painted into the flat page
@@ -112,17 +83,17 @@ class CPrinterLedger {
   };
   // What an element of the page before covered.
   struct EarlierItem {
-    PageRect rect;
+    DotRect rect;
     int32_t key = kNoKey;
     bool handled = false;  // sent again on this page
   };
-  PlacedItem& NewItem(const PageRect& rect, int32_t key);
-  void HideCoveredBy(const PageRect& rect);
-  void PaintItems(const PageRect& window, RasterImage& out) const;
+  PlacedItem& NewItem(const DotRect& rect, int32_t key);
+  void HideCoveredBy(const DotRect& rect);
+  void PaintItems(const DotRect& window, RasterImage& out) const;
   // Calls run(row, left, right) for each run of page pixels [left, right) in
   // `row` that `item` covers inside `window`.
   template <typename Run>
-  static void ForEachRun(const PlacedItem& item, const PageRect& window, Run&& run);
+  static void ForEachRun(const PlacedItem& item, const DotRect& window, Run&& run);
   // Paints every element placed so far into one page of pixels with a mask
   // of what they cover, and drops their own pixels: however many large
   // images a page takes, it holds at most one page of them.
@@ -133,10 +104,10 @@ class CPrinterLedger {
   std::vector<PlacedItem> items_;  // storage reused from page to page
   size_t itemCount_ = 0;
   int64_t placedBytes_ = 0;        // pixels the placed elements hold
-  PageSize placedPage_;            // the page they were placed on
+  DotSize placedPage_;             // the page they were placed on
   RasterImage flatPage_;           // elements painted together, once they hold too much
   std::vector<uint8_t> flatMask_;  // 1 where flatPage_ holds an element's pixel
   std::vector<EarlierItem> earlier_;
-  std::vector<PageRect> sent_;
+  std::vector<DotRect> sent_;
   bool pageSent_ = false;  // the whole page went out on this page
 };

@@ -16,6 +16,7 @@ struct DibRows {
 class HostBitmap {
  public:
   virtual ~HostBitmap() = default;
-  // 0 with the rows filled, or 401 when the bitmap cannot be read.
-  virtual ResultCode Read(DibRows& rows) noexcept = 0;
+  // 0 with the rows filled, or 401 when the bitmap cannot be read; memory
+  // exhaustion travels as std::bad_alloc.
+  virtual ResultCode Read(DibRows& rows) = 0;
 };

@@ -14,16 +14,14 @@ using ResultCode = long;
 
 namespace result {
 inline constexpr ResultCode kOk = 0;
-// Plug-in object.
-inline constexpr ResultCode kNullArgument = 101;
+// Plug-in object: a pointer the call needs is null, or a count is out of
+// range. The protocol checks what the host passes; the engine behind it
+// takes references and values it can rely on.
+inline constexpr ResultCode kBadArgument = 101;
 inline constexpr ResultCode kJobRefused = 102;
 inline constexpr ResultCode kOutOfMemory = 103;
-// Job engine.
-inline constexpr ResultCode kNullHeader = 201;
-inline constexpr ResultCode kBaseNullPosition = 203;
-inline constexpr ResultCode kVariableNullArgument = 204;
+// Job engine. A clock's rotation that is not a quarter turn is 205.
 inline constexpr ResultCode kClockBadArgument = 205;
-inline constexpr ResultCode kLabelNullArgument = 206;
 inline constexpr ResultCode kBadRotation = 208;
 inline constexpr ResultCode kWrongBitmapName = 209;
 inline constexpr ResultCode kEncodingFailed = 210;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/geometry.h"
 #include "platform/raster_image.h"
 #include "platform/result_codes.h"
 
@@ -10,17 +11,12 @@
 // to when it does not know the one asked for.
 inline constexpr std::u16string_view kMessageFace = u"Lucida Console";
 
-struct RasterPoint {
-  int32_t x = 0;
-  int32_t y = 0;
-};
-
 class TextRenderer {
  public:
   virtual ~TextRenderer() = default;
   // Renders black text on white. `position` is moved for the rotation so that
-  // it becomes the raster's top-left corner on the page. Returns 0, 406 or 407.
-  virtual ResultCode RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t height,
-                                       std::u16string_view faceName, int32_t rotation,
-                                       RasterImage& raster) noexcept = 0;
+  // it becomes the raster's top-left corner on the page. Returns 0, 406 or
+  // 407; memory exhaustion travels as std::bad_alloc.
+  virtual ResultCode RenderMessageText(DotPoint& position, std::u16string_view text, int32_t height,
+                                       std::u16string_view faceName, int32_t rotation, RasterImage& raster) = 0;
 };

@@ -285,3 +285,47 @@ TEST(FaultInjection, ASpoolerThatRefusesAnyWriteFails304AndOneTakingPartOfItPrin
 }
 
 }  // namespace
+
+TEST(FaultInjection, AnErrorPrintOutThatRunsOutOfMemoryEndsSilentlyAndForcedPrintingGoesOn) {
+  // A header too wide for the printer, with "PrintError" (by default) and
+  // "ForcePrinting": the error label is printed, then the job goes on.
+  const auto header = [](Harness& h, long failAt, bool printErrors) {
+    h.printer.Set(u"ForcePrinting", 1);
+    h.printer.Set(u"PrintError", printErrors ? 1 : 0);
+    h.Initialize();
+    injector = {true, 0, failAt, false};
+    const bool accepted = h.Header(2000, 1200);
+    injector.armed = false;
+    return accepted;
+  };
+  long withPrintOut = 0, without = 0;
+  {
+    Harness h;
+    ASSERT_TRUE(header(h, 0, true));
+    withPrintOut = injector.count;
+    Harness plain;
+    ASSERT_TRUE(header(plain, 0, false));
+    without = injector.count;
+  }
+  ASSERT_GT(withPrintOut, without);
+  // Every allocation of the print-out (those it adds to the header's) may
+  // fail without failing the header; a call that fails goes into Failed.
+  std::vector<long> endedInside;
+  for (long k = 1; k <= withPrintOut; ++k) {
+    Harness h;
+    const bool accepted = header(h, k, true);
+    if (!accepted) {
+      EXPECT_EQ(h.protocol.State(), PluginState::Failed) << k;
+      continue;
+    }
+    EXPECT_EQ(h.protocol.State(), PluginState::Ready) << k;
+    if (injector.failed) endedInside.push_back(k);
+    // What reached the printer and what follows it form a sound stream: no
+    // unfinished error label stands ahead of the job's set-up.
+    ASSERT_TRUE(h.protocol.lpxWritePrinter()) << k;
+    const streamcheck::CheckResult checked = streamcheck::CheckStream(Printed(h.printer, 0));
+    EXPECT_FALSE(checked.error) << "allocation " << k << ": " << checked.error->message;
+  }
+  // At least every allocation the print-out adds ended it without failing the header.
+  EXPECT_GE(static_cast<long>(endedInside.size()), withPrintOut - without);
+}

@@ -46,7 +46,7 @@ bool ReadableDepth(const BITMAP& bitmap) {
 
 }  // namespace
 
-ResultCode GdiHostBitmap::Read(DibRows& rows) noexcept {
+ResultCode GdiHostBitmap::Read(DibRows& rows) {
   if (dc_ == nullptr || bitmap_ == nullptr) return result::kBadSourceBitmap;
   // Any other GDI object would describe itself in a record of its own kind.
   if (GetObjectType(bitmap_) != OBJ_BITMAP) return result::kBadSourceBitmap;
@@ -72,12 +72,8 @@ ResultCode GdiHostBitmap::Read(DibRows& rows) noexcept {
   const int64_t size = std::max<int64_t>(info.header.biSizeImage, rowBytes * bitmap.bmHeight);
   if (size > kMaxImageBytes) return result::kBadSourceBitmap;
 
-  try {
-    rows.bytes.assign(static_cast<size_t>(size), 0);
-  } catch (const std::bad_alloc&) {
-    return result::kBadSourceBitmap;  // too large to hold here
-  }
-  Describe(bitmap, info);  // the size query may have rewritten the header
+  rows.bytes.assign(static_cast<size_t>(size), 0);  // exhaustion travels on as std::bad_alloc
+  Describe(bitmap, info);                           // the size query may have rewritten the header
   if (GetDIBits(dc_, bitmap_, 0, static_cast<UINT>(bitmap.bmHeight), rows.bytes.data(), header, DIB_RGB_COLORS) == 0) {
     return result::kBadSourceBitmap;
   }

@@ -8,7 +8,7 @@
 class GdiHostBitmap final : public HostBitmap {
  public:
   GdiHostBitmap(HDC dc, HBITMAP bitmap) noexcept : dc_(dc), bitmap_(bitmap) {}
-  ResultCode Read(DibRows& rows) noexcept override;
+  ResultCode Read(DibRows& rows) override;
 
  private:
   HDC dc_;

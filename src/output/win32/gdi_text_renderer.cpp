@@ -46,12 +46,15 @@ struct RotatedLayout {
 bool LayoutFor(int32_t rotation, LONG textWidth, LONG textHeight, RotatedLayout& layout) {
   const std::optional<int> turns = QuarterTurns(rotation);
   if (!turns) return false;
-  switch (*turns) {
-    case 0: layout = {textWidth, textHeight, {0, 0}, 0, 0}; break;
-    case 1: layout = {textHeight, textWidth, {0, textWidth}, 0, -int64_t{textWidth}}; break;
-    case 2: layout = {textWidth, textHeight, {textWidth, textHeight}, -int64_t{textWidth}, -int64_t{textHeight}}; break;
-    default: layout = {textHeight, textWidth, {textHeight, 0}, -int64_t{textHeight}, 0}; break;
-  }
+  // The text is drawn turned about its first character's corner: the bitmap
+  // holds the turned box, and that corner lies where the box's top-left was.
+  const TurnedStep corner = TurnedTopLeft(*turns, textWidth, textHeight);
+  const bool across = *turns % 2 == 1;
+  layout = {across ? textHeight : textWidth,
+            across ? textWidth : textHeight,
+            {static_cast<LONG>(-corner.dx), static_cast<LONG>(-corner.dy)},
+            corner.dx,
+            corner.dy};
   return true;
 }
 
@@ -107,7 +110,7 @@ ResultCode Paint(HDC screen, HDC dc, const wchar_t* chars, int length, int32_t r
 
 // Measures the text with the font selected into `dc`, moves the position for
 // the rotation and paints.
-ResultCode MeasureAndPaint(HDC screen, HDC dc, RasterPoint& position, std::u16string_view text, int32_t rotation,
+ResultCode MeasureAndPaint(HDC screen, HDC dc, DotPoint& position, std::u16string_view text, int32_t rotation,
                            RasterImage& raster, bool& released) {
   if (text.size() > static_cast<size_t>(INT_MAX)) return result::kTextDrawing;
   const wchar_t* chars = AsWide(text.data());
@@ -141,12 +144,12 @@ HFONT SelectMessageFont(const wchar_t* faceName, int32_t height, int32_t rotatio
   return CreateFontIndirectW(&font);
 }
 
-ResultCode GdiTextRenderer::RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t height,
-                                              std::u16string_view faceName, int32_t rotation,
-                                              RasterImage& raster) noexcept {
+ResultCode GdiTextRenderer::RenderMessageText(DotPoint& position, std::u16string_view text, int32_t height,
+                                              std::u16string_view faceName, int32_t rotation, RasterImage& raster) {
   // Cleanup runs in this order whatever happened: the bitmap (in Paint), the
   // font, the memory context, the screen context. A failing cleanup call
-  // turns the result into 407.
+  // turns the result into 407. Memory exhaustion (the raster, the face)
+  // travels on as std::bad_alloc, the owners releasing what they hold.
   ResultCode code = result::kOk;
   bool released = true;
   UniqueScreenDc screen(GetDC(nullptr));
@@ -155,24 +158,20 @@ ResultCode GdiTextRenderer::RenderMessageText(RasterPoint& position, std::u16str
   if (!memory) {
     code = result::kTextDrawing;
   } else {
-    try {
-      // The face name view need not be terminated; the font record wants it so.
-      const std::wstring face(faceName.begin(), faceName.end());
-      UniqueFont font(SelectMessageFont(face.c_str(), height, rotation, memory.get()));
-      if (!font) {
-        code = result::kTextDrawing;
-      } else {
-        {
-          SelectGuard selection(memory.get(), font.get());
-          code = selection.selected()
-                     ? MeasureAndPaint(screen.get(), memory.get(), position, text, rotation, raster, released)
-                     : result::kTextDrawing;
-          released &= selection.restore();
-        }
-        released &= font.reset();
+    // The face name view need not be terminated; the font record wants it so.
+    const std::wstring face(faceName.begin(), faceName.end());
+    UniqueFont font(SelectMessageFont(face.c_str(), height, rotation, memory.get()));
+    if (!font) {
+      code = result::kTextDrawing;
+    } else {
+      {
+        SelectGuard selection(memory.get(), font.get());
+        code = selection.selected()
+                   ? MeasureAndPaint(screen.get(), memory.get(), position, text, rotation, raster, released)
+                   : result::kTextDrawing;
+        released &= selection.restore();
       }
-    } catch (const std::bad_alloc&) {
-      code = result::kTextDrawing;  // the raster or the face could not be held
+      released &= font.reset();
     }
     released &= memory.reset();
   }

@@ -10,6 +10,6 @@ HFONT SelectMessageFont(const wchar_t* faceName, int32_t height, int32_t rotatio
 
 class GdiTextRenderer final : public TextRenderer {
  public:
-  ResultCode RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t height,
-                               std::u16string_view faceName, int32_t rotation, RasterImage& raster) noexcept override;
+  ResultCode RenderMessageText(DotPoint& position, std::u16string_view text, int32_t height,
+                               std::u16string_view faceName, int32_t rotation, RasterImage& raster) override;
 };

@@ -120,7 +120,7 @@ TEST_F(ErrorPrintOut, TheImageIsResetAndNothingElseOfTheEngineChanges) {
   ASSERT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);
   engine->CreateNewPage();
   const DotPoint at{10, 10};
-  ASSERT_EQ(engine->ReferToBaseBitmap(&at), 0);
+  ASSERT_EQ(engine->ReferToBaseBitmap(at), 0);
   ASSERT_EQ(engine->CloseNewPageStatic(2), 0);
   ASSERT_EQ(engine->SendToPrinter(), 0);
   ASSERT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);
@@ -130,10 +130,9 @@ TEST_F(ErrorPrintOut, TheImageIsResetAndNothingElseOfTheEngineChanges) {
   EXPECT_EQ(Header(3000, 1000), 102);
   EXPECT_EQ(printer.sends.size(), 2u);
   EXPECT_FALSE(engine->HasBase());
-  EXPECT_EQ(engine->CellSize().width, 0);
+  EXPECT_EQ(engine->Page().Grid().cell.width, 0);
   EXPECT_EQ(engine->BaseReferCount(), 1);
   EXPECT_EQ(engine->ExtraCopies(), 1);
-  EXPECT_EQ(engine->BasePosition().x, 10);
   EXPECT_TRUE(engine->PendingBytes().empty());
   // The waiting bitmap went with the images: a new one is taken.
   EXPECT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);

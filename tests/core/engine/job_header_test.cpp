@@ -48,9 +48,6 @@ TEST_F(JobHeader, FittingJobsAppendTheSetupAndReadOnlyTheJobSettings) {
   printer.Set(u"AutoCut", 0);
   auto smallest = Engine();
   EXPECT_EQ(Header(*smallest, 425, 113), 0);
-  auto nullHeader = Engine();
-  EXPECT_EQ(nullHeader->WritePrintJobHeader(nullptr), 201);
-  EXPECT_TRUE(nullHeader->PendingBytes().empty());
 }
 
 TEST_F(JobHeader, SizesBeyondTheLimitsAreRefusedWithTheirErrorPage) {

@@ -73,6 +73,12 @@ class PlacedPages {
     model.Layout(layout);
   }
   void SendBase(int32_t w, int32_t h, uint8_t tag) { Give(w, h, tag, "BASE01"); }
+  // The position adjustment stored anew, as the dialog on a shared printer may during a job.
+  void Adjust(int32_t horizontalTenths, int32_t verticalTenths) {
+    printer.Set(u"HOffset", static_cast<uint32_t>(horizontalTenths));
+    printer.Set(u"VOffset", static_cast<uint32_t>(verticalTenths));
+    model.Adjust({printer.ReadSetting(u"VOffset"), printer.ReadSetting(u"HOffset")});
+  }
   bool HasKeptBase() const { return model.HasKeptBase(); }
   void Clear() {
     engine->ClearImages();
@@ -84,18 +90,18 @@ class PlacedPages {
   }
   void Base(int32_t x, int32_t y) {
     const DotPoint at{x, y};
-    ASSERT_EQ(engine->ReferToBaseBitmap(&at), 0);
+    ASSERT_EQ(engine->ReferToBaseBitmap(at), 0);
     model.Base(at);
   }
   void Variable(int32_t w, int32_t h, uint8_t tag, int32_t x, int32_t y) {
     Give(w, h, tag, "FIELD");
     const DotPoint at{x, y};
-    ASSERT_EQ(engine->ReferToVariableBitmap(&at, "FIELD"), 0);
+    ASSERT_EQ(engine->ReferToVariableBitmap(at, "FIELD"), 0);
     model.Variable(at);
   }
   void Clock(const std::u16string& text, int32_t x, int32_t y) {
     const DotPoint at{x, y};
-    ASSERT_EQ(engine->WriteClock(text.c_str(), &at, 20, u"Arial"), 0);
+    ASSERT_EQ(engine->WriteClock(text.c_str(), at, 20, u"Arial"), 0);
     model.Clock(text, at, 20, u"Arial");
   }
   void CloseStatic(int32_t copies) {
@@ -241,12 +247,39 @@ TEST(PrintedEqualsPlaced, AfterAClearTheNextJobNeedsABaseBitmapAndSendsIt) {
   p.Layout(0, 0, 0, 1, 1);
   p.NewPage();
   const DotPoint at{0, 0};
-  EXPECT_EQ(p.engine->ReferToBaseBitmap(&at), 209);  // nothing kept
+  EXPECT_EQ(p.engine->ReferToBaseBitmap(at), 209);  // nothing kept
   p.SendBase(400, 200, 7);
   p.Base(0, 0);
   p.Variable(50, 30, 44, 20, 20);  // narrower than the first job's field
   p.Final();
   p.ExpectPrintedEqualsPlaced("after a clear");
+}
+
+TEST(PrintedEqualsPlaced, WhiteCellsStayOnTheBaseWhenTheAdjustmentChangesAfterIt) {
+  // Two cells 200 dots apart; the base refers to both on page 1. The stored
+  // adjustment then moves 57 dots right: page 2 uses one cell, and its white
+  // cell must cover the base's second copy where it lies, not 57 dots on.
+  PlacedPages p;
+  p.StartJob(600, 240);
+  p.Layout(0, 141, 0, 2, 1);
+  p.SendBase(200, 200, 1);
+  p.NewPage();
+  p.Base(0, 0);
+  p.Base(200, 0);
+  p.CloseStatic(1);
+  p.Final();
+  p.Adjust(40, 0);
+  p.NewPage();
+  p.Base(0, 0);
+  p.Variable(30, 20, 2, 10, 10);  // placed with the new adjustment
+  p.CloseStatic(1);
+  p.Final();
+  p.Adjust(-40, 25);
+  p.NewPage();
+  p.Base(0, 0);
+  p.CloseDynamic(1);
+  p.Final();
+  p.ExpectPrintedEqualsPlaced("the adjustment changed after the base");
 }
 
 // Downloads in the command buffer from `from` on.
@@ -300,7 +333,7 @@ TEST(PrintedEqualsPlaced, PagesClosedPartlyUsedMidJobAndClearsInsideAJob) {
   p.StartJob(600, 240);
   p.NewPage();
   const DotPoint at{0, 0};
-  EXPECT_EQ(p.engine->ReferToBaseBitmap(&at), 209);
+  EXPECT_EQ(p.engine->ReferToBaseBitmap(at), 209);
 }
 
 TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedTogether) {
@@ -324,14 +357,23 @@ TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedToge
 // Random jobs: random layouts, designs, fields, clocks, closes, clears and
 // jobs on one object, at the printer's resolution or a forced other one,
 // with a stored position adjustment; each page compared with the naive painter.
-void RandomRun(uint32_t run) {
+// With `adjusting`, the stored adjustment also changes between and inside
+// pages, drawn from a generator of its own so that the jobs stay the same.
+void RandomRun(uint32_t run, bool adjusting = false) {
   std::mt19937 random(run);
+  std::mt19937 adjustRandom(run);
   const auto pick = [&](int32_t low, int32_t high) {
     return std::uniform_int_distribution<int32_t>(low, high)(random);
   };
   // 127 and 381 dots per inch turn odd tenths into exact halves of a dot.
   constexpr int32_t kResolutions[] = {360, 360, 127, 381, 300};
   PlacedPages p(kResolutions[pick(0, 4)]);
+  const auto maybeAdjust = [&] {
+    if (!adjusting || adjustRandom() % 3 != 0) return;
+    const auto tenths = [&] { return static_cast<int32_t>(adjustRandom() % 83) - 41; };
+    const int32_t h = tenths(), v = tenths();
+    p.Adjust(h, v);
+  };
   p.printer.Set(u"PrintError", 0);
   if (pick(0, 1) == 0) p.printer.Set(u"HOffset", static_cast<uint32_t>(pick(-41, 41)));
   if (pick(0, 1) == 0) p.printer.Set(u"VOffset", static_cast<uint32_t>(pick(-41, 41)));
@@ -364,6 +406,7 @@ void RandomRun(uint32_t run) {
     const int32_t baseX = pick(-50, 200), baseY = pick(-50, 150);
     for (int page = 0; page < pages; ++page) {
       if (page > 0 && pick(0, 5) == 0) clear(true);
+      maybeAdjust();
       p.NewPage();
       if (pick(0, 7) == 0) clear(true);
       const int32_t references = usesBase ? pick(basePending ? 1 : 0, columns * rows + 1) : 0;
@@ -381,10 +424,12 @@ void RandomRun(uint32_t run) {
       for (int f = 0; f < before; ++f) field();
       for (int32_t r = 0; r < references; ++r) p.Base(baseX, baseY);
       if (references > 0) basePending = false, laidBase = true;
+      maybeAdjust();
       for (int f = before; f < fields; ++f) {
         if (f == clearAt && !basePending && (laidBase || !usesBase)) clear(false);
         field();
       }
+      maybeAdjust();
       switch (pick(0, 2)) {
         case 0: p.CloseStatic(pick(1, 2)); break;
         case 1: p.CloseDynamic(pick(1, columns * rows + 1)); break;
@@ -400,6 +445,13 @@ void RandomRun(uint32_t run) {
 TEST(PrintedEqualsPlaced, RandomJobsPrintWhatTheNaivePainterPaints) {
   for (uint32_t run = 1; run <= 40; ++run) {
     RandomRun(run);
+    if (testing::Test::HasFailure()) break;
+  }
+}
+
+TEST(PrintedEqualsPlaced, RandomJobsWhoseAdjustmentChangesBetweenAndInsidePages) {
+  for (uint32_t run = 1; run <= 20; ++run) {
+    RandomRun(run, true);
     if (testing::Test::HasFailure()) break;
   }
 }

@@ -11,13 +11,13 @@ namespace {
 
 using Bgr = std::array<uint8_t, 3>;
 constexpr Bgr kWhitePixel{255, 255, 255};
-constexpr PageSize kPage{13, 9};
+constexpr DotSize kPage{13, 9};
 
 Bgr BasePixel(int64_t x, int64_t y) { return {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 77}; }
 
 // A page of pixels, one entry per dot, painted the obvious way.
 struct NaivePage {
-  std::vector<Bgr> dots = std::vector<Bgr>(static_cast<size_t>(kPage.width) * kPage.length);
+  std::vector<Bgr> dots = std::vector<Bgr>(static_cast<size_t>(kPage.width) * kPage.height);
   Bgr& At(int64_t x, int64_t y) { return dots[static_cast<size_t>(y * kPage.width + x)]; }
 };
 
@@ -47,9 +47,9 @@ struct Harness {
   Harness(uint32_t run, int64_t budget) : random(run), ledger(budget) {}
 
   int Pick(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); }
-  PageRect RandomRect() {
-    const int x = Pick(0, kPage.width - 1), y = Pick(0, kPage.length - 1);
-    return {x, y, Pick(1, kPage.width - x), Pick(1, kPage.length - y)};
+  DotRect RandomRect() {
+    const int x = Pick(0, kPage.width - 1), y = Pick(0, kPage.height - 1);
+    return {x, y, Pick(1, kPage.width - x), Pick(1, kPage.height - y)};
   }
   std::vector<Interval> RandomRuns(int size) {
     std::vector<Interval> runs(static_cast<size_t>(Pick(1, 3)));
@@ -62,7 +62,7 @@ struct Harness {
 
   // The window as the ledger paints it over the base, checked dot by dot
   // against the naive page, then sent to the printer.
-  void Send(const PageRect& window) {
+  void Send(const DotRect& window) {
     RasterImage out = BlankRaster(window.width, window.height);
     for (int64_t y = 0; y < window.height; ++y)
       for (int64_t x = 0; x < window.width; ++x) {
@@ -79,8 +79,8 @@ struct Harness {
   }
 
   void PlaceImage(int32_t key) {
-    const PageRect rect = RandomRect();
-    const PageRect window = ledger.FieldWindow(rect, key);
+    const DotRect rect = RandomRect();
+    const DotRect window = ledger.FieldWindow(rect, key);
     ASSERT_TRUE(window.Contains(rect));
     RasterImage& pixels = ledger.AddImage(rect, key);
     pixels = BlankRaster(rect.width, rect.height);
@@ -98,7 +98,7 @@ struct Harness {
   }
 
   void PlaceWhite() {
-    const WhiteArea area{RandomRuns(kPage.width), RandomRuns(kPage.length)};
+    const WhiteArea area{RandomRuns(kPage.width), RandomRuns(kPage.height)};
     for (const Interval& rows : area.rows)
       for (int64_t y = rows.begin; y < rows.end; ++y)
         for (const Interval& columns : area.columns)
@@ -120,10 +120,10 @@ TEST(PrinterLedger, AfterEachCloseThePrinterShowsTheComposedPage) {
       h.ledger.BeginJob();
       for (int page = 0; page < 6; ++page) {
         if (page > 0) h.ledger.BeginPage();
-        for (int64_t y = 0; y < kPage.length; ++y)
+        for (int64_t y = 0; y < kPage.height; ++y)
           for (int64_t x = 0; x < kPage.width; ++x) h.composed.At(x, y) = BasePixel(x, y);
         // A job's first page goes out whole; later pages do now and then.
-        if (page == 0 || h.Pick(0, 7) == 0) h.Send({0, 0, kPage.width, kPage.length});
+        if (page == 0 || h.Pick(0, 7) == 0) h.Send({0, 0, kPage.width, kPage.height});
         for (int n = h.Pick(0, 6); n > 0; --n) {
           if (h.Pick(0, 3) == 0) {
             h.PlaceWhite();
@@ -133,9 +133,9 @@ TEST(PrinterLedger, AfterEachCloseThePrinterShowsTheComposedPage) {
           if (h.Pick(0, 9) == 0) h.Send(h.RandomRect());
           if (::testing::Test::HasFatalFailure()) return;
         }
-        std::vector<PageRect> stale;
+        std::vector<DotRect> stale;
         h.ledger.TakeStaleAreas(stale);
-        for (const PageRect& area : stale) h.Send(area);
+        for (const DotRect& area : stale) h.Send(area);
         ASSERT_EQ(h.printer.dots, h.composed.dots) << "run " << run << " job " << job << " page " << page;
         h.ledger.TakeStaleAreas(stale);
         EXPECT_TRUE(stale.empty());  // each is handed out once
@@ -147,16 +147,16 @@ TEST(PrinterLedger, AfterEachCloseThePrinterShowsTheComposedPage) {
 TEST(PrinterLedger, CoveredByAgreesWithDotByDotCoverage) {
   std::mt19937 random(11);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
-  auto rect = [&] { return PageRect{pick(-2, 8), pick(-2, 8), pick(0, 7), pick(0, 7)}; };
+  auto rect = [&] { return DotRect{pick(-2, 8), pick(-2, 8), pick(0, 7), pick(0, 7)}; };
   for (int round = 0; round < 2000; ++round) {
-    const PageRect area = rect();
-    std::vector<PageRect> cover(static_cast<size_t>(pick(0, 4)));
-    for (PageRect& piece : cover) piece = rect();
+    const DotRect area = rect();
+    std::vector<DotRect> cover(static_cast<size_t>(pick(0, 4)));
+    for (DotRect& piece : cover) piece = rect();
     bool covered = true;
     for (int64_t y = area.y; y < area.Bottom(); ++y)
       for (int64_t x = area.x; x < area.Right(); ++x) {
         bool hit = false;
-        for (const PageRect& c : cover) hit = hit || (x >= c.x && x < c.Right() && y >= c.y && y < c.Bottom());
+        for (const DotRect& c : cover) hit = hit || (x >= c.x && x < c.Right() && y >= c.y && y < c.Bottom());
         covered = covered && hit;
       }
     EXPECT_EQ(CoveredBy(area, cover), covered) << "round " << round;

@@ -4,7 +4,7 @@
 
 #include "platform/saturate.h"
 
-ResultCode BlockTextRenderer::RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t,
+ResultCode BlockTextRenderer::RenderMessageText(DotPoint& position, std::u16string_view text, int32_t,
                                                 std::u16string_view, int32_t rotation, RasterImage& raster) noexcept {
   try {
     rendered.emplace_back(text);

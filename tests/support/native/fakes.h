@@ -84,7 +84,7 @@ class BlockTextRenderer : public TextRenderer {
   std::vector<std::u16string> rendered;
   ResultCode failWith = 0;
 
-  ResultCode RenderMessageText(RasterPoint& position, std::u16string_view text, int32_t height,
+  ResultCode RenderMessageText(DotPoint& position, std::u16string_view text, int32_t height,
                                std::u16string_view faceName, int32_t rotation, RasterImage& raster) noexcept override;
 };
 

@@ -23,16 +23,9 @@ Range OnPage(int64_t at, int64_t size, int64_t limit) {
 
 bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
-// The layout's grid: `outer` lines of `inner` cells, stepping as the
-// rotation turns the pitches, and the cell index of line j, place i.
-struct Grid {
-  int64_t outer = 0, inner = 0, outerStep = 0, innerStep = 0;
-  bool columnsOuter = false;
-  int64_t Index(int64_t j, int64_t i, int64_t columns) const {
-    return columnsOuter ? i * columns + j : j * columns + i;
-  }
-};
-std::optional<Grid> GridOf(const LayoutData& layout, int32_t resolution) {
+}  // namespace
+
+std::optional<PageModel::Grid> PageModel::GridOf(const LayoutData& layout, int32_t resolution) {
   const int64_t h = TenthsToDots(layout.horizontalPitch, resolution);
   const int64_t v = TenthsToDots(layout.verticalPitch, resolution);
   const int64_t rows = layout.labelRows, columns = layout.labelColumns;
@@ -44,6 +37,8 @@ std::optional<Grid> GridOf(const LayoutData& layout, int32_t resolution) {
     default: return std::nullopt;
   }
 }
+
+namespace {
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
 
@@ -125,13 +120,17 @@ std::shared_ptr<const Picture> PageModel::TakePending() {
   return std::exchange(pending_, nullptr);
 }
 
-void PageModel::StartJob(StoredAdjustment adjustment) {
+void PageModel::Adjust(StoredAdjustment adjustment) {
   // The stored values are signed tenths of a millimetre.
   const auto dots = [&](std::optional<uint32_t> stored) {
     return stored ? TenthsToDots(static_cast<int32_t>(*stored), resolution_) : 0;
   };
   offsetY_ = dots(adjustment.vertical);
   offsetX_ = dots(adjustment.horizontal);
+}
+
+void PageModel::StartJob(StoredAdjustment adjustment) {
+  Adjust(adjustment);
   // A base the last job kept on after a clear goes with that job.
   if (clearedSinceBase_) ForgetBase();
   clearedSinceBase_ = false;
@@ -211,15 +210,17 @@ void PageModel::Base(DotPoint at) {
   } else {
     tile = keptTile_;
   }
-  basePosition_ = at;
   const std::optional<Grid> grid = GridOf(layout_, resolution_);
   if (!grid) return Disagree("a base reference was accepted at rotation " + std::to_string(layout_.rotation));
   cell_ = tile != nullptr && (grid->outer > 1 || grid->inner > 1) ? Cell{tile->width, tile->height} : Cell{};
+  const std::optional<DotPoint> start = Moved(at);
+  baseGrid_ = grid;
+  baseColumns_ = layout_.labelColumns;
+  if (start) baseX_ = start->x, baseY_ = start->y;
   if (tile == nullptr) {
     keptKnown_ = false;  // the cell size is not known either
     return;
   }
-  const std::optional<DotPoint> start = Moved(at);
   if (!Modelled() || !start) return;
   const Range lines = Reaching(start->y, grid->outerStep, grid->outer, tile->height, labelLength_);
   const Range places = Reaching(start->x, grid->innerStep, grid->inner, tile->width, labelWidth_);
@@ -265,7 +266,7 @@ void PageModel::Clock(std::u16string_view text, DotPoint at, int32_t fontHeight,
   if (!FitsInt32(tx) || !FitsInt32(ty)) return GiveUp("a turned clock position beyond 32 bits");
   const std::optional<DotPoint> moved = Moved({static_cast<int32_t>(tx), static_cast<int32_t>(ty)});
   if (!moved) return;
-  RasterPoint drawAt{moved->x, moved->y};
+  DotPoint drawAt{moved->x, moved->y};
   RasterImage raster;
   if (text_.RenderMessageText(drawAt, text, fontHeight, face, layout_.rotation, raster) != result::kOk) {
     return Disagree("a clock was accepted that its renderer refuses");
@@ -296,20 +297,20 @@ void PageModel::CloseDynamic(int32_t labelsUsed) {
 
 void PageModel::Blank(int64_t firstCell) {
   // The cells from `firstCell` on go white, on top of whatever this page
-  // placed so far, from where the last base was laid out.
-  const std::optional<Grid> grid = GridOf(layout_, resolution_);
-  if (!grid) return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
+  // placed so far, on the copies of the base as it was last laid out.
+  if (!GridOf(layout_, resolution_)) {
+    return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
+  }
   if (!keptKnown_) return GiveUp("the base cell an earlier job left is not known");
-  if (cell_.width <= 0 || cell_.height <= 0 || !Modelled()) return;
-  const std::optional<DotPoint> origin = Moved(basePosition_);
-  if (!origin) return;
-  const int64_t originX = origin->x, originY = origin->y;
+  if (cell_.width <= 0 || cell_.height <= 0 || !Modelled() || !baseGrid_) return;
+  const Grid* grid = &*baseGrid_;
+  const int64_t originX = baseX_, originY = baseY_;
   const Range lines = Reaching(originY, grid->outerStep, grid->outer, cell_.height, labelLength_);
   const Range places = Reaching(originX, grid->innerStep, grid->inner, cell_.width, labelWidth_);
   if (lines.Size() * places.Size() > 250'000) return GiveUp("too many cells to blank");
   for (int64_t j = lines.begin; j < lines.end; ++j) {
     for (int64_t i = places.begin; i < places.end; ++i) {
-      if (grid->Index(j, i, layout_.labelColumns) < firstCell) continue;
+      if (grid->Index(j, i, baseColumns_) < firstCell) continue;
       const Element white{originX + i * grid->innerStep, originY + j * grid->outerStep, cell_.width, cell_.height,
                           nullptr};
       elements_.push_back(white);
@@ -381,6 +382,7 @@ void PageModel::ForgetBase() {
   keptTile_.reset();
   keptKnown_ = true;
   cell_ = {};
+  baseGrid_.reset();
 }
 
 streamcheck::CheckResult CheckInPieces(std::string_view stream, const streamcheck::LabelSink* sink) {

@@ -62,6 +62,8 @@ class PageModel {
   void SetResolution(int32_t resolution) { resolution_ = resolution; }
   // A new job, with the printer's adjustment as stored.
   void StartJob(StoredAdjustment adjustment);
+  // The stored adjustment changed: the placements from now on take it.
+  void Adjust(StoredAdjustment adjustment);
   // An accepted header: the label is the header's size brought into the printer's range.
   void Header(int32_t width, int32_t length);
   void Layout(const LayoutData& layout) { layout_ = layout; }
@@ -101,6 +103,16 @@ class PageModel {
   struct Cell {
     int64_t width = 0, height = 0;
   };
+  // The layout's grid: `outer` lines of `inner` cells, stepping as the
+  // rotation turns the pitches, and the cell index of line j, place i.
+  struct Grid {
+    int64_t outer = 0, inner = 0, outerStep = 0, innerStep = 0;
+    bool columnsOuter = false;
+    int64_t Index(int64_t j, int64_t i, int64_t columns) const {
+      return columnsOuter ? i * columns + j : j * columns + i;
+    }
+  };
+  static std::optional<Grid> GridOf(const LayoutData& layout, int32_t resolution);
   bool Modelled() const { return notModelled_.empty(); }
   void GiveUp(std::string why);
   void Disagree(std::string what);
@@ -126,7 +138,11 @@ class PageModel {
   std::shared_ptr<const Picture> keptTile_;
   bool keptKnown_ = true;
   Cell cell_;  // the tile's size when the base's grid has more than one cell
-  DotPoint basePosition_{0, 0};
+  // Where the last base laid out put its copies: its first copy's corner and
+  // its grid. White cells lie on them, whatever the layout or the adjustment does after.
+  int64_t baseX_ = 0, baseY_ = 0;
+  std::optional<Grid> baseGrid_;
+  int64_t baseColumns_ = 0;
   // This job.
   int64_t referCount_ = 0;
   int64_t pageRefers_ = 0;         // base references on the page being placed

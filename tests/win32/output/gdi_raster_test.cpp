@@ -16,12 +16,12 @@ namespace {
 
 struct Rendered {
   ResultCode code = 0;
-  RasterPoint at{};
+  DotPoint at{};
   RasterImage raster;
 };
 
 Rendered Render(std::u16string_view text, int32_t rotation, std::u16string_view face = u"Lucida Console",
-                RasterPoint at = {300, 400}) {
+                DotPoint at = {300, 400}) {
   Rendered r{0, at, {}};
   GdiTextRenderer renderer;
   r.code = renderer.RenderMessageText(r.at, text, 20, face, rotation, r.raster);

@@ -1,0 +1,56 @@
+// The job engine's construction, its jobs and what it reads for every job:
+// the host's bitmaps and the stored settings.
+#include "engine/print_control.h"
+
+#include "config/settings_store.h"
+
+CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services)
+    : command_(services.clock),
+      image_(services.text),
+      services_(services),
+      printer_(&printer),
+      resolution_(resolution) {}
+
+void CPrintControl::BeginJob(PrinterPort& printer) {
+  printer_ = &printer;
+  command_.TruncateTo(0);
+  // A clear during the last job let it finish on its base; that base is not kept for this one.
+  if (clearedSinceBase_) {
+    image_.ForgetBase();
+    page_.ForgetBase();
+  }
+  image_.BeginJob();
+  page_.BeginJob();
+  baseReferCount_ = 0;
+  pageBaseRefers_ = 0;
+  clearedSinceBase_ = false;
+  variableKey_ = 0;
+  extraCopies_ = 0;
+}
+
+void CPrintControl::ClearImages() {
+  image_.DropSource();
+  if (baseReferCount_ > 0) {
+    clearedSinceBase_ = true;  // the printer still holds this job's pages on its base
+  } else {
+    // No page of this job lies on it: it goes now.
+    image_.ForgetBase();
+    page_.ForgetBase();
+  }
+}
+
+ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, std::string_view name) {
+  if (const ResultCode code = image_.SetSourceBitmap(bitmap); code != result::kOk) return code;
+  imageName_ = name;
+  return result::kOk;
+}
+
+const char* CPrintControl::MediaCode() {
+  // A stored index outside the table (never written by the dialog) sends the default medium.
+  const int32_t index = LoadMediaType(*printer_);
+  if (index < 0 || static_cast<size_t>(index) >= MediaTypeCodes.size())
+    return MediaTypeCodes[static_cast<size_t>(setting_default::kMediaType)];
+  return MediaTypeCodes[static_cast<size_t>(index)];
+}
+
+OffsetsInDots CPrintControl::ReadAdjustment() const { return LoadOffsetsInDots(*printer_, resolution_); }

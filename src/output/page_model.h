@@ -1,0 +1,91 @@
+// PageModel: the page the printer holds while a job is assembled, and where
+// the base's copies lie on it. The job engine owns it and is the only one
+// that changes it, with the verbs of a page: lay out the base, begin a page,
+// place an image or white, note what was sent, take the areas left stale.
+// CPrintImage reads it to compose a window of the page.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "output/printer_ledger.h"
+#include "platform/raster_image.h"
+#include "platform/text_renderer.h"
+
+// How the base's copies lie on the page, recorded when the base is laid out:
+// `outerCount` lines stepping `outerStep` along y, each of `innerCount`
+// copies stepping `innerStep` along x, from `origin` (the first copy's
+// top-left corner, the adjustment included). The white cells of a page's
+// close are placed on this grid, so they lie on the base's copies whatever
+// the stored adjustment or the layout does after it.
+struct BaseGrid {
+  DotPoint origin;
+  DotSize page;
+  int32_t outerCount = 0;
+  int32_t innerCount = 0;
+  int64_t outerStep = 0;
+  int64_t innerStep = 0;
+  // The layout's cell index of outer j, inner i: j × columns + i, or
+  // i × columns + j when the layout's columns run along y.
+  bool columnsOuter = false;
+  int64_t columns = 0;
+  // One cell: the tile's size when the grid has more than one copy, else
+  // nothing (and no cell is ever blanked).
+  DotSize cell;
+
+  int64_t CellIndex(int64_t j, int64_t i) const { return columnsOuter ? i * columns + j : j * columns + i; }
+};
+
+class PageModel {
+ public:
+  // A new job: whatever the pages of an earlier job held is forgotten. The
+  // recorded grid stays with the kept base, but no page lies on it until
+  // the job lays the base out again.
+  void BeginJob();
+  // A new page: what the finished page held becomes the page before.
+  void BeginPage() {
+    shown_ = nullptr;
+    ledger_.BeginPage();
+  }
+
+  // The job's pages lie on a base tiled over `grid` from now on.
+  void LayOutBase(const BaseGrid& grid);
+  // The kept base is gone: pages lie on white and no cell is blanked.
+  void ForgetBase();
+  // Whether this job's pages lie on the base (else on white).
+  bool OnBase() const { return onBase_; }
+  const BaseGrid& Grid() const { return grid_; }
+
+  // An image element of `placed` under `key`, its pixels in `pixels` (taken
+  // over; `pixels` receives storage to reuse). Returns the window to send:
+  // `placed`, widened over what the key held on the page before.
+  DotRect PlaceImage(const DotRect& placed, int32_t key, RasterImage& pixels, DotSize page);
+  // The pixels of the image just placed while they are held on their own
+  // (then the window of an image that widens nothing is those pixels), or null.
+  const RasterImage* PlacedPixels() const { return shown_; }
+  // White over everything placed so far.
+  void PlaceWhite(const WhiteArea& area);
+  // The white the cells from `firstCell` on make on the recorded grid, cut
+  // to `page`: one rectangle per cell in `cells` while the cells lie apart
+  // and are few; otherwise, in `merged`, the few runs they make together.
+  void WhiteCells(int64_t firstCell, DotSize page, std::vector<DotRect>& cells, std::vector<WhiteArea>& merged) const;
+
+  // The printer now holds the composed page in `window`.
+  void NoteSent(const DotRect& window, DotSize page);
+  // Whether this job has sent a whole page: until it has, the printer may
+  // still hold an earlier job's page.
+  bool JobCoveredPage() const { return jobCoveredPage_; }
+  // What the page before held that this page has neither sent again nor
+  // covered: the areas to send at the page's close.
+  void TakeStaleAreas(std::vector<DotRect>& out) { ledger_.TakeStaleAreas(out); }
+
+  // Paints everything placed on this page over `out`, which holds the page
+  // under them in `window`.
+  void PaintOver(const DotRect& window, RasterImage& out) const { ledger_.PaintOver(window, out); }
+
+ private:
+  CPrinterLedger ledger_;
+  BaseGrid grid_;
+  bool onBase_ = false;
+  bool jobCoveredPage_ = false;
+  const RasterImage* shown_ = nullptr;
+};
