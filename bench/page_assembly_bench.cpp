@@ -183,14 +183,19 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
   {
     // The page the first reference sends: the tile over the same grid.
     CPrintImage image(services.text);
+    PageModel model;
     RasterBitmap bitmap(Tile());
     if (image.SetSourceBitmap(bitmap) != result::kOk) throw std::runtime_error("source");
-    if (image.LayOutBase({0, 0}, {kPageWidth, kPageLength}, 2, 3, TenthsMmToDots(kVerticalPitch, kDpi),
-                         TenthsMmToDots(kHorizontalPitch, kDpi)) != result::kOk) {
-      throw std::runtime_error("base");
-    }
+    if (image.TakeBaseTile({kPageWidth, kPageLength}) != result::kOk) throw std::runtime_error("base");
+    BaseGrid grid;
+    grid.page = {kPageWidth, kPageLength};
+    grid.outerCount = 2;
+    grid.innerCount = 3;
+    grid.outerStep = TenthsMmToDots(kVerticalPitch, kDpi);
+    grid.innerStep = TenthsMmToDots(kHorizontalPitch, kDpi);
+    model.LayOutBase(grid);
     RasterImage page;
-    if (image.ComposeWindow({0, 0, kPageWidth, kPageLength}, page) != result::kOk) {
+    if (image.ComposeWindow(model, {0, 0, kPageWidth, kPageLength}, page) != result::kOk) {
       throw std::runtime_error("base rows");
     }
     AddFilteredBands(page, bands);
