@@ -201,7 +201,8 @@ function renderJob(job) {
                     job.bytes.toLocaleString() + ' bytes · ' + job.labels.length + ' label' +
                     (job.labels.length === 1 ? '' : 's') + ' · ' + job.source +
                     (job.freshPrinter ? ' · empty printer' : '')));
-  if (!job.finished) title.append(make('small', 'receiving', 'receiving…'));
+  const busy = { arriving: 'receiving…', waiting: 'waiting for the printer…', printing: 'printing…' };
+  if (!job.finished) title.append(make('small', 'receiving', busy[job.state] || 'printing…'));
   box.append(title);
   if (job.finished) {
     const counts = pairs('counts', [

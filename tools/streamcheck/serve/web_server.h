@@ -8,7 +8,8 @@
 //   GET  /jobs/ID/label-NNN.png  a label picture; /jobs/ID/stream.prn the stream
 //   GET  /api/memory             what the printer holds now
 //   GET  /memory/kept.png        the label it keeps for the next job
-//   POST /api/jobs               the body is a job; answers with its record
+//   POST /api/jobs               the body is a job, printed after the jobs that
+//                                arrived before it; answers with its record
 //   POST /api/power-cycle        empties the printer's memory
 // State-changing requests must be ones a page of another site cannot send
 // unasked (see http_guard.h).
@@ -18,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "print_queue.h"
 #include "virtual_printer.h"
 
 #include "http_guard.h"
@@ -26,7 +28,7 @@ namespace streamcheck::serve {
 
 class WebServer {
  public:
-  explicit WebServer(VirtualPrinter& printer);
+  explicit WebServer(PrintQueue& queue);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -42,6 +44,7 @@ class WebServer {
   void FileRoutes();  // the pictures and streams
   void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
+  PrintQueue& queue_;
   VirtualPrinter& printer_;
   std::unique_ptr<GuardedHttpServer> server_;
   std::thread thread_;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -69,9 +70,9 @@ inline void SendRaw(int port, const std::string& stream, size_t piece = 0, int p
 
 // Reads /api/jobs until `ready` holds (waiting on the server's long poll).
 inline nlohmann::json WaitForJobs(int httpPort, const std::function<bool(const nlohmann::json&)>& ready,
-                                  std::chrono::seconds patience = std::chrono::seconds(30)) {
+                                  std::chrono::milliseconds patience = std::chrono::seconds(30)) {
   httplib::Client client("127.0.0.1", httpPort);
-  client.set_read_timeout(std::chrono::seconds(30));
+  client.set_read_timeout(std::min<std::chrono::milliseconds>(patience, std::chrono::seconds(30)));
   const auto deadline = std::chrono::steady_clock::now() + patience;
   std::string path = "/api/jobs";
   nlohmann::json state;
