@@ -95,6 +95,9 @@ nlohmann::json JobJson(const JobRecord& job, const std::string& runToken) {
       {"id", job.id},
       {"received", job.received},
       {"source", job.source},
+      {"via", job.via},
+      {"title", job.title},
+      {"user", job.user},
       {"state", job.state},
       {"finished", job.finished},
       {"freshPrinter", job.freshPrinter},
@@ -182,18 +185,28 @@ void JobStore::Changed() {
   changed_.notify_all();
 }
 
-uint64_t JobStore::Begin(const std::string& source) {
+uint64_t JobStore::Begin(const std::string& source, const std::string& via) {
   std::lock_guard lock(mutex_);
   JobRecord job;
   job.id = nextId_++;
   job.received = Now();
   job.source = source;
+  job.via = via;
   std::error_code ec;
   std::filesystem::create_directories(Folder(job.id), ec);
   if (ec) job.faults.push_back({std::nullopt, "cannot create the job's folder: " + ec.message(), {}, {}});
   jobs_.push_back(std::move(job));
   Changed();
   return jobs_.back().id;
+}
+
+void JobStore::Describe(uint64_t id, const std::string& title, const std::string& user) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  job->title = title;
+  job->user = user;
+  Changed();
 }
 
 void JobStore::Arrived(uint64_t id, size_t bytes, bool complete) {

@@ -48,6 +48,9 @@ struct JobRecord {
   uint64_t id = 0;
   std::string received;  // UTC, ISO 8601
   std::string source;
+  std::string via;    // the way it came: "raw", "lpd" or "http"
+  std::string title;  // the job's name and user, where its protocol gives them (LPD)
+  std::string user;
   // arriving (its bytes coming in), waiting (for the printer), printing, finished
   std::string state = "arriving";
   bool finished = false;
@@ -67,7 +70,9 @@ class JobStore {
   JobStore(std::filesystem::path out, StoreLimits limits);
 
   // Creates the job's folder and record, as arriving; the id numbers the folder.
-  uint64_t Begin(const std::string& source);
+  uint64_t Begin(const std::string& source, const std::string& via);
+  // The job's name and user as its client gave them.
+  void Describe(uint64_t id, const std::string& title, const std::string& user);
   // The bytes of an arriving job so far; `complete`: its last byte is in, it
   // waits for the printer.
   void Arrived(uint64_t id, size_t bytes, bool complete = false);

@@ -40,9 +40,9 @@ void PrintQueue::Start() {
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
 }
 
-ArrivingJob PrintQueue::Arrive(const std::string& source) {
+ArrivingJob PrintQueue::Arrive(const std::string& source, const std::string& via) {
   JobStore& store = printer_.Store();
-  const uint64_t id = store.Begin(source);
+  const uint64_t id = store.Begin(source, via);
   return ArrivingJob(
       *this, id,
       std::make_unique<Spool>(budget_, printer_.Options().spoolJobMemoryBytes, store.Folder(id) / kSpoolName));

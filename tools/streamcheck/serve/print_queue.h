@@ -56,8 +56,9 @@ class PrintQueue {
   PrintQueue& operator=(const PrintQueue&) = delete;
 
   void Start();
-  // A new job from `source`: its record appears at once, as arriving.
-  ArrivingJob Arrive(const std::string& source);
+  // A new job from `source`, come by `via` (the port's protocol): its record
+  // appears at once, as arriving.
+  ArrivingJob Arrive(const std::string& source, const std::string& via);
   // Its last byte has arrived: printed after the jobs that arrived before
   // it. `printed` runs (on the printer's thread) once its record is closed.
   void Submit(ArrivingJob job, std::function<void()> printed = {});

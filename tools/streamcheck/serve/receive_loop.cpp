@@ -54,9 +54,9 @@ void Connection::ArmQuiet() {
   });
 }
 
-void Connection::BeginJob(const std::string& source) {
+void Connection::BeginJob(const std::string& source, const std::string& via) {
   EndJob();
-  job_ = std::make_unique<ArrivingJob>(loop_.queue_.Arrive(source));
+  job_ = std::make_unique<ArrivingJob>(loop_.queue_.Arrive(source, via));
   late_.expires_after(Options().jobDeadline);
   late_.async_wait([self = shared_from_this()](asio::error_code ec) {
     if (ec || self->ended_) return;
@@ -68,6 +68,28 @@ bool Connection::Spool(std::string_view bytes) { return job_ != nullptr && job_-
 
 void Connection::Fault(std::string message) {
   if (job_) job_->Fault(std::move(message));
+}
+
+void Connection::Describe(const std::string& title, const std::string& user) {
+  if (job_) loop_.queue_.Printer().Store().Describe(job_->Id(), title, user);
+}
+
+void Connection::Send(std::string_view bytes) {
+  if (shut_) return;
+  outgoing_.append(bytes);
+  if (!writing_) Flush();
+}
+
+void Connection::Flush() {
+  writing_ = true;
+  sending_.swap(outgoing_);
+  outgoing_.clear();
+  asio::async_write(socket_, asio::buffer(sending_), [self = shared_from_this()](asio::error_code ec, size_t) {
+    self->writing_ = false;
+    if (ec) self->outgoing_.clear();
+    if (!self->outgoing_.empty() && !self->shut_) return self->Flush();
+    if (self->ended_) self->Shut();
+  });
 }
 
 void Connection::EndJob() {
@@ -84,11 +106,43 @@ void Connection::End(ConnectionEnd how, const std::string& detail) {
   late_.cancel();
   protocol_->Ended(*this, how, detail);
   EndJob();
+  if (!writing_ || how == ConnectionEnd::Stopped) return Shut();
+  // The last answer goes out first, but a client that does not read it
+  // holds the connection no longer than the read timeout.
+  quiet_.expires_after(Options().readTimeout);
+  quiet_.async_wait([self = shared_from_this()](asio::error_code ec) {
+    if (!ec) self->Shut();
+  });
+}
+
+void Connection::Shut() {
+  if (shut_) return;
+  shut_ = true;
+  quiet_.cancel();
   // A client still sending learns at once that nobody reads.
   asio::error_code ec;
   socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
   socket_.close(ec);
   loop_.Closed(shared_from_this());
+}
+
+void NoteConnectionEnd(Connection& connection, ConnectionEnd how, const std::string& detail) {
+  const ServeOptions& options = connection.Options();
+  const bool none = connection.JobBytes() == 0;
+  switch (how) {
+    case ConnectionEnd::Quiet:
+      connection.Fault(std::string(none ? "the client sent nothing" : "the client sent nothing more") + " for " +
+                       std::to_string(options.readTimeout.count()) + " ms: the job ends here");
+      break;
+    case ConnectionEnd::Late:
+      connection.Fault("the job took longer than the deadline of " + std::to_string(options.jobDeadline.count()) +
+                       " s: the rest was not read, the stream is checked as far as it came");
+      break;
+    case ConnectionEnd::Failed: connection.Fault("the connection failed: " + detail); break;
+    case ConnectionEnd::Stopped: connection.Fault("the virtual printer was stopped while the job was arriving"); break;
+    case ConnectionEnd::Closed:
+    case ConnectionEnd::Cut: break;
+  }
 }
 
 int ReceiveLoop::Listen(const std::string& address, int port, ProtocolMaker make, std::string& error) {

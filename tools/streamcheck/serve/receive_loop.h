@@ -50,6 +50,11 @@ class ConnectionProtocol {
   virtual void Ended(Connection& connection, ConnectionEnd how, const std::string& detail) = 0;
 };
 
+// Records why reading stopped as a fault of the open job, in the words every
+// protocol uses for a quiet client, a late job, a network failure or a stop
+// (a client's close and a protocol's own cut are the protocol's to judge).
+void NoteConnectionEnd(Connection& connection, ConnectionEnd how, const std::string& detail);
+
 using ProtocolMaker = std::function<std::unique_ptr<ConnectionProtocol>()>;
 
 class ReceiveLoop;
@@ -62,14 +67,20 @@ class Connection : public std::enable_shared_from_this<Connection> {
   int LocalPort() const { return localPort_; }
   const ServeOptions& Options() const;
 
-  // Opens a job: its record appears as arriving, its deadline starts.
-  void BeginJob(const std::string& source);
+  // Opens a job: its record appears as arriving, its deadline starts. `via`
+  // names the way in ("raw", "lpd").
+  void BeginJob(const std::string& source, const std::string& via);
   bool JobOpen() const { return job_ != nullptr; }
   size_t JobBytes() const { return job_ ? job_->Bytes() : 0; }
   // Keeps bytes of the open job within its size bound; false once the job is
   // cut there (its fault noted): nothing more of it is to be read.
   bool Spool(std::string_view bytes);
   void Fault(std::string message);
+  // The open job's name and user, as its client gave them.
+  void Describe(const std::string& title, const std::string& user);
+  // Sends bytes to the client (answers, acknowledgements), in order; a
+  // connection that ends waits for them to go, within the read timeout.
+  void Send(std::string_view bytes);
   // The open job's last byte has arrived: to the print queue.
   void EndJob();
   // Stops reading: the connection ends (ConnectionEnd::Cut).
@@ -81,6 +92,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Read();
   void ArmQuiet();
   void End(ConnectionEnd how, const std::string& detail);
+  void Flush();
+  void Shut();
 
   ReceiveLoop& loop_;
   asio::ip::tcp::socket socket_;
@@ -91,7 +104,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::string peer_;
   int localPort_;
   std::unique_ptr<ArrivingJob> job_;
+  std::string outgoing_;  // waiting to be sent
+  std::string sending_;   // being sent
+  bool writing_ = false;
   bool ended_ = false;
+  bool shut_ = false;
 };
 
 class ReceiveLoop {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "command_line.h"
+#include "lpd_protocol.h"
 #include "raw_protocol.h"
 
 namespace streamcheck::serve {
@@ -24,7 +25,7 @@ constexpr const char* kServeUsage =
     "usage: streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] [--fresh-each-job]\n"
     "                         [--max-job-mb N] [--max-stored-mb N] [--max-jobs N] [--max-connections N]\n"
     "                         [--spool-memory-mb N] [--printer-memory-mb N] [--read-timeout-ms N]\n"
-    "                         [--job-deadline-s N]\n"
+    "                         [--job-deadline-s N] [--lpd-port N]\n"
     "A virtual printer: every connection to the raw port (default 9100) is one job; the page on the\n"
     "HTTP port (default 8631) shows each job's set-up, labels and faults. Each connection is received\n"
     "on its own; a job is printed once its last byte is in, in the order jobs finished arriving.\n"
@@ -32,6 +33,8 @@ constexpr const char* kServeUsage =
     "reach that address. Ctrl+C stops it.\n"
     "  --out DIR              where the jobs are stored (default printer-jobs)\n"
     "  --port N, --http N     the raw printing port and the page's port (0: any free port)\n"
+    "  --lpd-port N           also take jobs by the line printer daemon protocol (RFC 1179) on port N\n"
+    "                         (off unless given; 0: any free port; LPD's own port 515 needs root)\n"
     "  --listen ADDRESS       the address both ports listen on (default 127.0.0.1)\n"
     "  --fresh-each-job       every job starts on an empty printer\n"
     "  --max-job-mb N         a job's stream is cut past N MiB (default 64)\n"
@@ -119,6 +122,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     } else if (name == "--port") {
       if (!number(0, kHighestPort)) return false;
       options.rawPort = static_cast<int>(n);
+    } else if (name == "--lpd-port") {
+      if (!number(0, kHighestPort)) return false;
+      options.lpdPort = static_cast<int>(n);
     } else if (name == "--http") {
       if (!number(0, kHighestPort)) return false;
       options.httpPort = static_cast<int>(n);
@@ -173,6 +179,10 @@ bool VirtualPrinterServer::Start(std::string& error) {
   if (!web_.Start(options_.listen, options_.httpPort, error)) return false;
   rawPort_ = receiver_.Listen(options_.listen, options_.rawPort, MakeRawProtocol, error);
   if (rawPort_ < 0) return false;
+  if (options_.lpdPort >= 0) {
+    lpdPort_ = receiver_.Listen(options_.listen, options_.lpdPort, MakeLpdProtocol, error);
+    if (lpdPort_ < 0) return false;
+  }
   receiver_.Start();
   return true;
 }
@@ -208,9 +218,10 @@ int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     err << error << "\n";
     return kExitFiles;
   }
-  out << "virtual printer: raw jobs on " << UrlHost(options.listen) << ":" << server.RawPort() << ", page on http://"
-      << UrlHost(options.listen) << ":" << server.HttpPort() << "/, jobs stored in " << options.out.string()
-      << std::endl;
+  out << "virtual printer: raw jobs on " << UrlHost(options.listen) << ":" << server.RawPort();
+  if (server.LpdPort() >= 0) out << ", LPD jobs on " << UrlHost(options.listen) << ":" << server.LpdPort();
+  out << ", page on http://" << UrlHost(options.listen) << ":" << server.HttpPort() << "/, jobs stored in "
+      << options.out.string() << std::endl;
   stop.Wait();
   out << "virtual printer: stopping" << std::endl;
   server.Stop();

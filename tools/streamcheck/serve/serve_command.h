@@ -24,6 +24,8 @@ class VirtualPrinterServer {
   bool Start(std::string& error);
   void Stop();
   int RawPort() const { return rawPort_; }
+  // The LPD port, -1 when it is off.
+  int LpdPort() const { return lpdPort_; }
   int HttpPort() const { return web_.Port(); }
   JobStore& Store() { return store_; }
   const WebServer& Web() const { return web_; }
@@ -36,6 +38,7 @@ class VirtualPrinterServer {
   WebServer web_;
   ReceiveLoop receiver_;
   int rawPort_ = 0;
+  int lpdPort_ = -1;
 };
 
 // An address as the host part of a URL: IPv6 in brackets.

@@ -17,6 +17,7 @@ struct ServeOptions {
   std::string listen = "127.0.0.1";
   int rawPort = kRawPrintingPort;   // 0: any free port
   int httpPort = kDefaultHttpPort;  // 0: any free port
+  int lpdPort = -1;                 // line printer daemon jobs: off (-1) unless given; 0: any free port
   std::filesystem::path out = "printer-jobs";
   bool freshEachJob = false;
   size_t maxJobBytes = 64 * kMiB;

@@ -196,10 +196,10 @@ function faultList(job) {
 function renderJob(job) {
   const box = make('section', 'job' + (job.faults.length ? ' faulty' : ''));
   box.dataset.job = job.id;
-  const title = make('h2', '', 'Job ' + job.id);
+  const title = make('h2', '', 'Job ' + job.id + (job.title ? ' · ' + job.title : ''));
   title.append(make('small', '', job.received.replace('T', ' ').replace('Z', ' UTC') + ' · ' +
                     job.bytes.toLocaleString() + ' bytes · ' + job.labels.length + ' label' +
-                    (job.labels.length === 1 ? '' : 's') + ' · ' + job.source +
+                    (job.labels.length === 1 ? '' : 's') + ' · ' + job.source + (job.user ? ' · user ' + job.user : '') +
                     (job.freshPrinter ? ' · empty printer' : '')));
   const busy = { arriving: 'receiving…', waiting: 'waiting for the printer…', printing: 'printing…' };
   if (!job.finished) title.append(make('small', 'receiving', busy[job.state] || 'printing…'));

@@ -207,7 +207,7 @@ void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, con
         res, 503, "the printer is busy with " + std::to_string(options.maxHttpJobs) + " jobs sent by HTTP: send again");
   }
   try {
-    ArrivingJob job = queue_.Arrive("HTTP from " + req.remote_addr);
+    ArrivingJob job = queue_.Arrive("HTTP from " + req.remote_addr, "http");
     const uint64_t id = job.Id();
     const auto deadline = std::chrono::steady_clock::now() + options.jobDeadline;
     bool late = false;

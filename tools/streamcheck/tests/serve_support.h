@@ -13,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -98,6 +99,17 @@ inline nlohmann::json WaitForFinishedJobs(int httpPort, uint64_t id) {
     }
     return false;
   });
+}
+
+// Whether the job's record holds a fault whose message contains `text`, at
+// `offset` in the stream (none: a fault of the connection, not of the stream).
+inline bool HasFault(const nlohmann::json& job, const std::string& text, std::optional<size_t> offset) {
+  for (const auto& fault : job["faults"]) {
+    if (fault["message"].get<std::string>().find(text) == std::string::npos) continue;
+    if (!offset) return fault["offset"].is_null();
+    return !fault["offset"].is_null() && fault["offset"].get<size_t>() == *offset;
+  }
+  return false;
 }
 
 // A job's label pictures as the page links them, decoded.

@@ -14,6 +14,7 @@ namespace {
 
 using testing::Connect;
 using testing::FetchLabels;
+using testing::HasFault;
 using testing::PluginPng;
 using testing::RenderAlone;
 using testing::SendRaw;
@@ -112,15 +113,6 @@ TEST(VirtualPrinter, KeepsItsMemoryFromJobToJobUnlessSwitchedOff) {
     server.Stop();
     std::filesystem::remove_all(options.out);
   }
-}
-
-bool HasFault(const nlohmann::json& job, const std::string& text, std::optional<size_t> offset) {
-  for (const auto& fault : job["faults"]) {
-    if (fault["message"].get<std::string>().find(text) == std::string::npos) continue;
-    if (!offset) return fault["offset"].is_null();
-    return !fault["offset"].is_null() && fault["offset"].get<size_t>() == *offset;
-  }
-  return false;
 }
 
 TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
