@@ -64,6 +64,7 @@ const char* const kToolsScript = R"JS(
 window.viewerTools = (() => {
   const DOTS_PER_MM = 360 / 25.4;  // the printer's 360 dots per inch
   const LARGEST_PICTURE = 40e6;  // pixels of a picture the page compares: bounds its memory
+  const LARGEST_FILE = 256 * 1024 * 1024;  // and the bytes of its file, refused before decoding
   const body = document.getElementById('viewer-body');
   const viewer = document.getElementById('viewer');
   const rulers = { top: document.getElementById('ruler-top'), left: document.getElementById('ruler-left') };
@@ -340,6 +341,7 @@ window.viewerTools = (() => {
     const run = ++compareRun;
     setResult('comparing with ' + file.name + '…');
     try {
+      if (file.size > LARGEST_FILE) throw new Error(file.name + ' is ' + file.size + ' bytes: too large to compare here');
       const response = await fetch(label.url);
       if (!response.ok) throw new Error('the label\'s picture cannot be read (HTTP ' + response.status + ')');
       const mine = await bitmapOf(await response.blob());
