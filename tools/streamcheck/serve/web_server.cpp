@@ -124,6 +124,9 @@ void WebServer::Routes() {
   s.Get("/style.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageCss, "text/css"); });
   s.Get("/app.js",
         [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageScript, "text/javascript"); });
+  s.Get("/tools.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kToolsCss, "text/css"); });
+  s.Get("/tools.js",
+        [](const httplib::Request&, httplib::Response& res) { res.set_content(kToolsScript, "text/javascript"); });
 
   s.Get("/api/jobs", [this](const httplib::Request& req, httplib::Response& res) {
     JobStore& store = printer_.Store();
