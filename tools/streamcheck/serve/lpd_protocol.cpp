@@ -103,7 +103,9 @@ class LpdProtocol final : public ConnectionProtocol {
   void Command(Connection& connection, const std::string& line) {
     const char code = line.empty() ? 0 : line[0];
     bool odd = false;
-    queue_ = ShownName(std::string_view(line).substr(line.empty() ? 0 : 1), odd);
+    // "Queue SP list" for the queue-state and remove commands: the queue is the first word.
+    const std::string_view operands = std::string_view(line).substr(line.empty() ? 0 : 1);
+    queue_ = ShownName(operands.substr(0, operands.find(' ')), odd);
     switch (code) {
       case kReceiveJob:
         connection.Send(std::string(1, kAccept));

@@ -46,6 +46,10 @@ bool SendFile(const httplib::Request& req, httplib::Response& res, const std::fi
   if (!span) return true;
   // Its address names the run and the job: what it shows never changes.
   res.set_header("Cache-Control", "private, max-age=3600, immutable");
+  if (span->length == 0) {
+    res.set_content("", type);  // the HTTP library answers nothing for an empty provider
+    return true;
+  }
   res.set_content_provider(span->length, type,
                            [in, from = span->offset](size_t offset, size_t length, httplib::DataSink& sink) {
                              std::vector<char> piece(std::min<size_t>(length, 64 * 1024));
@@ -62,6 +66,7 @@ void SendShared(const httplib::Request& req, httplib::Response& res, std::shared
   res.set_header("Cache-Control", "no-store");
   const auto span = RequestedSpan(req, res, text->size());
   if (!span) return;
+  if (span->length == 0) return res.set_content("", type);
   res.set_content_provider(span->length, type,
                            [text, from = span->offset](size_t offset, size_t length, httplib::DataSink& sink) {
                              return sink.write(text->data() + from + offset, length);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "private_cups.h"
 #include "serve_support.h"
@@ -47,6 +48,7 @@ TEST(RealPrintClient, CupsQueuesDeliverJobsByteForByte) {
   PrivateCups cups;
   if (!cups.Problem().empty()) GTEST_SKIP() << "no private CUPS spooler here: " << cups.Problem();
   auto options = testing::TestOptions("cups");
+  options.lpdPort = 0;
   options.readTimeout = std::chrono::milliseconds(5000);
   serve::VirtualPrinterServer server(options);
   std::string error;
@@ -58,14 +60,33 @@ TEST(RealPrintClient, CupsQueuesDeliverJobsByteForByte) {
   std::ofstream(file, std::ios::binary) << job;
   std::filesystem::permissions(file, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
 
-  std::string output;
-  ASSERT_TRUE(cups.AddQueue("raw9100", "socket://127.0.0.1:" + std::to_string(server.RawPort()), output)) << output;
-  ASSERT_TRUE(cups.PrintRaw("raw9100", file, "socket job", output)) << output;
-  const auto state = testing::WaitForFinishedJobs(server.HttpPort(), 1);
-  ASSERT_EQ(state["jobs"].size(), 1u);
-  EXPECT_EQ(state["jobs"][0]["faults"].size(), 0u) << state["jobs"][0].dump();
-  EXPECT_EQ(state["jobs"][0]["labels"].size(), 2u);
-  EXPECT_TRUE(StoredStream(server.HttpPort(), 1) == job) << "the stored stream differs from the file sent";
+  // A raw socket queue, and an LPD queue (its backend sends the control
+  // file first, from a port of its choice rather than a reserved one).
+  struct Queue {
+    std::string name, uri, via;
+  };
+  const std::vector<Queue> queues = {
+      {"raw9100", "socket://127.0.0.1:" + std::to_string(server.RawPort()), "raw"},
+      {"lpdqueue", "lpd://127.0.0.1:" + std::to_string(server.LpdPort()) + "/labels?reserve=none", "lpd"},
+  };
+  uint64_t id = 0;
+  for (const Queue& queue : queues) {
+    SCOPED_TRACE(queue.uri);
+    std::string output;
+    ASSERT_TRUE(cups.AddQueue(queue.name, queue.uri, output)) << output;
+    ASSERT_TRUE(cups.PrintRaw(queue.name, file, "sample " + queue.via, output)) << output;
+    const auto state = testing::WaitForFinishedJobs(server.HttpPort(), ++id);
+    const auto& record = state["jobs"][0];
+    EXPECT_EQ(record["id"], id);
+    EXPECT_EQ(record["via"], queue.via);
+    EXPECT_EQ(record["faults"].size(), 0u) << record.dump();
+    EXPECT_EQ(record["labels"].size(), 2u);
+    if (queue.via == "lpd") {
+      EXPECT_EQ(record["title"], "sample lpd");
+      EXPECT_NE(record["user"], "");
+    }
+    EXPECT_TRUE(StoredStream(server.HttpPort(), id) == job) << "the stored stream differs from the file sent";
+  }
   server.Stop();
   std::filesystem::remove_all(options.out);
 }
