@@ -83,8 +83,8 @@ std::string ReadText(const std::filesystem::path& path) {
 
 std::vector<uint8_t> DecodedPixels(const std::string& png) {
   streamcheck::RgbImage image;
-  const std::string problem = streamcheck::DecodePng(reinterpret_cast<const uint8_t*>(png.data()), png.size(),
-                                                     streamcheck::PngLimits{}, image);
+  const std::string problem =
+      streamcheck::DecodePng(reinterpret_cast<const uint8_t*>(png.data()), png.size(), streamcheck::PngLimits{}, image);
   EXPECT_EQ(problem, "");
   return image.rgb;
 }
@@ -130,8 +130,8 @@ TEST(VirtualPrinterOnWindows, StoresAJobSentOverLoopbackAndDrawsWhatRenderDraws)
   // What streamcheck.exe render draws from it.
   std::vector<std::vector<uint8_t>> rendered;
   {
-    Program render(L"streamcheck.exe", L"render \"" + stream.wstring() + L"\" \"" + (folder / "rendered").wstring() +
-                                           L"\"",
+    Program render(L"streamcheck.exe",
+                   L"render \"" + stream.wstring() + L"\" \"" + (folder / "rendered").wstring() + L"\"",
                    folder / "render.txt");
     ASSERT_EQ(render.Wait(), 0) << ReadText(folder / "render.txt");
     for (size_t n = 1;; ++n) {
