@@ -1,7 +1,9 @@
 // streamcheck.exe serve under Wine, used as an integrator uses it on Windows:
 // the sample job's printer stream (printed through the DLL by qvr_host.exe)
 // sent over loopback to the raw port is stored, and its pictures equal what
-// streamcheck.exe render draws from the same stream.
+// streamcheck.exe render draws from the same stream. And the spooler itself
+// prints into it: Wine's spooler hands a job whose output names a pipe
+// ("|command") to that command, here netcat to the raw port.
 #include <httplib.h>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -83,8 +85,8 @@ std::string ReadText(const std::filesystem::path& path) {
 
 std::vector<uint8_t> DecodedPixels(const std::string& png) {
   streamcheck::RgbImage image;
-  const std::string problem = streamcheck::DecodePng(reinterpret_cast<const uint8_t*>(png.data()), png.size(),
-                                                     streamcheck::PngLimits{}, image);
+  const std::string problem =
+      streamcheck::DecodePng(reinterpret_cast<const uint8_t*>(png.data()), png.size(), streamcheck::PngLimits{}, image);
   EXPECT_EQ(problem, "");
   return image.rgb;
 }
@@ -108,7 +110,7 @@ bool SendRaw(int port, const std::string& stream) {
   return sent;
 }
 
-TEST(VirtualPrinterOnWindows, StoresAJobSentOverLoopbackAndDrawsWhatRenderDraws) {
+TEST(VirtualPrinterOnWindows, StoresJobsSentOverLoopbackAndThroughTheSpoolerAndDrawsWhatRenderDraws) {
   WSADATA winsock{};
   ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &winsock), 0);
   const std::filesystem::path folder =
@@ -130,8 +132,8 @@ TEST(VirtualPrinterOnWindows, StoresAJobSentOverLoopbackAndDrawsWhatRenderDraws)
   // What streamcheck.exe render draws from it.
   std::vector<std::vector<uint8_t>> rendered;
   {
-    Program render(L"streamcheck.exe", L"render \"" + stream.wstring() + L"\" \"" + (folder / "rendered").wstring() +
-                                           L"\"",
+    Program render(L"streamcheck.exe",
+                   L"render \"" + stream.wstring() + L"\" \"" + (folder / "rendered").wstring() + L"\"",
                    folder / "render.txt");
     ASSERT_EQ(render.Wait(), 0) << ReadText(folder / "render.txt");
     for (size_t n = 1;; ++n) {
@@ -188,6 +190,29 @@ TEST(VirtualPrinterOnWindows, StoresAJobSentOverLoopbackAndDrawsWhatRenderDraws)
   const auto stored = client.Get(record["stream"].get<std::string>());
   ASSERT_TRUE(stored);
   EXPECT_TRUE(stored->body == job);
+
+  // The sample job again, from qvr_host.exe through the spooler into the raw port.
+  {
+    Program host(L"qvr_host.exe",
+                 L"\"" + ProgramFolder() + L"sample.job\" --output \"|nc -N 127.0.0.1 " + std::to_wstring(raw) + L"\"",
+                 folder / "spooled.txt");
+    ASSERT_EQ(host.Wait(), 0) << ReadText(folder / "spooled.txt");
+  }
+  nlohmann::json spooled;
+  for (auto until = std::chrono::steady_clock::now() + kPatience; std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(100ms)) {
+    const auto answer = client.Get("/api/jobs/2");
+    if (answer && answer->status == 200 && nlohmann::json::parse(answer->body)["finished"].get<bool>()) {
+      spooled = nlohmann::json::parse(answer->body);
+      break;
+    }
+  }
+  ASSERT_TRUE(spooled.is_object()) << "the spooled job did not arrive";
+  EXPECT_EQ(spooled["faults"].size(), 0u) << spooled.dump();
+  EXPECT_EQ(spooled["labels"].size(), rendered.size());
+  // Only the set-up's clock (numbers without leading zeros) differs from the first run's stream.
+  constexpr double kClockDigits = 8;
+  EXPECT_NEAR(spooled["bytes"].get<double>(), static_cast<double>(job.size()), kClockDigits);
   WSACleanup();
 }
 
