@@ -48,6 +48,11 @@ struct JobRecord {
   uint64_t id = 0;
   std::string received;  // UTC, ISO 8601
   std::string source;
+  std::string via;    // the way it came: "raw", "lpd" or "http"
+  std::string title;  // the job's name and user, where its protocol gives them (LPD)
+  std::string user;
+  // arriving (its bytes coming in), waiting (for the printer), printing, finished
+  std::string state = "arriving";
   bool finished = false;
   bool freshPrinter = false;  // started on a printer that held nothing
   size_t bytes = 0;
@@ -64,8 +69,15 @@ class JobStore {
  public:
   JobStore(std::filesystem::path out, StoreLimits limits);
 
-  // Creates the job's folder and record; the id numbers the folder.
-  uint64_t Begin(const std::string& source, bool freshPrinter);
+  // Creates the job's folder and record, as arriving; the id numbers the folder.
+  uint64_t Begin(const std::string& source, const std::string& via);
+  // The job's name and user as its client gave them.
+  void Describe(uint64_t id, const std::string& title, const std::string& user);
+  // The bytes of an arriving job so far; `complete`: its last byte is in, it
+  // waits for the printer.
+  void Arrived(uint64_t id, size_t bytes, bool complete = false);
+  // The printer takes the job, empty (`freshPrinter`) or as the last job left it.
+  void Printing(uint64_t id, bool freshPrinter);
   // Stores the label's picture; the bytes written. They count against the
   // store's budget at once: older jobs go to make room while a job runs.
   size_t AddLabel(uint64_t id, const PrintedLabel& label);
@@ -91,9 +103,10 @@ class JobStore {
   // Paths built from numbers only; empty when the job or label is not stored.
   std::filesystem::path LabelFile(uint64_t id, size_t number) const;
   std::filesystem::path StreamFile(uint64_t id) const;
+  // The job's folder (made by Begin).
+  std::filesystem::path Folder(uint64_t id) const;
 
  private:
-  std::filesystem::path Folder(uint64_t id) const;
   JobRecord* Find(uint64_t id);
   const JobRecord* Find(uint64_t id) const;
   void Changed();
