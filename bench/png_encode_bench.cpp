@@ -45,8 +45,8 @@ size_t EncodeAll(const RasterImage& raster, std::vector<uint8_t>& png) {
   size_t written = 0;
   for (int64_t first = 0; first < raster.height; first += rowsPerBand) {
     const int64_t rows = std::min(rowsPerBand, raster.height - first);
-    if (!settings.EncodePng(png, raster.pixels.data() + first * raster.stride, static_cast<uint32_t>(raster.width),
-                            static_cast<uint32_t>(rows), static_cast<uint32_t>(raster.stride), kDpi, kDpi)) {
+    if (settings.EncodePng(png, raster.pixels.data() + first * raster.stride, static_cast<uint32_t>(raster.width),
+                           static_cast<uint32_t>(rows), static_cast<uint32_t>(raster.stride), kDpi, kDpi)) {
       throw std::runtime_error("EncodePng");
     }
     written += png.size();

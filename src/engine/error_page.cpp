@@ -29,10 +29,10 @@ void CPrintControl::PrintErrorPage(std::u16string_view message, DotSize errorPag
 
 ResultCode CPrintControl::WriteErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode,
                                          uint32_t pagesPerCut, size_t& keep) {
-  const char* media = MediaCode();
+  const std::string_view media = MediaCode();
   const QualitySettings quality = LoadQualitySettings(*printer_);
-  const int32_t size[2] = {errorPageSize.width, errorPageSize.height};
-  ResultCode code = command_.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
+  ResultCode code =
+      command_.AppendJobSetup(errorPageSize, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
   if (code == result::kOk) code = command_.SendToPrinter(*printer_);
   if (code != result::kOk) return code;
   keep = 0;  // the buffer was emptied by the send

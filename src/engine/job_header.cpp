@@ -90,8 +90,7 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
 
   headerWidth_ = width;
   headerLength_ = length;
-  const char* media = MediaCode();
+  const std::string_view media = MediaCode();
   const QualitySettings quality = LoadQualitySettings(*printer_);
-  const int32_t size[2] = {labelWidth_, labelLength_};
-  return command_.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
+  return command_.AppendJobSetup(LabelSize(), media, cutMode, pagesPerCut, quality.printMode, quality.direction);
 }

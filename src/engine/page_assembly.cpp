@@ -101,8 +101,8 @@ ResultCode CPrintControl::PlaceField(DotPoint point) {
   return SendComposedWindow(window);
 }
 
-ResultCode CPrintControl::WriteClock(const char16_t* text, const DotPoint& position, int32_t fontHeight,
-                                     const char16_t* faceName) {
+ResultCode CPrintControl::WriteClock(std::u16string_view text, const DotPoint& position, int32_t fontHeight,
+                                     std::u16string_view faceName) {
   // Clock positions are given on the label as the host laid it out: turned with the layout.
   DotPoint turned{};
   if (!TurnPosition(layout_.rotation, position, {headerWidth_, headerLength_}, turned)) {

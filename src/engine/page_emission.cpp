@@ -33,15 +33,15 @@ ResultCode CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint star
     const int64_t rows = std::min(rowsPerBand, height - row);
     // Each band is encoded straight from the raster's rows: no copy of the band.
     const uint8_t* first = raster.pixels.data() + row * raster.stride;
-    if (!settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
-                            static_cast<uint32_t>(raster.stride), dpi, dpi)) {
-      return result::kEncodingFailed;
-    }
-    if (const ResultCode code = command_.AppendImageDownload(kDiffImageName, pngBuffer_); code != result::kOk) {
+    if (const ResultCode code =
+            settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
+                               static_cast<uint32_t>(raster.stride), dpi, dpi);
+        code != result::kOk) {
       return code;
     }
-    const int32_t at[2] = {std::max(0, start.x), SaturateToInt32(std::max<int64_t>(0, int64_t{start.y} + row))};
-    if (const ResultCode code = command_.AppendImageRecall(kDiffImageName, at); code != result::kOk) return code;
+    command_.AppendImageDownload(kDiffImageName, pngBuffer_);
+    command_.AppendImageRecall(kDiffImageName,
+                               {std::max(0, start.x), SaturateToInt32(std::max<int64_t>(0, int64_t{start.y} + row))});
   }
   return result::kOk;
 }

@@ -45,7 +45,7 @@ ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, std::string_view nam
   return result::kOk;
 }
 
-const char* CPrintControl::MediaCode() {
+std::string_view CPrintControl::MediaCode() {
   // A stored index outside the table (never written by the dialog) sends the default medium.
   const int32_t index = LoadMediaType(*printer_);
   if (index < 0 || static_cast<size_t>(index) >= MediaTypeCodes.size())

@@ -65,7 +65,7 @@ inline constexpr std::u16string_view kMessageTooShortToCut = u"ERROR:\nPaper is 
 inline constexpr std::string_view kBaseBitmapName = "BASE01";
 inline constexpr std::string_view kStartLabelName = "START01";
 inline constexpr std::string_view kEndLabelName = "END01";
-inline constexpr const char* kDiffImageName = "DIFF";
+inline constexpr std::string_view kDiffImageName = "DIFF";
 
 // Copies of one static close. Every extra copy is an empty page format
 // (kCopyFormatBytes bytes) that the final close appends to the command
@@ -118,8 +118,8 @@ class CPrintControl {
   void CreateNewPage();
   [[nodiscard]] ResultCode ReferToBaseBitmap(const DotPoint& position);
   [[nodiscard]] ResultCode ReferToVariableBitmap(const DotPoint& position, std::string_view name);
-  [[nodiscard]] ResultCode WriteClock(const char16_t* text, const DotPoint& position, int32_t fontHeight,
-                                      const char16_t* faceName);
+  [[nodiscard]] ResultCode WriteClock(std::u16string_view text, const DotPoint& position, int32_t fontHeight,
+                                      std::u16string_view faceName);
   [[nodiscard]] ResultCode CloseNewPageStatic(int32_t copies);
   [[nodiscard]] ResultCode CloseNewPageDynamic(int32_t labelsUsed);
   [[nodiscard]] ResultCode CloseNewPageFinal();
@@ -132,24 +132,12 @@ class CPrintControl {
   bool HasBase() const { return image_.HasBase(); }
   // What the printer holds of the page being assembled.
   const PageModel& Page() const { return page_; }
-  // The bytes built and not yet written.
-  const std::vector<uint8_t>& PendingBytes() const { return command_.Buffer(); }
-
-  // Read-only views of the job's state.
-  const LayoutData& Layout() const { return layout_; }
-  int32_t LabelWidth() const { return labelWidth_; }
-  int32_t LabelLength() const { return labelLength_; }
-  int32_t HeaderWidth() const { return headerWidth_; }
-  int32_t HeaderLength() const { return headerLength_; }
-  int32_t ExtraCopies() const { return extraCopies_; }
-  int32_t BaseReferCount() const { return baseReferCount_; }
-  int32_t VariableKey() const { return variableKey_; }
 
  private:
   // Job set-up.
   bool CheckJobHeader(char16_t (&message)[kMessageChars], DotSize& errorPageSize, char& cutMode,
                       uint32_t& pagesPerCut) const;
-  const char* MediaCode();
+  std::string_view MediaCode();
   void PrintErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode, uint32_t pagesPerCut);
   // `keep`: the bytes of the buffer that stay when the print-out fails.
   [[nodiscard]] ResultCode WriteErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode,

@@ -186,23 +186,24 @@ bool EncodeRows(png_structp png, png_infop info, std::vector<uint8_t>& out, cons
 
 }  // namespace
 
-bool PngWriteSettings::EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width, uint32_t height,
-                                 uint32_t stride, uint32_t horizontalDpi, uint32_t verticalDpi) const {
-  if (pixels == nullptr) return false;
+ResultCode PngWriteSettings::EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width,
+                                       uint32_t height, uint32_t stride, uint32_t horizontalDpi,
+                                       uint32_t verticalDpi) const {
+  if (pixels == nullptr) return result::kEncodingFailed;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   if (png == nullptr) {
     WriteDebugOutput(u"png_create_write_struct failed.\n");
-    return false;
+    return result::kEncodingFailed;
   }
   png_infop info = png_create_info_struct(png);
   if (info == nullptr) {
     png_destroy_write_struct(&png, nullptr);
     WriteDebugOutput(u"png_create_info_struct failed.\n");
-    return false;
+    return result::kEncodingFailed;
   }
   const bool ok = EncodeRows(png, info, out, pixels, width, height, stride, horizontalDpi, verticalDpi, *this);
   png_free_data(png, info, PNG_FREE_ALL, -1);
   png_destroy_write_struct(&png, &info);
   if (!ok) WriteDebugOutput(u"compression failed.\n");
-  return ok;
+  return ok ? result::kOk : result::kEncodingFailed;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/result_codes.h"
+
 struct PngWriteSettings {
   int32_t filters = 8;  // PNG_FILTER_NONE only
   int32_t level = 3;
@@ -14,9 +16,9 @@ struct PngWriteSettings {
   // Encodes `height` rows of `width` blue-green-red pixels, `stride` bytes
   // apart, into `out` (its old contents are discarded, its capacity kept).
   // Exactly width × 3 bytes of each row are read, never the padding, and the
-  // rows are not copied beforehand. Resolutions in dots per inch. False, with
-  // "compression failed.\n" on the debugger output, when libpng reports an
-  // error or `out` cannot grow; `out` must then not be used. Never throws.
-  bool EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width, uint32_t height, uint32_t stride,
-                 uint32_t horizontalDpi, uint32_t verticalDpi) const;
+  // rows are not copied beforehand. Resolutions in dots per inch. 0, or 210
+  // (with "compression failed.\n" on the debugger output) when libpng reports
+  // an error or `out` cannot grow; `out` must then not be used. Never throws.
+  [[nodiscard]] ResultCode EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width, uint32_t height,
+                                     uint32_t stride, uint32_t horizontalDpi, uint32_t verticalDpi) const;
 };

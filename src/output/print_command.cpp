@@ -85,18 +85,17 @@ void CPrintCommand::BeginLabel() { AppendRaw(kFormatStart); }
 
 void CPrintCommand::EndLabel() { AppendRaw(kFormatEnd); }
 
-ResultCode CPrintCommand::AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode, uint32_t pagesPerCut,
+ResultCode CPrintCommand::AppendJobSetup(DotSize size, std::string_view mediaCode, char cutMode, uint32_t pagesPerCut,
                                          int32_t printMode, char direction) {
-  if (size == nullptr || mediaCode == nullptr) return result::kSetupFailed;
   AppendMarkerLabel();
   AppendRaw(kFormatStart);
 
   std::string setup;
   setup.append(kMediaType).append(mediaCode);
   setup.append(kLabelWidth);
-  AppendDecimal(setup, size[0]);
+  AppendDecimal(setup, size.width);
   setup.append(kLabelLength);
-  AppendDecimal(setup, size[1]);
+  AppendDecimal(setup, size.height);
 
   char clockText[32] = {};
   if (!FormatPrinterClock(clock_.Now(), clockText)) return result::kSetupFailed;
@@ -115,26 +114,23 @@ ResultCode CPrintCommand::AppendJobSetup(const int32_t* size, const char* mediaC
   return result::kOk;
 }
 
-ResultCode CPrintCommand::AppendImageDownload(const char* name, const ByteImage& png) {
+void CPrintCommand::AppendImageDownload(std::string_view name, const ByteImage& png) {
   std::string header;
-  header.append(kDownload).append(name != nullptr ? name : "").append(kDownloadFormat);
+  header.append(kDownload).append(name).append(kDownloadFormat);
   AppendDecimal(header, static_cast<uint64_t>(png.size()));
   header.append(kDownloadTail);
   AppendRaw(header);
   AppendRaw(png.data(), png.data() + png.size());
-  return result::kOk;
 }
 
-ResultCode CPrintCommand::AppendImageRecall(const char* name, const int32_t* position) {
-  if (position == nullptr) return result::kRecallFailed;
+void CPrintCommand::AppendImageRecall(std::string_view name, DotPoint position) {
   std::string recall;
   recall.append(kFieldOrigin);
-  AppendDecimal(recall, position[0]);
+  AppendDecimal(recall, position.x);
   recall.push_back(',');
-  AppendDecimal(recall, position[1]);
-  recall.append(kRecall).append(name != nullptr ? name : "").append(kImageExtension).append(kFieldEnd);
+  AppendDecimal(recall, position.y);
+  recall.append(kRecall).append(name).append(kImageExtension).append(kFieldEnd);
   AppendRaw(recall);
-  return result::kOk;
 }
 
 ResultCode CPrintCommand::SendToPrinter(PrinterPort& printer) {

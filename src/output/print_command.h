@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/geometry.h"
 #include "platform/printer_port.h"
 #include "platform/result_codes.h"
 
@@ -34,15 +35,17 @@ class CPrintCommand {
   void BeginLabel();
   void EndLabel();
 
-  // size: width then length in dots. 301 when the size or media code is
-  // missing (nothing appended) or the clock text cannot be formatted.
-  [[nodiscard]] ResultCode AppendJobSetup(const int32_t* size, const char* mediaCode, char cutMode,
-                                          uint32_t pagesPerCut, int32_t printMode, char direction);
+  // The marker label, then the set-up label for a label of `size` dots.
+  // 301 when the clock text cannot be formatted; the marker label and the
+  // set-up label's start then stay in the buffer.
+  [[nodiscard]] ResultCode AppendJobSetup(DotSize size, std::string_view mediaCode, char cutMode, uint32_t pagesPerCut,
+                                          int32_t printMode, char direction);
 
-  [[nodiscard]] ResultCode AppendImageDownload(const char* name, const ByteImage& png);
+  // Stores `png` in the printer under `name`; the bytes follow the header unchanged.
+  void AppendImageDownload(std::string_view name, const ByteImage& png);
 
-  // position: x then y in dots; 303 when missing.
-  [[nodiscard]] ResultCode AppendImageRecall(const char* name, const int32_t* position);
+  // Prints the image stored under `name` with its top-left corner at `position`.
+  void AppendImageRecall(std::string_view name, DotPoint position);
 
   // Writes the whole buffer to the printer and empties it, whatever happens: 0 or 304.
   [[nodiscard]] ResultCode SendToPrinter(PrinterPort& printer);

@@ -95,16 +95,18 @@ bool PageFitsRaster(DotSize page) {
 
 }  // namespace
 
-void ExpandMonochrome(const DibRows& rows, RasterImage& out) {
+ResultCode ExpandMonochrome(const DibRows& rows, RasterImage& out) {
   out.Clear();
-  if (rows.bitCount != kMonochromeBits || rows.width <= 0 || rows.height <= 0) return;
+  if (rows.bitCount != kMonochromeBits || rows.width <= 0 || rows.height <= 0) return result::kBadSourceBitmap;
   const int64_t width = rows.width;
   const int64_t height = rows.height;
   const int64_t sourceStep = static_cast<int64_t>(rows.bytes.size() / static_cast<uint64_t>(height));
-  if (sourceStep < (width + kBitsPerByte - 1) / kBitsPerByte) return;  // rows shorter than the width
+  if (sourceStep < (width + kBitsPerByte - 1) / kBitsPerByte) {
+    return result::kBadSourceBitmap;  // rows shorter than the width
+  }
   const int64_t stride = RasterStride(width);
   const int64_t bytes = RasterBytes(stride, height);
-  if (bytes < 0) return;
+  if (bytes < 0) return result::kBadSourceBitmap;
 
   out.pixels.assign(static_cast<size_t>(bytes), 0);
   for (int64_t y = 0; y < height; ++y) {
@@ -119,6 +121,7 @@ void ExpandMonochrome(const DibRows& rows, RasterImage& out) {
   out.height = rows.height;
   out.stride = static_cast<int32_t>(stride);
   out.bitsPerPixel = kRasterBitsPerPixel;
+  return result::kOk;
 }
 
 ResultCode CPrintImage::SetSourceBitmap(HostBitmap& bitmap) {
@@ -128,8 +131,7 @@ ResultCode CPrintImage::SetSourceBitmap(HostBitmap& bitmap) {
   if (rows.width <= 0 || rows.height <= 0) return result::kBadSourceBitmap;
 
   if (rows.bitCount == kMonochromeBits) {
-    ExpandMonochrome(rows, source_);
-    return source_.Empty() ? result::kBadSourceBitmap : result::kOk;
+    return ExpandMonochrome(rows, source_);
   }
   if (rows.bitCount != kRasterBitsPerPixel) return result::kBadSourceBitmap;
 
@@ -288,19 +290,15 @@ ResultCode CPrintImage::ComposeStaticImage(DotPoint position, DotSize page, Rast
 
 ResultCode CPrintImage::CutSourceToPage(DotPoint position, DotSize page, DotRect& placed, RasterImage& pixels) {
   if (!WellFormed(source_)) return result::kVariableCompose;
-  placed = {};
-  // Clip to the page, in 64 bits: host positions may lie anywhere.
-  const int64_t x = position.x;
-  const int64_t y = position.y;
-  const int64_t sourceWidth = source_.width;
-  const int64_t sourceHeight = source_.height;
-  const int64_t leftCut = std::max<int64_t>(0, -x);
-  const int64_t topCut = std::max<int64_t>(0, -y);
-  const int64_t w = sourceWidth - std::max<int64_t>(0, x + sourceWidth - page.width) - leftCut;
-  const int64_t h = sourceHeight - std::max<int64_t>(0, y + sourceHeight - page.height) - topCut;
-  if (w > 0 && h > 0) {
+  // In 64 bits: host positions may lie anywhere.
+  placed = Intersection({position.x, position.y, source_.width, source_.height}, WholePage(page));
+  if (!placed.Empty()) {
+    const int64_t leftCut = placed.x - position.x;
+    const int64_t topCut = placed.y - position.y;
+    const int64_t w = placed.width;
+    const int64_t h = placed.height;
     const int64_t stride = RasterStride(w);
-    if (leftCut == 0 && topCut == 0 && w == sourceWidth && h == sourceHeight && source_.stride == stride) {
+    if (w == source_.width && h == source_.height && source_.stride == stride) {
       // The usual case: the whole source lands on the page. Its pixels are
       // handed over rather than copied; only the row padding is cleared.
       std::swap(pixels, source_);
@@ -319,24 +317,22 @@ ResultCode CPrintImage::CutSourceToPage(DotPoint position, DotSize page, DotRect
         }
       }
     }
-    placed = {std::max<int64_t>(0, x), std::max<int64_t>(0, y), w, h};
   }
   // Nothing of it may land on the page: nothing to place then.
   source_.Clear();
   return result::kOk;
 }
 
-ResultCode CPrintImage::RenderTextSource(DotPoint& position, const char16_t* text, int32_t fontHeight,
-                                         const char16_t* faceName, int32_t rotation) {
-  if (text == nullptr || faceName == nullptr || fontHeight < 0) return result::kBadTextArgument;
-  const std::u16string_view message(text);
-  if (message.empty()) {
+ResultCode CPrintImage::RenderTextSource(DotPoint& position, std::u16string_view text, int32_t fontHeight,
+                                         std::u16string_view faceName, int32_t rotation) {
+  if (fontHeight < 0) return result::kBadTextArgument;
+  if (text.empty()) {
     source_.Clear();  // nothing to print
     return result::kOk;
   }
   DotPoint at = position;
   rendered_.Clear();
-  const ResultCode drawn = text_.RenderMessageText(at, message, fontHeight, faceName, rotation, rendered_);
+  const ResultCode drawn = text_.RenderMessageText(at, text, fontHeight, faceName, rotation, rendered_);
   if (drawn != result::kOk) return drawn;
   if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) {
     source_.Clear();  // a text without extent (only line breaks): nothing to print

@@ -47,10 +47,10 @@ class CPrintImage {
   // Renders a clock's text into the source, moving `position` to the text's
   // top-left corner on the page. The text takes the place of the bitmap
   // waiting whatever it measures: a text without extent leaves the source
-  // empty. 402 for a missing text or face or a negative height; 406, 407 from
-  // the renderer, which leave the source as it was.
-  ResultCode RenderTextSource(DotPoint& position, const char16_t* text, int32_t fontHeight, const char16_t* faceName,
-                              int32_t rotation);
+  // empty. 402 for a negative height; 406, 407 from the renderer, which
+  // leave the source as it was.
+  ResultCode RenderTextSource(DotPoint& position, std::u16string_view text, int32_t fontHeight,
+                              std::u16string_view faceName, int32_t rotation);
   // Forgets the base tile, the source and the text drawn.
   void Reset();
   // Drops the bitmap waiting to be placed.
@@ -86,6 +86,6 @@ class CPrintImage {
 };
 
 // Expands 1-bit rows (set bits white, clear bits black) into a 24-bit raster
-// with zero padding. Leaves `out` empty when the rows cannot be a 1-bit image
-// of their width and height, or the raster would be too large to hold.
-void ExpandMonochrome(const DibRows& rows, RasterImage& out);
+// with zero padding. 401, leaving `out` empty, when the rows cannot be a
+// 1-bit image of their width and height or the raster would be too large to hold.
+[[nodiscard]] ResultCode ExpandMonochrome(const DibRows& rows, RasterImage& out);

@@ -27,7 +27,6 @@ inline constexpr ResultCode kWrongBitmapName = 209;
 inline constexpr ResultCode kEncodingFailed = 210;
 // Command stream.
 inline constexpr ResultCode kSetupFailed = 301;
-inline constexpr ResultCode kRecallFailed = 303;
 inline constexpr ResultCode kWriteFailed = 304;
 // Raster and text rendering.
 inline constexpr ResultCode kBadSourceBitmap = 401;

@@ -107,10 +107,11 @@ TEST_F(ErrorPrintOut, ThePageIsWhiteWithTheMessageAt57) {
 TEST_F(ErrorPrintOut, TheImageIsResetAndNothingElseOfTheEngineChanges) {
   // A first job on this engine leaves a composed 2 x 3 base behind.
   ASSERT_EQ(Header(1000, 1000), 0);
-  ChangeLayout(*engine, [&](LayoutData& l) { l.labelRows = 2; });
-  ChangeLayout(*engine, [&](LayoutData& l) { l.labelColumns = 3; });
-  ChangeLayout(*engine, [&](LayoutData& l) { l.horizontalPitch = 254; });
-  ChangeLayout(*engine, [&](LayoutData& l) { l.verticalPitch = 254; });
+  LayoutData layout;
+  ChangeLayout(*engine, layout, [&](LayoutData& l) { l.labelRows = 2; });
+  ChangeLayout(*engine, layout, [&](LayoutData& l) { l.labelColumns = 3; });
+  ChangeLayout(*engine, layout, [&](LayoutData& l) { l.horizontalPitch = 254; });
+  ChangeLayout(*engine, layout, [&](LayoutData& l) { l.verticalPitch = 254; });
   struct Bitmap : HostBitmap {
     ResultCode Read(DibRows& rows) noexcept override {
       rows = {4, 4, 24, std::vector<uint8_t>(48, 0)};
@@ -131,9 +132,15 @@ TEST_F(ErrorPrintOut, TheImageIsResetAndNothingElseOfTheEngineChanges) {
   EXPECT_EQ(printer.sends.size(), 2u);
   EXPECT_FALSE(engine->HasBase());
   EXPECT_EQ(engine->Page().Grid().cell.width, 0);
-  EXPECT_EQ(engine->BaseReferCount(), 1);
-  EXPECT_EQ(engine->ExtraCopies(), 1);
-  EXPECT_TRUE(engine->PendingBytes().empty());
+  const size_t printed = printer.output.size();
+  EXPECT_EQ(Written(*engine, printer).size(), printed);  // nothing of the print-out stays unwritten
+  // The job's own counts stay: a further base reference sends nothing, and
+  // the page's close still adds its one extra copy.
+  ASSERT_EQ(engine->ReferToBaseBitmap(at), 0);
+  EXPECT_EQ(Written(*engine, printer).size(), printed);
+  ASSERT_EQ(engine->CloseNewPageFinal(), 0);
+  Written(*engine, printer);
+  EXPECT_TRUE(printer.OutputText().ends_with("^XZ^XA^C(L^C(S^XZ")) << printer.OutputText().substr(printed, 40);
   // The waiting bitmap went with the images: a new one is taken.
   EXPECT_EQ(engine->ReceiveBitmap(bitmap, "BASE01"), 0);
 }
@@ -147,7 +154,10 @@ TEST_F(ErrorPrintOut, ARefusedPageWriteLeavesNoUnfinishedFormat) {
   EXPECT_EQ(Header(2000, 1000), 0);
   ASSERT_EQ(printer.sends.size(), 2u);
   EXPECT_EQ(printer.output.size(), printer.sends[0]);
-  const std::string buffer(engine->PendingBytes().begin(), engine->PendingBytes().end());
+  printer.writeBehaviour = nullptr;
+  const size_t printed = printer.output.size();
+  Written(*engine, printer);
+  const std::string buffer = printer.OutputText().substr(printed);
   EXPECT_EQ(buffer.rfind("^XA^FXLTCommand^FS^XZ^XA^S(CLM,T,M2^S(CLS,P,1587^S(CLS,L,1000^", 0), 0u);
   EXPECT_EQ(buffer.find("~DYR"), std::string::npos);
   EXPECT_TRUE(buffer.ends_with("^C(D^XZ")) << buffer;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "engine/print_control.h"
+#include "support/native/engine_access.h"
 #include "support/native/fakes.h"
 
 namespace {
@@ -17,8 +18,11 @@ class JobHeader : public testing::Test {
   std::unique_ptr<CPrintControl> Engine(int32_t resolution = 360) {
     return std::make_unique<CPrintControl>(resolution, printer, JobServices{clock, text, log});
   }
-  static std::string Buffer(const CPrintControl& engine) {
-    return std::string(engine.PendingBytes().begin(), engine.PendingBytes().end());
+  // What the engine built and had not written yet, as the printer then receives it.
+  std::string Buffer(CPrintControl& engine) {
+    const size_t printed = printer.output.size();
+    Written(engine, printer);
+    return printer.OutputText().substr(printed);
   }
   ResultCode Header(CPrintControl& engine, int32_t width, int32_t length) {
     const int32_t header[2] = {width, length};
@@ -67,9 +71,7 @@ TEST_F(JobHeader, SizesBeyondTheLimitsAreRefusedWithTheirErrorPage) {
     EXPECT_EQ(log.entries[0].message, u"ERROR: Invalid Paper Size");
     EXPECT_EQ(log.entries[0].source, u"lpxWritePrintJobHeader");
     EXPECT_EQ(PrintedSize(), c.errorPage) << c.width << "x" << c.length;
-    EXPECT_EQ(engine->LabelWidth(), c.width);
-    EXPECT_EQ(engine->LabelLength(), c.length);
-    EXPECT_TRUE(engine->PendingBytes().empty());
+    EXPECT_EQ(Buffer(*engine), "");
   }
 }
 
@@ -115,8 +117,9 @@ TEST_F(JobHeader, TooShortToCutOnlyWithAutomaticCutting) {
   printer.Set(u"ForcePrinting", 1);
   auto forced = Engine();
   EXPECT_EQ(Header(*forced, 1000, 211), 0);
-  EXPECT_NE(Buffer(*forced).find("^S(CLS,L,211^ST"), std::string::npos);
-  EXPECT_NE(Buffer(*forced).find("^S(CX0,L,D^S(CX0,C,0^"), std::string::npos);
+  const std::string setup = Buffer(*forced);
+  EXPECT_NE(setup.find("^S(CLS,L,211^ST"), std::string::npos);
+  EXPECT_NE(setup.find("^S(CX0,L,D^S(CX0,C,0^"), std::string::npos);
 }
 
 TEST_F(JobHeader, WithoutSettingsTheErrorPageGoesOutInTwoWritesThen102) {
@@ -131,7 +134,7 @@ TEST_F(JobHeader, WithoutSettingsTheErrorPageGoesOutInTwoWritesThen102) {
   EXPECT_NE(page.find("^FO0,0^IMR:DIFF.PNG^FS~DYR:DIFF,B,P,"), std::string::npos);
   EXPECT_NE(page.find("^FO57,57^IMR:DIFF.PNG^FS^XZ"), std::string::npos);
   EXPECT_EQ(page.substr(page.size() - 3), "^XZ");
-  EXPECT_TRUE(engine->PendingBytes().empty());
+  EXPECT_EQ(Buffer(*engine), "");
 }
 
 TEST_F(JobHeader, ForcedPrintingClampsTheSizeAndKeepsTheHostsHeader) {
@@ -140,14 +143,19 @@ TEST_F(JobHeader, ForcedPrintingClampsTheSizeAndKeepsTheHostsHeader) {
   auto engine = Engine();
   EXPECT_EQ(Header(*engine, 2000, 20000), 0);
   EXPECT_TRUE(printer.output.empty());
-  EXPECT_EQ(engine->LabelWidth(), 1587);
-  EXPECT_EQ(engine->LabelLength(), 14400);
-  EXPECT_EQ(engine->HeaderWidth(), 2000);
-  EXPECT_EQ(engine->HeaderLength(), 20000);
   EXPECT_NE(Buffer(*engine).find("^S(CLS,P,1587^S(CLS,L,14400^"), std::string::npos);
+  // A clock is turned within the host's header, not within the clamped label:
+  // turned half round, (1000, 10000) less the text's extent lies at (960, 9990).
+  LayoutData halfTurn;
+  halfTurn.rotation = 180;
+  engine->SetLayout(halfTurn);
+  engine->CreateNewPage();
+  ASSERT_EQ(engine->WriteClock(u"12:00", {1000, 10000}, 20, u"Arial"), 0);
+  EXPECT_TRUE(Buffer(*engine).ends_with("^FO960,9990^IMR:DIFF.PNG^FS"));
 
   // Both set: the error page is printed at once, the corrected job waits in the buffer.
   printer.Set(u"PrintError", 1);
+  printer.sends.clear();
   auto both = Engine();
   EXPECT_EQ(Header(*both, 100, 50), 0);
   EXPECT_EQ(printer.sends.size(), 2u);
@@ -170,7 +178,7 @@ TEST_F(JobHeader, ErrorPrintOutThatCannotBeSentLeavesNoUnfinishedFormat) {
   auto refused = Engine();
   EXPECT_EQ(Header(*refused, 2000, 1000), 102);
   EXPECT_EQ(printer.sends.size(), 1u);
-  EXPECT_TRUE(refused->PendingBytes().empty());
+  EXPECT_EQ(Buffer(*refused), "");
 
   // The text cannot be drawn after the set-up went out: what was appended is dropped,
   // and a forced job's own set-up starts the buffer.
@@ -181,8 +189,9 @@ TEST_F(JobHeader, ErrorPrintOutThatCannotBeSentLeavesNoUnfinishedFormat) {
   auto failing = Engine();
   EXPECT_EQ(Header(*failing, 2000, 1000), 0);
   EXPECT_EQ(printer.sends.size(), 1u);
-  EXPECT_EQ(Buffer(*failing).rfind("^XA^FXLTCommand^FS^XZ^XA^S(CLM,T,M2^S(CLS,P,1587^S(CLS,L,1000^", 0), 0u);
-  EXPECT_EQ(Buffer(*failing).find("~DYR"), std::string::npos);
+  const std::string buffer = Buffer(*failing);
+  EXPECT_EQ(buffer.rfind("^XA^FXLTCommand^FS^XZ^XA^S(CLM,T,M2^S(CLS,P,1587^S(CLS,L,1000^", 0), 0u);
+  EXPECT_EQ(buffer.find("~DYR"), std::string::npos);
 }
 
 }  // namespace

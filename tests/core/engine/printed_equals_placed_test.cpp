@@ -12,6 +12,7 @@
 
 #include "config/settings_store.h"
 #include "engine/print_control.h"
+#include "support/native/engine_access.h"
 #include "support/native/fakes.h"
 #include "support/native/page_model.h"
 
@@ -61,6 +62,8 @@ class PlacedPages {
     const int32_t header[2] = {width, length};
     ASSERT_EQ(engine->WritePrintJobHeader(header), 0);
     model.Header(width, length);
+    // The job's stream: from its set-up on, which the header left unwritten.
+    jobStart_ = printer.output.size();
   }
   void Layout(int32_t rotation, int32_t horizontalTenths, int32_t verticalTenths, int32_t columns, int32_t rows) {
     LayoutData layout;
@@ -117,8 +120,8 @@ class PlacedPages {
     model.Final();
   }
   void FinishJob() {
-    const auto& bytes = engine->PendingBytes();
-    jobStreams.emplace_back(bytes.begin(), bytes.end());
+    const auto& bytes = Written(*engine, printer);
+    jobStreams.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(jobStart_), bytes.end());
     EXPECT_EQ(model.NotModelled(), "");
     expected.push_back(model.JobLabels());
     started_ = false;
@@ -147,6 +150,7 @@ class PlacedPages {
   }
 
   bool started_ = false;
+  size_t jobStart_ = 0;
 };
 
 TEST(PrintedEqualsPlaced, AFieldThatNarrowsAndMovesRightThenGoesLeavesNothingBehind) {
@@ -282,10 +286,10 @@ TEST(PrintedEqualsPlaced, WhiteCellsStayOnTheBaseWhenTheAdjustmentChangesAfterIt
   p.ExpectPrintedEqualsPlaced("the adjustment changed after the base");
 }
 
-// Downloads in the command buffer from `from` on.
-size_t DownloadsFrom(const CPrintControl& engine, size_t from) {
-  const std::string_view bytes(reinterpret_cast<const char*>(engine.PendingBytes().data()),
-                               engine.PendingBytes().size());
+// Downloads in the stream from byte `from` on.
+size_t DownloadsFrom(PlacedPages& p, size_t from) {
+  const std::vector<uint8_t>& written = Written(*p.engine, p.printer);
+  const std::string_view bytes(reinterpret_cast<const char*>(written.data()), written.size());
   size_t count = 0;
   for (size_t at = bytes.find("~DYR:", from); at != std::string_view::npos; at = bytes.find("~DYR:", at + 1)) ++count;
   return count;
@@ -307,13 +311,13 @@ TEST(PrintedEqualsPlaced, PagesClosedPartlyUsedMidJobAndClearsInsideAJob) {
   p.Final();
   // A clear between pages: the job's base stays and is not sent again.
   p.Clear();
-  size_t mark = p.engine->PendingBytes().size();
+  size_t mark = Written(*p.engine, p.printer).size();
   p.NewPage();
   p.Base(0, 0);
   p.Variable(50, 20, 2, 20, 30);
   p.CloseStatic(1);
   p.Final();
-  EXPECT_EQ(DownloadsFrom(*p.engine, mark), 2u);  // the field and the blanked cell
+  EXPECT_EQ(DownloadsFrom(p, mark), 2u);  // the field and the blanked cell
   // A clear inside a page, then a new design: sent whole, and the base of the pages after it.
   p.NewPage();
   p.Variable(40, 20, 3, 300, 30);

@@ -139,13 +139,11 @@ TEST(PluginProtocol, UncheckedOperationsAnswerAlikeInEveryState) {
     EXPECT_EQ(h.protocol.State(), state);
     EXPECT_EQ(h.log.entries.size(), logged);
 
-    // Layout data is stored in Ready only, without a check and without a log line.
+    // Layout data goes without a check and without a log line (what it is
+    // taken for: LayoutDataIsTakenInReadyOnly).
     h.protocol.lpxSendLayoutData(LayoutData{90, 0, 0, 254, 381, 0, 0, 0, 0, 0, 3, -7, 0});
     EXPECT_EQ(TakeDebugOutput(), Trace(u"lpxSendLayoutData"));
-    if (h.protocol.Engine() != nullptr) {
-      EXPECT_EQ(h.protocol.Engine()->Layout().labelRows, state == Ready ? -7 : 0);
-      EXPECT_EQ(h.protocol.Engine()->Layout().rotation, state == Ready ? 90 : 0);
-    }
+    EXPECT_EQ(h.log.entries.size(), logged);
     EXPECT_EQ(h.protocol.State(), state);
 
     // Initialisation is accepted everywhere, keeps the first engine and opens
@@ -216,6 +214,29 @@ TEST(PluginProtocol, APrinterKeptClockIsDeclinedSilentlyAndThePageGoesOn) {
   EXPECT_TRUE(h.protocol.lpxCloseNewPageFinal());
 }
 
+// A layout turned by 45 degrees cannot blank a half-used page of two cells
+// (208): the close shows whether the layout sent before it was taken.
+TEST(PluginProtocol, LayoutDataIsTakenInReadyOnly) {
+  const LayoutData turned{45, 0, 0, 254, 0, 0, 0, 0, 0, 0, 2, 1, 0};
+  Harness h;
+  h.Initialize();
+  h.protocol.lpxSendLayoutData(turned);  // Initialized: ignored
+  ASSERT_TRUE(h.Header());
+  ASSERT_TRUE(h.Send(100, 40, "BASE01"));
+  ASSERT_TRUE(h.protocol.lpxCreateNewPage());
+  h.protocol.lpxSendLayoutData(turned);  // PageOpen: ignored
+  ASSERT_TRUE(h.protocol.lpxReferToBaseBitmap(&kAt));
+  EXPECT_TRUE(h.protocol.lpxCloseNewPageStatic(1));
+  EXPECT_TRUE(h.protocol.lpxCloseNewPageFinal());
+
+  h.protocol.lpxSendLayoutData(turned);  // Ready: taken
+  ASSERT_TRUE(h.protocol.lpxCreateNewPage());
+  ASSERT_TRUE(h.protocol.lpxReferToBaseBitmap(&kAt));
+  EXPECT_FALSE(h.protocol.lpxCloseNewPageStatic(1));
+  ASSERT_FALSE(h.log.entries.empty());
+  EXPECT_EQ(h.log.entries.back().message, u"ERROR: 208");
+}
+
 // Regression: a copy count of 2,147,483,647 once made the final close append
 // 34 GB of empty formats. The largest accepted count is bounded by the ceiling.
 TEST(PluginProtocol, CopyCountsBeyondTheBufferCeilingAreRefusedAndTheLargestStaysBounded) {
@@ -229,10 +250,12 @@ TEST(PluginProtocol, CopyCountsBeyondTheBufferCeilingAreRefusedAndTheLargestStay
   Harness largest;
   Reach(largest, PageOpen);
   ASSERT_TRUE(largest.protocol.lpxReferToBaseBitmap(&kAt));  // the page is whole: nothing else to send
-  const size_t before = largest.protocol.Engine()->PendingBytes().size();
+  ASSERT_TRUE(largest.protocol.lpxWritePrinter());
+  const size_t before = largest.printer.output.size();
   ASSERT_TRUE(largest.protocol.lpxCloseNewPageStatic(kMaxCopies));
   ASSERT_TRUE(largest.protocol.lpxCloseNewPageFinal());
-  const size_t grown = largest.protocol.Engine()->PendingBytes().size() - before;
+  ASSERT_TRUE(largest.protocol.lpxWritePrinter());
+  const size_t grown = largest.printer.output.size() - before;
   EXPECT_LE(grown, static_cast<size_t>(kCopyBytesCeiling + 2 * kCopyFormatBytes));
   // The page's own "^C(S^XZ", then one empty format per extra copy.
   EXPECT_EQ(grown, 7 + static_cast<size_t>(kMaxCopies - 1) * kCopyFormatBytes);

@@ -90,7 +90,7 @@ std::vector<uint8_t> Pixels(uint32_t width, uint32_t height, uint32_t stride, ui
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& pixels, uint32_t width, uint32_t height, uint32_t stride,
                             uint32_t hDpi = kDpi, uint32_t vDpi = kDpi) {
   std::vector<uint8_t> png;
-  EXPECT_TRUE(PngWriteSettings{}.EncodePng(png, pixels.data(), width, height, stride, hDpi, vDpi));
+  EXPECT_EQ(PngWriteSettings{}.EncodePng(png, pixels.data(), width, height, stride, hDpi, vDpi), result::kOk);
   return png;
 }
 
@@ -184,8 +184,8 @@ TEST(PngEncoder, EncodingTwiceIntoOneVectorLeavesOnlyTheSecondFile) {
   const auto small = Pixels(5, 2, 15);
   const std::vector<uint8_t> expected = Encode(small, 5, 2, 15);
   std::vector<uint8_t> png;
-  ASSERT_TRUE(PngWriteSettings{}.EncodePng(png, large.data(), 200, 100, 600, kDpi, kDpi));
-  ASSERT_TRUE(PngWriteSettings{}.EncodePng(png, small.data(), 5, 2, 15, kDpi, kDpi));
+  ASSERT_EQ(PngWriteSettings{}.EncodePng(png, large.data(), 200, 100, 600, kDpi, kDpi), result::kOk);
+  ASSERT_EQ(PngWriteSettings{}.EncodePng(png, small.data(), 5, 2, 15, kDpi, kDpi), result::kOk);
   EXPECT_EQ(png, expected);
   EXPECT_EQ(Decode(png).width, 5u);
 }
@@ -197,7 +197,7 @@ TEST(PngEncoder, RefusedImagesReturnFalse) {
 
   // A missing pixel pointer is refused before anything is touched or said.
   std::vector<uint8_t> png = {1, 2, 3};
-  EXPECT_FALSE(settings.EncodePng(png, nullptr, 4, 4, 12, kDpi, kDpi));
+  EXPECT_EQ(settings.EncodePng(png, nullptr, 4, 4, 12, kDpi, kDpi), result::kEncodingFailed);
   EXPECT_EQ(png, (std::vector<uint8_t>{1, 2, 3}));
   EXPECT_EQ(TakeDebugOutput(), u"");
 
@@ -206,13 +206,13 @@ TEST(PngEncoder, RefusedImagesReturnFalse) {
     uint32_t width, height;
   };
   for (const Size size : {Size{0, 4}, Size{4, 0}, Size{2000000, 1}}) {
-    EXPECT_FALSE(settings.EncodePng(png, pixels.data(), size.width, size.height, 12, kDpi, kDpi))
+    EXPECT_EQ(settings.EncodePng(png, pixels.data(), size.width, size.height, 12, kDpi, kDpi), result::kEncodingFailed)
         << size.width << " x " << size.height;
     EXPECT_EQ(TakeDebugOutput(), u"compression failed.\n") << size.width << " x " << size.height;
   }
 
   // A refusal leaves the encoder usable.
-  EXPECT_TRUE(settings.EncodePng(png, pixels.data(), 4, 4, 12, kDpi, kDpi));
+  EXPECT_EQ(settings.EncodePng(png, pixels.data(), 4, 4, 12, kDpi, kDpi), result::kOk);
   EXPECT_EQ(Decode(png).height, 4u);
   EXPECT_EQ(TakeDebugOutput(), u"");
 }

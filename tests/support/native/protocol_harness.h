@@ -55,9 +55,7 @@ struct ProtocolHarness {
       protocol.lpxSendLayoutData(LayoutData{0, 0, 0, 0, 600, 0, 0, 0, 0, 0, 1, 2, 0});
       return true;
     });
-    // The engine keeps its base image from job to job: the base design is
-    // sent only while it has none.
-    const bool needsBase = protocol.Engine()->BaseReferCount() == 0;
+    // Every job sends its base design with its first page.
     const DotPoint origin{0, 0};
     const DotPoint second{0, 425};
     const DotPoint field{40, 60};
@@ -68,7 +66,7 @@ struct ProtocolHarness {
     if (!send(120, 60, "START01") || !around([&] { return protocol.lpxReferToStartLabel(&origin); })) return false;
     for (int page = 0; page < 2; ++page) {
       if (!around([&] { return protocol.lpxCreateNewPage(); })) return false;
-      if (page == 0 && needsBase && !send(400, 300, "BASE01")) return false;
+      if (page == 0 && !send(400, 300, "BASE01")) return false;
       if (!around([&] { return protocol.lpxReferToBaseBitmap(&origin); }) ||
           !around([&] { return protocol.lpxReferToBaseBitmap(&second); })) {
         return false;

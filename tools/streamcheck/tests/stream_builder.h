@@ -45,8 +45,10 @@ inline std::vector<uint8_t> PluginPng(const RgbImage& image) {
     }
   }
   std::vector<uint8_t> png;
-  PngWriteSettings{}.EncodePng(png, bgr.data(), static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height),
-                               stride, 360, 360);
+  if (PngWriteSettings{}.EncodePng(png, bgr.data(), static_cast<uint32_t>(image.width),
+                                   static_cast<uint32_t>(image.height), stride, 360, 360) != result::kOk) {
+    std::abort();
+  }
   return png;
 }
 
@@ -135,21 +137,19 @@ class StreamBuilder {
     if (code != result::kOk) std::abort();
   }
   StreamBuilder& Setup(int32_t width, int32_t length) {
-    const int32_t size[2] = {width, length};
-    Built(command_.AppendJobSetup(size, "M2", 'E', 0, 2, 'B'));
+    Built(command_.AppendJobSetup({width, length}, "M2", 'E', 0, 2, 'B'));
     return *this;
   }
   StreamBuilder& Raw(std::string_view text) {
     command_.AppendRaw(text);
     return *this;
   }
-  StreamBuilder& Download(const std::vector<uint8_t>& png, const char* name = "DIFF") {
-    Built(command_.AppendImageDownload(name, png));
+  StreamBuilder& Download(const std::vector<uint8_t>& png, std::string_view name = "DIFF") {
+    command_.AppendImageDownload(name, png);
     return *this;
   }
-  StreamBuilder& Recall(int32_t x, int32_t y, const char* name = "DIFF") {
-    const int32_t position[2] = {x, y};
-    Built(command_.AppendImageRecall(name, position));
+  StreamBuilder& Recall(int32_t x, int32_t y, std::string_view name = "DIFF") {
+    command_.AppendImageRecall(name, {x, y});
     return *this;
   }
   // One band as page assembly sends it: downloaded and recalled at once.
