@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
 
 #include "platform/debug_output.h"
 #include "platform/raster_image.h"
@@ -152,8 +153,12 @@ void AppendToVector(png_structp png, png_bytep data, size_t length) {
     appended = false;
   }
   // An exception must not unwind through libpng, which would leak its
-  // structures: report the failure the library's way, after the handler ends.
-  if (!appended) png_error(png, "out of memory for the PNG image");
+  // structures: report the failure the library's way, after the handler
+  // ends, and have EncodePng throw it once the structures are gone.
+  if (!appended) {
+    if (auto* outOfMemory = static_cast<bool*>(png_get_error_ptr(png))) *outOfMemory = true;
+    png_error(png, "out of memory for the PNG image");
+  }
 }
 
 void NoFlush(png_structp) {}
@@ -190,7 +195,8 @@ ResultCode PngWriteSettings::EncodePng(std::vector<uint8_t>& out, const uint8_t*
                                        uint32_t height, uint32_t stride, uint32_t horizontalDpi,
                                        uint32_t verticalDpi) const {
   if (pixels == nullptr) return result::kEncodingFailed;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  bool outOfMemory = false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &outOfMemory, nullptr, nullptr);
   if (png == nullptr) {
     WriteDebugOutput(u"png_create_write_struct failed.\n");
     return result::kEncodingFailed;
@@ -205,5 +211,6 @@ ResultCode PngWriteSettings::EncodePng(std::vector<uint8_t>& out, const uint8_t*
   png_free_data(png, info, PNG_FREE_ALL, -1);
   png_destroy_write_struct(&png, &info);
   if (!ok) WriteDebugOutput(u"compression failed.\n");
+  if (outOfMemory) throw std::bad_alloc();
   return ok ? result::kOk : result::kEncodingFailed;
 }

@@ -18,7 +18,8 @@ struct PngWriteSettings {
   // Exactly width × 3 bytes of each row are read, never the padding, and the
   // rows are not copied beforehand. Resolutions in dots per inch. 0, or 210
   // (with "compression failed.\n" on the debugger output) when libpng reports
-  // an error or `out` cannot grow; `out` must then not be used. Never throws.
+  // an error; `out` must then not be used. When `out` cannot grow, the same
+  // message and then std::bad_alloc, once libpng's structures are released.
   [[nodiscard]] ResultCode EncodePng(std::vector<uint8_t>& out, const uint8_t* pixels, uint32_t width, uint32_t height,
                                      uint32_t stride, uint32_t horizontalDpi, uint32_t verticalDpi) const;
 };

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "output/png_encoder.h"
 #include "stream_checker.h"
 #include "support/native/protocol_harness.h"
 
@@ -285,6 +286,19 @@ TEST(FaultInjection, ASpoolerThatRefusesAnyWriteFails304AndOneTakingPartOfItPrin
 }
 
 }  // namespace
+
+// The PNG's own vector that cannot grow is memory exhaustion, not a failed
+// encoding: it travels as std::bad_alloc, after libpng's structures are
+// released (the leak check sees to that), and the next encoding works.
+TEST(FaultInjection, APngThatCannotGrowThrowsOutOfMemory) {
+  const std::vector<uint8_t> pixels(4 * 4 * 3, 0x80);
+  std::vector<uint8_t> png;
+  injector = {true, 0, 1, false};
+  EXPECT_THROW((void)PngWriteSettings{}.EncodePng(png, pixels.data(), 4, 4, 12, 360, 360), std::bad_alloc);
+  injector.armed = false;
+  EXPECT_TRUE(injector.failed);
+  EXPECT_EQ(PngWriteSettings{}.EncodePng(png, pixels.data(), 4, 4, 12, 360, 360), result::kOk);
+}
 
 TEST(FaultInjection, AnErrorPrintOutThatRunsOutOfMemoryEndsSilentlyAndForcedPrintingGoesOn) {
   // A header too wide for the printer, with "PrintError" (by default) and
