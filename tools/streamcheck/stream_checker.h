@@ -63,6 +63,9 @@ struct PrintedLabel {
   size_t offset = 0;  // of its format's "^XA"
   const RgbImage& picture;
   const std::vector<SentArea>& areas;  // every band recalled onto this label, in stream order
+  // Equal for two labels of one printer memory only when their pictures are
+  // equal dot for dot (PageImages::CurrentVersion).
+  uint64_t version = 0;
 };
 
 // Receives each printed label; returning false stops the replay.
