@@ -164,12 +164,14 @@ def through_serve(server, out, stream, patience):
     sender.join(timeout=1)
     while elapsed is not None and not json.loads(server.get(f"/api/jobs/{job_id}"))["finished"]:
         time.sleep(0.01)  # summary.json is written as the record closes
-    # The pictures are filed behind the printer: when the last one is in place.
-    while elapsed is not None and time.monotonic() - start < patience:
-        record = json.loads(server.get(f"/api/jobs/{job_id}"))
-        if record.get("picturesDone", True):
+    # The pictures are filed behind the printer, in order: when the last one
+    # is in place (watched in the folder, not to load the server with reads).
+    labels = len(json.loads(server.get(f"/api/jobs/{job_id}"))["labels"])
+    last = os.path.join(out, f"job-{job_id:06d}", f"label-{labels:03d}.png")
+    while elapsed is not None and labels > 0 and time.monotonic() - start < patience:
+        if os.path.exists(last) and json.loads(server.get(f"/api/jobs/{job_id}")).get("picturesDone", True):
             break
-        time.sleep(0.02)
+        time.sleep(0.005)
     return elapsed, time.monotonic() - start, json.loads(server.get(f"/api/jobs/{job_id}"))
 
 
