@@ -180,6 +180,8 @@ class StreamFeed {
   // The stream has ended: replays what is left and gives the verdict.
   CheckResult Finish();
   const std::string& Bytes() const { return bytes_; }
+  // A fault or the sink has ended the replay: later bytes change nothing.
+  bool Done() const { return replay_.Done(); }
 
  private:
   void Advance(bool ended);

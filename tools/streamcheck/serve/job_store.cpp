@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "job_summary.h"
-#include "png_codec.h"
 
 namespace streamcheck::serve {
 
@@ -235,8 +234,8 @@ void JobStore::AddLabel(uint64_t id, const PrintedLabel& label, size_t sameAs) {
   Changed();
 }
 
-// Ends a pending picture: stored when `written` says it is in place. Readers
-// waiting for it go on; the page hears of it only when its address goes.
+// Ends a pending picture: stored, or missing. Readers waiting for it go on;
+// the page hears of it only when its address goes.
 void JobStore::SettlePicture(LabelRecord& label, bool stored) {
   label.picture = stored ? PictureState::Stored : PictureState::Missing;
   pictures_.notify_all();

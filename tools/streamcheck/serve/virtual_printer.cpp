@@ -47,8 +47,8 @@ bool PrinterJob::StopRequested() {
 bool PrinterJob::TakeLabel(const PrintedLabel& label) {
   if (StopRequested()) return false;
   const ServeOptions& options = printer_.options_;
-  // A label drawn as an earlier one of the job was shares its picture: it
-  // costs no pixels to encode. (The picture writer bounds the bytes.)
+  // A label drawn exactly as an earlier label of the job shares that one's
+  // picture: it costs no pixels to encode. (The picture writer bounds the bytes.)
   const auto drawn = drawn_.find(label.version);
   const size_t sameAs = drawn != drawn_.end() ? drawn->second : 0;
   const uint64_t pixels = sameAs != 0 ? 0 : uint64_t(label.picture.width) * uint64_t(label.picture.height);
@@ -80,20 +80,25 @@ bool PrinterJob::Feed(std::string_view piece) {
   if (overLimit_ || finished_ || StopRequested()) return false;
   const size_t limit = printer_.options_.maxJobBytes;
   const size_t room = limit - std::min(limit, feed_->Bytes().size());
+  const std::string_view taken = piece.substr(0, std::min(piece.size(), room));
+  // Once the replay has ended (a fault), the picture writer's has ended at the
+  // same byte: the rest is kept as the job's stream but not passed on.
+  const bool replaying = !feed_->Done();
+  feed_->Feed(taken);
+  if (replaying) PassOn(taken);
   if (piece.size() > room) {
-    feed_->Feed(piece.substr(0, room));
-    PassOn(piece.substr(0, room));
     overLimit_ = true;
     Fault("the job is larger than the limit of " + std::to_string(limit) +
           " bytes: the rest was not read, the stream is checked as far as the limit");
     return false;
   }
-  feed_->Feed(piece);
-  PassOn(piece);
   return !overLimit_;
 }
 
-void PrinterJob::PassOn(std::string_view bytes) { printer_.pictures_.Feed(bytes, std::exchange(sameAs_, {})); }
+void PrinterJob::PassOn(std::string_view bytes) {
+  if (bytes.empty() && sameAs_.empty()) return;
+  printer_.pictures_.Feed(bytes, std::exchange(sameAs_, {}));
+}
 
 void PrinterJob::Fault(const std::string& message) {
   faulted_ = true;
