@@ -12,6 +12,11 @@ add_executable(qvr_windows_tests ${win_test_sources})
 target_include_directories(qvr_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(qvr_windows_tests PRIVATE qvr_shell qvr_host_support streamcheck_lib gtest gmock ${qvr_static_link})
 add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
+# The virtual printer's test runs streamcheck.exe serve and qvr_host.exe with
+# the sample job beside them, and talks to the server as a client.
+target_link_libraries(qvr_windows_tests PRIVATE streamcheck_net)
+add_dependencies(qvr_windows_tests streamcheck qvr_host)
+configure_file(${PROJECT_SOURCE_DIR}/samples/sample.job ${CMAKE_BINARY_DIR}/bin/sample.job COPYONLY)
 # The second process of the log tests.
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/logwriter ${CMAKE_BINARY_DIR}/tests/logwriter)
 

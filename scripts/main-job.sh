@@ -32,3 +32,11 @@ if [ -x "$root/build/windows/bin/streamcheck.exe" ]; then
     2> >(grep -v -E '^(fixme|err|warn|wine):' >&2)
   echo "main job: pictures of the printed labels in $out/labels"
 fi
+
+cat <<HINT
+main job: to see this job on the virtual printer, build the optimised tools and start it:
+  cmake --preset release && cmake --build --preset release
+  build/release/tools/streamcheck/streamcheck serve --out "$out/printer-jobs"
+then send the stream from another terminal and open http://127.0.0.1:8631/ :
+  nc -N 127.0.0.1 9100 < "$stream"
+HINT

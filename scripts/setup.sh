@@ -43,10 +43,11 @@ if [ "${#missing[@]}" -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The Windows build compiles libpng from Debian's own source package with the
-# cross compiler, so the DLL carries the same library the native build links.
-png_src="$deps/libpng-src"
-if [ ! -f "$png_src/png.c" ]; then
+# Debian source packages for the Windows build: deb-src entries that mirror
+# the machine's binary sources, added once.
+sources_ready=0
+enable_sources() {
+  [ "$sources_ready" = 0 ] || return 0
   if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
     echo "setup: adding deb-src entries that mirror the binary sources"
     for f in /etc/apt/sources.list.d/*.sources; do
@@ -59,13 +60,35 @@ if [ ! -f "$png_src/png.c" ]; then
     updated=0
   fi
   apt_update
-  rm -rf "$deps/libpng-download" && mkdir -p "$deps/libpng-download"
-  # The main suite's source is reliably there; a security update's may not be.
+  sources_ready=1
+}
+
+# Unpacks Debian's source package $1 into $deps/$2, keeping the folder that
+# holds file $3. The main suite's source is reliably there; a security
+# update's may not be, so the main suite's is asked for first.
+fetch_source() {
+  local package=$1 target=$2 marker=$3 download="$deps/$2-download" suite dir
+  enable_sources
+  rm -rf "$download" && mkdir -p "$download"
   suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  (cd "$deps/libpng-download" &&
-    { apt-get source -qq "libpng1.6/$suite" >/dev/null 2>&1 || apt-get source -qq libpng1.6; })
-  dir=$(find "$deps/libpng-download" -maxdepth 1 -mindepth 1 -type d -name 'libpng*' | head -n 1)
-  [ -n "$dir" ] && [ -f "$dir/png.c" ] || { echo "setup: libpng source not found" >&2; exit 1; }
-  rm -rf "$png_src" && mv "$dir" "$png_src" && rm -rf "$deps/libpng-download"
-fi
+  (cd "$download" && { apt-get source -qq "$package/$suite" >/dev/null 2>&1 || apt-get source -qq "$package"; })
+  dir=$(find "$download" -maxdepth 1 -mindepth 1 -type d | head -n 1)
+  [ -n "$dir" ] && [ -f "$dir/$marker" ] || { echo "setup: $package source not found" >&2; exit 1; }
+  rm -rf "${deps:?}/$target" && mv "$dir" "$deps/$target" && rm -rf "$download"
+}
+
+# The Windows build compiles libpng from Debian's own source package with the
+# cross compiler, so the DLL carries the same library the native build links.
+[ -f "$deps/libpng-src/png.c" ] || fetch_source libpng1.6 libpng-src png.c
+# The virtual printer's HTTP library for the Windows build: the upstream single
+# header is in Debian's source package (its binary package is split and Linux-only).
+[ -f "$deps/cpp-httplib-src/httplib.h" ] || fetch_source cpp-httplib cpp-httplib-src httplib.h
+# The header-only libraries the cross build takes from the machine (Asio, JSON),
+# in a folder of their own: /usr/include itself must not reach the cross compiler.
+cross="$deps/cross-include"
+mkdir -p "$cross"
+for header in asio.hpp asio nlohmann; do
+  [ -e "/usr/include/$header" ] || { echo "setup: /usr/include/$header missing" >&2; exit 1; }
+  [ "$(readlink "$cross/$header" 2>/dev/null)" = "/usr/include/$header" ] || ln -sfn "/usr/include/$header" "$cross/$header"
+done
 echo "setup: ready"

@@ -152,6 +152,11 @@ printed=$(sed -n 's/^labels printed: *\([0-9]*\).*/\1/p' "$work/try-it.out")
 drawn=$(find "$install_dir/${labels//\\//}" -name 'label-*.png' | wc -l)
 [ "$drawn" = "$printed" ] || fail "$drawn pictures drawn for $printed printed labels"
 step "the sample printed $printed labels through the zipped DLL, checked and drawn by the zipped streamcheck"
+# The zipped streamcheck is the virtual printer of INSTALL.md's section on it.
+grep -q '^       streamcheck.exe serve ' "$work/plain/INSTALL.md" || fail "INSTALL.md does not start streamcheck.exe serve"
+serve_help=$(cd "$install_dir" && wine streamcheck.exe serve --help 2>/dev/null | tr -d '\r') ||
+  fail "the zipped streamcheck.exe has no serve"
+grep -q -- '--max-connections' <<<"$serve_help" || fail "streamcheck.exe serve --help lists no options"
 
 printer_name=$(sed -n 's/.*named `\([^`]*\)` on port `FILE:`.*/\1/p' "$work/plain/INSTALL.md" | head -n 1)
 [ -n "$printer_name" ] || fail "INSTALL.md names no trial printer"

@@ -1,5 +1,5 @@
 // streamcheck: checks a printer stream file, renders its labels and sums it up;
-// natively also a virtual printer on the network ("serve").
+// also a virtual printer on the network ("serve"), on Linux and Windows.
 #include <exception>
 #include <iostream>
 

@@ -1,10 +1,15 @@
 #include "http_guard.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -20,6 +25,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr size_t kMostSmallBody = 64 * 1024;  // a request other than a job carries no more
+
+#ifdef _WIN32
+int WaitFor(pollfd& waiting, int timeoutMs) { return WSAPoll(&waiting, 1, timeoutMs); }
+bool Interrupted() { return false; }
+constexpr int kSendFlags = 0;
+void CloseSocket(socket_t socket) {
+  shutdown(socket, SD_BOTH);
+  closesocket(socket);
+}
+#else
+int WaitFor(pollfd& waiting, int timeoutMs) { return poll(&waiting, 1, timeoutMs); }
+bool Interrupted() { return errno == EINTR; }
+constexpr int kSendFlags = MSG_NOSIGNAL;
+void CloseSocket(socket_t socket) {
+  shutdown(socket, SHUT_RDWR);
+  close(socket);
+}
+#endif
+
+// The ranges a request asked for are answered here (or refused): the library
+// must not apply them to the answer again. Its request object is its own and
+// not const; the handlers see it as const only.
+void TakeOverRanges(const httplib::Request& req) { const_cast<httplib::Request&>(req).ranges.clear(); }
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -54,7 +82,7 @@ void Answer(httplib::Response& res, int status, const std::string& message) {
 // read and write.
 class DeadlineStream final : public httplib::Stream {
  public:
-  DeadlineStream(int socket, std::chrono::milliseconds io) : socket_(socket), io_(io) {}
+  DeadlineStream(socket_t socket, std::chrono::milliseconds io) : socket_(socket), io_(io) {}
 
   void SetDeadline(Clock::time_point deadline) { deadline_ = deadline; }
   bool Buffered() const { return at_ < end_; }
@@ -65,9 +93,9 @@ class DeadlineStream final : public httplib::Stream {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
       if (left <= 0) return false;
       pollfd waiting{socket_, events, 0};
-      const int ready = poll(&waiting, 1, static_cast<int>(left));
+      const int ready = WaitFor(waiting, static_cast<int>(left));
       if (ready > 0) return true;
-      if (ready == 0 || errno != EINTR) return false;
+      if (ready == 0 || !Interrupted()) return false;
     }
   }
 
@@ -76,7 +104,7 @@ class DeadlineStream final : public httplib::Stream {
   ssize_t read(char* ptr, size_t size) override {
     if (!Buffered()) {
       if (!Wait(POLLIN, io_)) return -1;
-      const ssize_t n = recv(socket_, buffer_, sizeof buffer_, 0);
+      const ssize_t n = recv(socket_, buffer_, static_cast<int>(sizeof buffer_), 0);
       if (n <= 0) return n;
       at_ = 0;
       end_ = static_cast<size_t>(n);
@@ -88,19 +116,21 @@ class DeadlineStream final : public httplib::Stream {
   }
   ssize_t write(const char* ptr, size_t size) override {
     if (!is_writable()) return -1;
-    return send(socket_, ptr, size, MSG_NOSIGNAL);
+    return send(socket_, ptr, static_cast<int>(std::min<size_t>(size, kMostSend)), kSendFlags);
   }
-  void get_remote_ip_and_port(std::string& ip, int& port) const override { Name(getpeername, ip, port); }
-  void get_local_ip_and_port(std::string& ip, int& port) const override { Name(getsockname, ip, port); }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { Name(true, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { Name(false, ip, port); }
   socket_t socket() const override { return socket_; }
 
  private:
-  void Name(int (*get)(int, sockaddr*, socklen_t*), std::string& ip, int& port) const {
+  static constexpr size_t kMostSend = 1 << 30;
+  void Name(bool peer, std::string& ip, int& port) const {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     char host[NI_MAXHOST] = "";
     char service[NI_MAXSERV] = "0";
-    if (get(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    auto* named = reinterpret_cast<sockaddr*>(&address);
+    if ((peer ? getpeername(socket_, named, &length) : getsockname(socket_, named, &length)) == 0) {
       getnameinfo(reinterpret_cast<sockaddr*>(&address), length, host, sizeof host, service, sizeof service,
                   NI_NUMERICHOST | NI_NUMERICSERV);
     }
@@ -108,7 +138,7 @@ class DeadlineStream final : public httplib::Stream {
     port = std::atoi(service);
   }
 
-  const int socket_;
+  const socket_t socket_;
   const std::chrono::milliseconds io_;
   Clock::time_point deadline_ = Clock::time_point::max();
   char buffer_[4096];
@@ -134,8 +164,7 @@ bool GuardedHttpServer::process_and_close_socket(socket_t sock) {
     if (!result || closed) break;
   }
   tStream = nullptr;
-  shutdown(sock, SHUT_RDWR);
-  close(sock);
+  CloseSocket(sock);
   return result;
 }
 
@@ -174,6 +203,7 @@ bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::R
   }
   if (req.get_header_value_count("Range") > 1 || req.get_header_value("Range").find(',') != std::string::npos) {
     Answer(res, 416, "one range per request");
+    TakeOverRanges(req);
     return true;
   }
   const bool job = req.method == "POST" && req.path == "/api/jobs";
@@ -210,6 +240,33 @@ bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::R
     }
   }
   return false;
+}
+
+std::optional<ByteSpan> RequestedSpan(const httplib::Request& req, httplib::Response& res, size_t size) {
+  if (req.ranges.empty()) return ByteSpan{0, size, false};
+  std::optional<ByteSpan> span;
+  if (req.ranges.size() == 1 && size > 0) {
+    // The library's parse: -1 for a missing end; a suffix has no first byte.
+    const auto [first, last] = req.ranges[0];
+    if (first < 0 && last > 0) {
+      const size_t length = std::min(size, static_cast<size_t>(last));
+      span = ByteSpan{size - length, length, true};
+    } else if (first >= 0 && static_cast<size_t>(first) < size && (last < 0 || last >= first)) {
+      const size_t end = last < 0 ? size - 1 : std::min(size - 1, static_cast<size_t>(last));
+      span = ByteSpan{static_cast<size_t>(first), end - static_cast<size_t>(first) + 1, true};
+    }
+  }
+  const bool several = req.ranges.size() > 1;
+  TakeOverRanges(req);
+  if (!span) {
+    Answer(res, 416, several ? "one range per request" : "the range is not in the resource");
+    res.set_header("Content-Range", "bytes */" + std::to_string(size));
+    return std::nullopt;
+  }
+  res.status = 206;
+  res.set_header("Content-Range", "bytes " + std::to_string(span->offset) + "-" +
+                                      std::to_string(span->offset + span->length - 1) + "/" + std::to_string(size));
+  return span;
 }
 
 }  // namespace streamcheck::serve

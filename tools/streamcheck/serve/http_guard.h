@@ -3,11 +3,13 @@
 // set time (a client trickling header lines cannot keep a worker), and the
 // checks every request passes before it is routed (the Host it names, where
 // a state-changing request comes from, one range at most, no body where none
-// belongs).
+// belongs), and the one range a request may ask for.
 #pragma once
 #include <httplib.h>
 
 #include <chrono>
+#include <cstddef>
+#include <optional>
 #include <string>
 
 namespace streamcheck::serve {
@@ -45,5 +47,17 @@ bool HostAllowed(const HostRule& rule, const std::string& host);
 // another origin, 415 for one a page of another site could send unasked,
 // 416 for more than one range, 413 for a body where none belongs.
 bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::Response& res);
+
+// The part of a resource of `size` bytes that a request asks for: all of it
+// without a Range, or its one range, clamped to the end (`partial`). None when
+// that range cannot be satisfied: `res` is then a short 416. Either way the
+// request's ranges are taken over here, so that the library does not cut the
+// answer again.
+struct ByteSpan {
+  size_t offset = 0;
+  size_t length = 0;
+  bool partial = false;
+};
+std::optional<ByteSpan> RequestedSpan(const httplib::Request& req, httplib::Response& res, size_t size);
 
 }  // namespace streamcheck::serve

@@ -23,7 +23,11 @@ constexpr const char* kRecordName = "summary.json";
 std::string Now() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
   gmtime_r(&now, &utc);
+#endif
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
   return text;
@@ -90,6 +94,10 @@ nlohmann::json JobJson(const JobRecord& job, const std::string& runToken) {
       {"id", job.id},
       {"received", job.received},
       {"source", job.source},
+      {"via", job.via},
+      {"title", job.title},
+      {"user", job.user},
+      {"state", job.state},
       {"finished", job.finished},
       {"freshPrinter", job.freshPrinter},
       {"bytes", job.bytes},
@@ -180,19 +188,46 @@ void JobStore::Changed() {
   changed_.notify_all();
 }
 
-uint64_t JobStore::Begin(const std::string& source, bool freshPrinter) {
+uint64_t JobStore::Begin(const std::string& source, const std::string& via) {
   std::lock_guard lock(mutex_);
   JobRecord job;
   job.id = nextId_++;
   job.received = Now();
   job.source = source;
-  job.freshPrinter = freshPrinter;
+  job.via = via;
   std::error_code ec;
   std::filesystem::create_directories(Folder(job.id), ec);
   if (ec) job.faults.push_back({std::nullopt, "cannot create the job's folder: " + ec.message(), {}, {}});
   jobs_.push_back(std::move(job));
   Changed();
   return jobs_.back().id;
+}
+
+void JobStore::Describe(uint64_t id, const std::string& title, const std::string& user) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  job->title = title;
+  job->user = user;
+  Changed();
+}
+
+void JobStore::Arrived(uint64_t id, size_t bytes, bool complete) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr || job->state != "arriving") return;
+  job->bytes = bytes;
+  if (complete) job->state = "waiting";
+  Changed();
+}
+
+void JobStore::Printing(uint64_t id, bool freshPrinter) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  job->state = "printing";
+  job->freshPrinter = freshPrinter;
+  Changed();
 }
 
 size_t JobStore::WriteFile(JobRecord& job, const std::filesystem::path& path, const void* data, size_t size) {
@@ -335,6 +370,7 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
   if (job == nullptr) return;
+  job->state = "finished";
   job->finished = true;
   job->bytes = stream.size();
   job->stats = result.stats;
@@ -375,13 +411,18 @@ void JobStore::WriteRecord(JobRecord& job) {
 }
 
 void JobStore::DropOldJobs() {
-  // The newest job always stays, whatever its size.
-  while (jobs_.size() > 1 && jobs_.front().finished &&
-         (jobs_.size() > limits_.maxStoredJobs || storedBytes_ > limits_.maxStoredBytes)) {
+  // The oldest finished jobs go first; jobs still arriving or printing stay,
+  // and so does the newest job, whatever its size.
+  for (auto it = jobs_.begin(); it != jobs_.end() && jobs_.size() > 1 && std::next(it) != jobs_.end() &&
+                                (jobs_.size() > limits_.maxStoredJobs || storedBytes_ > limits_.maxStoredBytes);) {
+    if (!it->finished) {
+      ++it;
+      continue;
+    }
     std::error_code ec;
-    std::filesystem::remove_all(Folder(jobs_.front().id), ec);
-    storedBytes_ -= std::min(storedBytes_, jobs_.front().storedBytes);
-    jobs_.pop_front();
+    std::filesystem::remove_all(Folder(it->id), ec);
+    storedBytes_ -= std::min(storedBytes_, it->storedBytes);
+    it = jobs_.erase(it);
     pictures_.notify_all();  // readers waiting for its pictures
   }
 }

@@ -27,7 +27,6 @@ namespace streamcheck::serve {
 struct StoreLimits {
   size_t maxStoredBytes = 0;
   size_t maxStoredJobs = 0;
-  int labelPngLevel = 1;
 };
 
 struct Fault {
@@ -55,6 +54,11 @@ struct JobRecord {
   uint64_t id = 0;
   std::string received;  // UTC, ISO 8601
   std::string source;
+  std::string via;    // the way it came: "raw", "lpd" or "http"
+  std::string title;  // the job's name and user, where its protocol gives them (LPD)
+  std::string user;
+  // arriving (its bytes coming in), waiting (for the printer), printing, finished
+  std::string state = "arriving";
   bool finished = false;
   bool freshPrinter = false;  // started on a printer that held nothing
   size_t bytes = 0;
@@ -73,8 +77,15 @@ class JobStore {
  public:
   JobStore(std::filesystem::path out, StoreLimits limits);
 
-  // Creates the job's folder and record; the id numbers the folder.
-  uint64_t Begin(const std::string& source, bool freshPrinter);
+  // Creates the job's folder and record, as arriving; the id numbers the folder.
+  uint64_t Begin(const std::string& source, const std::string& via);
+  // The job's name and user as its client gave them.
+  void Describe(uint64_t id, const std::string& title, const std::string& user);
+  // The bytes of an arriving job so far; `complete`: its last byte is in, it
+  // waits for the printer.
+  void Arrived(uint64_t id, size_t bytes, bool complete = false);
+  // The printer takes the job, empty (`freshPrinter`) or as the last job left it.
+  void Printing(uint64_t id, bool freshPrinter);
   // Records a printed label, its picture pending; `sameAs`: the earlier label
   // of the job whose picture it shares, 0 when it has its own.
   void AddLabel(uint64_t id, const PrintedLabel& label, size_t sameAs);
@@ -116,9 +127,10 @@ class JobStore {
   std::filesystem::path LabelFile(uint64_t id, size_t number,
                                   std::chrono::milliseconds patience = std::chrono::seconds(30)) const;
   std::filesystem::path StreamFile(uint64_t id) const;
+  // The job's folder (made by Begin).
+  std::filesystem::path Folder(uint64_t id) const;
 
  private:
-  std::filesystem::path Folder(uint64_t id) const;
   JobRecord* Find(uint64_t id);
   const JobRecord* Find(uint64_t id) const;
   void Changed();

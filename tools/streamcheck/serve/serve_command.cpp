@@ -1,12 +1,21 @@
 #include "serve_command.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
 #include <signal.h>
+#endif
 
+#include <atomic>
 #include <charconv>
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "command_line.h"
+#include "lpd_protocol.h"
+#include "raw_protocol.h"
 
 namespace streamcheck::serve {
 
@@ -15,23 +24,70 @@ namespace {
 constexpr const char* kServeUsage =
     "usage: streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] [--fresh-each-job]\n"
     "                         [--max-job-mb N] [--max-stored-mb N] [--max-jobs N] [--max-connections N]\n"
-    "                         [--printer-memory-mb N] [--read-timeout-ms N] [--job-deadline-s N]\n"
+    "                         [--spool-memory-mb N] [--printer-memory-mb N] [--read-timeout-ms N]\n"
+    "                         [--job-deadline-s N] [--lpd-port N]\n"
     "A virtual printer: every connection to the raw port (default 9100) is one job; the page on the\n"
-    "HTTP port (default 8631) shows each job's set-up, labels and faults. Loopback only unless --listen:\n"
-    "both ports then take jobs and power cycles from anyone who can reach that address.\n"
+    "HTTP port (default 8631) shows each job's set-up, labels and faults. Each connection is received\n"
+    "on its own; a job is printed once its last byte is in, in the order jobs finished arriving.\n"
+    "Loopback only unless --listen: both ports then take jobs and power cycles from anyone who can\n"
+    "reach that address. Ctrl+C stops it.\n"
     "  --out DIR              where the jobs are stored (default printer-jobs)\n"
     "  --port N, --http N     the raw printing port and the page's port (0: any free port)\n"
+    "  --lpd-port N           also take jobs by the line printer daemon protocol (RFC 1179) on port N\n"
+    "                         (off unless given; 0: any free port; LPD's own port 515 needs root)\n"
     "  --listen ADDRESS       the address both ports listen on (default 127.0.0.1)\n"
     "  --fresh-each-job       every job starts on an empty printer\n"
     "  --max-job-mb N         a job's stream is cut past N MiB (default 64)\n"
     "  --max-stored-mb N      the stored jobs together; the oldest go first (default 512)\n"
     "  --max-jobs N           jobs kept (default 200)\n"
-    "  --max-connections N    raw connections served at once; more wait their turn (default 16)\n"
+    "  --max-connections N    raw connections open at once; more wait in the listen queue (default 256)\n"
+    "  --spool-memory-mb N    jobs arriving or waiting for the printer, together, in memory; past it\n"
+    "                         (or 1 MiB for one job) they are kept in a file of the job's folder (default 64)\n"
     "  --printer-memory-mb N  images the printer holds by name (default 256)\n"
     "  --read-timeout-ms N    a job ends when its client sends nothing for this long (default 30000)\n"
     "  --job-deadline-s N     a job ends this long after it started, however it trickles (default 120)\n";
 
 constexpr int kHighestPort = 65535;
+constexpr uint64_t kMostConnections = 4096;  // each holds a descriptor and a 16 KiB buffer
+
+#ifdef _WIN32
+// Ctrl+C, Ctrl+Break, closing the console window or logging off.
+std::atomic<bool> gStopAsked{false};
+BOOL WINAPI AskStop(DWORD) {
+  gStopAsked = true;
+  return TRUE;
+}
+class StopSignals {
+ public:
+  StopSignals() { SetConsoleCtrlHandler(AskStop, TRUE); }
+  ~StopSignals() { SetConsoleCtrlHandler(AskStop, FALSE); }
+  void Wait() {
+    while (!gStopAsked) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+};
+#else
+// SIGINT and SIGTERM, taken by this thread alone with sigwait: blocked before
+// any other thread starts, so that every thread inherits the mask.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
+  }
+  void Wait() {
+    for (;;) {
+      int received = 0;
+      if (sigwait(&signals_, &received) == 0 && received != SIGPIPE) return;
+    }
+  }
+
+ private:
+  sigset_t signals_;
+};
+#endif
 
 bool Number(const std::string& text, uint64_t low, uint64_t high, uint64_t& value) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -66,6 +122,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     } else if (name == "--port") {
       if (!number(0, kHighestPort)) return false;
       options.rawPort = static_cast<int>(n);
+    } else if (name == "--lpd-port") {
+      if (!number(0, kHighestPort)) return false;
+      options.lpdPort = static_cast<int>(n);
     } else if (name == "--http") {
       if (!number(0, kHighestPort)) return false;
       options.httpPort = static_cast<int>(n);
@@ -75,6 +134,9 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     } else if (name == "--max-stored-mb") {
       if (!number(1, kMostMiB)) return false;
       options.maxStoredBytes = n * kMiB;
+    } else if (name == "--spool-memory-mb") {
+      if (!number(1, kMostMiB)) return false;
+      options.spoolMemoryBytes = n * kMiB;
     } else if (name == "--printer-memory-mb") {
       if (!number(1, kMostMiB)) return false;
       options.printerMemoryBytes = n * kMiB;
@@ -82,7 +144,7 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
       if (!number(1, 1000000)) return false;
       options.maxStoredJobs = n;
     } else if (name == "--max-connections") {
-      if (!number(1, 1000)) return false;
+      if (!number(1, kMostConnections)) return false;
       options.maxConnections = n;
     } else if (name == "--job-deadline-s") {
       if (!number(1, 86400)) return false;
@@ -100,10 +162,11 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
 
 VirtualPrinterServer::VirtualPrinterServer(ServeOptions options)
     : options_(std::move(options)),
-      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs, options_.labelPngLevel}),
+      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs}),
       printer_(options_, store_),
-      web_(printer_),
-      raw_(printer_) {}
+      queue_(printer_),
+      web_(queue_),
+      receiver_(queue_) {}
 
 bool VirtualPrinterServer::Start(std::string& error) {
   std::error_code ec;
@@ -112,12 +175,23 @@ bool VirtualPrinterServer::Start(std::string& error) {
     error = "cannot create " + options_.out.string() + ": " + ec.message();
     return false;
   }
-  return web_.Start(options_.listen, options_.httpPort, error) && raw_.Start(options_.listen, options_.rawPort, error);
+  queue_.Start();
+  if (!web_.Start(options_.listen, options_.httpPort, error)) return false;
+  rawPort_ = receiver_.Listen(options_.listen, options_.rawPort, MakeRawProtocol, error);
+  if (rawPort_ < 0) return false;
+  if (options_.lpdPort >= 0) {
+    lpdPort_ = receiver_.Listen(options_.listen, options_.lpdPort, MakeLpdProtocol, error);
+    if (lpdPort_ < 0) return false;
+  }
+  receiver_.Start();
+  return true;
 }
 
 void VirtualPrinterServer::Stop() {
-  printer_.Stop();
-  raw_.Stop();
+  // The job printing is cut; jobs waiting, arriving or posted from now on are
+  // stored as they came, with a fault saying so.
+  queue_.Stop();
+  receiver_.Stop();
   web_.Stop();
 }
 
@@ -138,26 +212,17 @@ int RunServe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     err << error << "\n" << kServeUsage;
     return kExitUsage;
   }
-  // Signals are taken by this thread alone, with sigwait, before any other starts.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+  StopSignals stop;
   VirtualPrinterServer server(options);
   if (!server.Start(error)) {
     err << error << "\n";
     return kExitFiles;
   }
-  out << "virtual printer: raw jobs on " << UrlHost(options.listen) << ":" << server.RawPort() << ", page on http://"
-      << UrlHost(options.listen) << ":" << server.HttpPort() << "/, jobs stored in " << options.out.string()
-      << std::endl;
-  for (;;) {
-    int received = 0;
-    if (sigwait(&signals, &received) == 0 && received != SIGPIPE) break;
-  }
+  out << "virtual printer: raw jobs on " << UrlHost(options.listen) << ":" << server.RawPort();
+  if (server.LpdPort() >= 0) out << ", LPD jobs on " << UrlHost(options.listen) << ":" << server.LpdPort();
+  out << ", page on http://" << UrlHost(options.listen) << ":" << server.HttpPort() << "/, jobs stored in "
+      << options.out.string() << std::endl;
+  stop.Wait();
   out << "virtual printer: stopping" << std::endl;
   server.Stop();
   return kExitOk;

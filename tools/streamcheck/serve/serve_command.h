@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "job_store.h"
-#include "raw_listener.h"
+#include "print_queue.h"
+#include "receive_loop.h"
 #include "serve_options.h"
 #include "virtual_printer.h"
 #include "web_server.h"
@@ -22,7 +23,9 @@ class VirtualPrinterServer {
 
   bool Start(std::string& error);
   void Stop();
-  int RawPort() const { return raw_.Port(); }
+  int RawPort() const { return rawPort_; }
+  // The LPD port, -1 when it is off.
+  int LpdPort() const { return lpdPort_; }
   int HttpPort() const { return web_.Port(); }
   JobStore& Store() { return store_; }
   const WebServer& Web() const { return web_; }
@@ -31,8 +34,11 @@ class VirtualPrinterServer {
   ServeOptions options_;
   JobStore store_;
   VirtualPrinter printer_;
+  PrintQueue queue_;
   WebServer web_;
-  RawListener raw_;
+  ReceiveLoop receiver_;
+  int rawPort_ = 0;
+  int lpdPort_ = -1;
 };
 
 // An address as the host part of a URL: IPv6 in brackets.

@@ -17,13 +17,16 @@ struct ServeOptions {
   std::string listen = "127.0.0.1";
   int rawPort = kRawPrintingPort;   // 0: any free port
   int httpPort = kDefaultHttpPort;  // 0: any free port
+  int lpdPort = -1;                 // line printer daemon jobs: off (-1) unless given; 0: any free port
   std::filesystem::path out = "printer-jobs";
   bool freshEachJob = false;
   size_t maxJobBytes = 64 * kMiB;
   size_t maxStoredBytes = 512 * kMiB;  // the job folders together; the oldest go first
   size_t maxStoredJobs = 200;
   size_t printerMemoryBytes = 256 * kMiB;  // images downloaded by name, kept across jobs
-  size_t maxConnections = 16;              // raw printing connections served at once; more wait
+  size_t maxConnections = 256;             // raw printing connections open at once; more wait
+  size_t spoolMemoryBytes = 64 * kMiB;     // jobs arriving or waiting, together, in memory; more go to files
+  size_t spoolJobMemoryBytes = 1 * kMiB;   // one such job in memory; past it, a file
   std::chrono::milliseconds readTimeout{30000};
   std::chrono::seconds jobDeadline{120};  // a whole job, however slowly it trickles in
   // What one job may make the store write: pictures, their pixels and their

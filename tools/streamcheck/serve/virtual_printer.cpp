@@ -18,12 +18,12 @@ std::string ShownName(const std::string& name) {
 
 }  // namespace
 
-PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source)
-    : printer_(printer), hold_(std::move(hold)) {
+PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, uint64_t id)
+    : printer_(printer), hold_(std::move(hold)), id_(id) {
   if (printer_.options_.freshEachJob) printer_.Empty();
   const bool fresh = printer_.options_.freshEachJob || printer_.empty_;
   printer_.empty_ = false;
-  id_ = printer_.store_.Begin(source, fresh);
+  printer_.store_.Printing(id_, fresh);
   printer_.pictures_.Begin(id_);
   sink_ = [this](const PrintedLabel& label) { return TakeLabel(label); };
   feed_ = std::make_unique<StreamFeed>(printer_.memory_, &sink_);
@@ -168,9 +168,9 @@ std::vector<uint8_t> VirtualPrinter::KeptPicture() const {
   return keptPng_;
 }
 
-std::unique_ptr<PrinterJob> VirtualPrinter::StartJob(const std::string& source) {
+std::unique_ptr<PrinterJob> VirtualPrinter::StartJob(uint64_t id) {
   std::unique_lock hold(busy_);
-  return std::unique_ptr<PrinterJob>(new PrinterJob(*this, std::move(hold), source));
+  return std::unique_ptr<PrinterJob>(new PrinterJob(*this, std::move(hold), id));
 }
 
 void VirtualPrinter::PowerCycle() {

@@ -46,7 +46,7 @@ class PrinterJob {
 
  private:
   friend class VirtualPrinter;
-  PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, const std::string& source);
+  PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, uint64_t id);
   // Takes a drawn label: recorded, or refused (ending the replay) past a limit.
   bool TakeLabel(const PrintedLabel& label);
   // Hands what was replayed last, and the labels it printed, to the picture writer.
@@ -76,8 +76,9 @@ class VirtualPrinter {
     TakeSnapshot();
   }
 
-  // Waits while another job is printing.
-  std::unique_ptr<PrinterJob> StartJob(const std::string& source);
+  // Prints the job of the record `id` (from JobStore::Begin). Waits while
+  // another job is printing.
+  std::unique_ptr<PrinterJob> StartJob(uint64_t id);
   // Switched off and on: the memory is empty again. Waits for a running job.
   void PowerCycle();
   // The server stops: a running job is cut at its next piece or label.

@@ -11,6 +11,7 @@ const char* const kPageHtml = R"HTML(<!doctype html>
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Virtual label printer</title>
 <link rel="stylesheet" href="/style.css">
+<link rel="stylesheet" href="/tools.css">
 </head>
 <body>
 <header>
@@ -28,9 +29,22 @@ const char* const kPageHtml = R"HTML(<!doctype html>
     <button type="button" data-zoom="out">−</button><span id="viewer-zoom"></span><button type="button" data-zoom="in">+</button>
     <button type="button" data-zoom="fit">fit</button><button type="button" data-zoom="one">1:1</button>
     <a id="viewer-open" target="_blank">picture</a><button type="button" data-zoom="close">close</button></div>
-  <div id="viewer-body" class="viewer-body"></div>
+  <div class="bar tools-bar"><span id="ruler-pointer" class="pointer-readout">pointer: off the label</span>
+    <label title="Compare the label with a picture: the design exported from your design tool, or the same label from another job. The picture stays in this page.">compare with <input id="compare-file" type="file" accept="image/*"></label>
+    <label title="0: the label only, 100: the picture only">blend <input id="compare-blend" type="range" min="0" max="100" value="50"></label>
+    <label title="Mark the pixels that differ in red, and outline them"><input id="compare-marks" type="checkbox" checked> differences</label>
+    <label title="A pixel differs when one of its colour channels differs by more than this">tolerance <input id="compare-tolerance" type="number" min="0" max="255" value="0"></label>
+    <button id="compare-clear" type="button" hidden>clear</button>
+    <span id="compare-result" class="compare-result"></span></div>
+  <div class="ruled">
+    <div class="ruler-corner" title="Top and left rulers: dots above and on the left, millimetres below and on the right (360 dots per inch)"><span>dots</span><span>mm</span></div>
+    <div id="ruler-top" class="ruler ruler-top"></div>
+    <div id="ruler-left" class="ruler ruler-left"></div>
+    <div id="viewer-body" class="viewer-body"></div>
+  </div>
 </div>
 <script src="/app.js"></script>
+<script src="/tools.js"></script>
 </body>
 </html>
 )HTML";
@@ -196,12 +210,13 @@ function faultList(job) {
 function renderJob(job) {
   const box = make('section', 'job' + (job.faults.length ? ' faulty' : ''));
   box.dataset.job = job.id;
-  const title = make('h2', '', 'Job ' + job.id);
+  const title = make('h2', '', 'Job ' + job.id + (job.title ? ' · ' + job.title : ''));
   title.append(make('small', '', job.received.replace('T', ' ').replace('Z', ' UTC') + ' · ' +
                     job.bytes.toLocaleString() + ' bytes · ' + job.labels.length + ' label' +
-                    (job.labels.length === 1 ? '' : 's') + ' · ' + job.source +
+                    (job.labels.length === 1 ? '' : 's') + ' · ' + job.source + (job.user ? ' · user ' + job.user : '') +
                     (job.freshPrinter ? ' · empty printer' : '')));
-  if (!job.finished) title.append(make('small', 'receiving', 'receiving…'));
+  const busy = { arriving: 'receiving…', waiting: 'waiting for the printer…', printing: 'printing…' };
+  if (!job.finished) title.append(make('small', 'receiving', busy[job.state] || 'printing…'));
   box.append(title);
   if (job.finished) {
     const counts = pairs('counts', [
@@ -296,6 +311,7 @@ function showZoom(zoom) {
   viewed.zoom = zoom === 'fit' ? fit : zoom === 'one' ? 1 : zoom;
   body.replaceChildren(picture(viewed.label, viewed.zoom));
   document.getElementById('viewer-zoom').textContent = Math.round(viewed.zoom * 100) + '%';
+  if (window.viewerTools) window.viewerTools.shown(viewed);  // rulers and compare: tools.js
 }
 
 function openViewer(job, label) {

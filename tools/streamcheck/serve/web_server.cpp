@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <memory>
 #include <vector>
@@ -33,42 +34,54 @@ void SendError(httplib::Response& res, int status, const std::string& message) {
 }
 
 // Sends a stored file a piece at a time: a tall label's picture is large, and
-// many readers at once must not each hold a copy.
-bool SendFile(httplib::Response& res, const std::filesystem::path& path, const char* type) {
+// many readers at once must not each hold a copy. Of its one range, if asked.
+bool SendFile(const httplib::Request& req, httplib::Response& res, const std::filesystem::path& path,
+              const char* type) {
   if (path.empty()) return false;
   auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
   std::error_code ec;
   const auto size = std::filesystem::file_size(path, ec);
   if (!*in || ec) return false;
+  const auto span = RequestedSpan(req, res, static_cast<size_t>(size));
+  if (!span) return true;
   // Its address names the run and the job: what it shows never changes.
   res.set_header("Cache-Control", "private, max-age=3600, immutable");
-  res.set_content_provider(static_cast<size_t>(size), type,
-                           [in](size_t offset, size_t length, httplib::DataSink& sink) {
+  if (span->length == 0) {
+    res.set_content("", type);  // the HTTP library answers nothing for an empty provider
+    return true;
+  }
+  res.set_content_provider(span->length, type,
+                           [in, from = span->offset](size_t offset, size_t length, httplib::DataSink& sink) {
                              std::vector<char> piece(std::min<size_t>(length, 64 * 1024));
                              in->clear();
-                             in->seekg(static_cast<std::streamoff>(offset));
+                             in->seekg(static_cast<std::streamoff>(from + offset));
                              if (!in->read(piece.data(), static_cast<std::streamsize>(piece.size()))) return false;
                              return sink.write(piece.data(), piece.size());
                            });
   return true;
 }
 
-void SendShared(httplib::Response& res, std::shared_ptr<const std::string> text, const char* type) {
+void SendShared(const httplib::Request& req, httplib::Response& res, std::shared_ptr<const std::string> text,
+                const char* type) {
   res.set_header("Cache-Control", "no-store");
-  const size_t size = text->size();
-  res.set_content_provider(size, type, [text](size_t offset, size_t length, httplib::DataSink& sink) {
-    return sink.write(text->data() + offset, length);
-  });
+  const auto span = RequestedSpan(req, res, text->size());
+  if (!span) return;
+  if (span->length == 0) return res.set_content("", type);
+  res.set_content_provider(span->length, type,
+                           [text, from = span->offset](size_t offset, size_t length, httplib::DataSink& sink) {
+                             return sink.write(text->data() + from + offset, length);
+                           });
 }
 
 }  // namespace
 
-WebServer::WebServer(VirtualPrinter& printer)
-    : printer_(printer),
-      server_(std::make_unique<GuardedHttpServer>(printer.Options().requestHeadTimeout,
+WebServer::WebServer(PrintQueue& queue)
+    : queue_(queue),
+      printer_(queue.Printer()),
+      server_(std::make_unique<GuardedHttpServer>(printer_.Options().requestHeadTimeout,
                                                   std::chrono::seconds(kHttpTimeoutSeconds),
                                                   std::chrono::seconds(kHttpTimeoutSeconds / 2))) {
-  const size_t threads = std::max<size_t>(2, printer.Options().httpThreads);
+  const size_t threads = std::max<size_t>(2, printer_.Options().httpThreads);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   Routes();
 }
@@ -116,6 +129,9 @@ void WebServer::Routes() {
   s.Get("/style.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageCss, "text/css"); });
   s.Get("/app.js",
         [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageScript, "text/javascript"); });
+  s.Get("/tools.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kToolsCss, "text/css"); });
+  s.Get("/tools.js",
+        [](const httplib::Request&, httplib::Response& res) { res.set_content(kToolsScript, "text/javascript"); });
 
   s.Get("/api/jobs", [this](const httplib::Request& req, httplib::Response& res) {
     JobStore& store = printer_.Store();
@@ -130,7 +146,7 @@ void WebServer::Routes() {
       }
       waiting_.fetch_sub(1);
     }
-    SendShared(res, store.SnapshotText(), kJson);
+    SendShared(req, res, store.SnapshotText(), kJson);
   });
 
   s.Get(R"(/api/jobs/(\d{1,18}))", [this](const httplib::Request& req, httplib::Response& res) {
@@ -174,7 +190,7 @@ void WebServer::FileRoutes() {
     uint64_t id = 0;
     size_t number = 0;
     if (!ParseNumber(req.matches[1].str(), id) || !ParseNumber(req.matches[2].str(), number) ||
-        !SendFile(res, printer_.Store().LabelFile(id, number), "image/png")) {
+        !SendFile(req, res, printer_.Store().LabelFile(id, number), "image/png")) {
       SendError(res, 404, "no such label");
     }
   });
@@ -182,7 +198,7 @@ void WebServer::FileRoutes() {
   s.Get(R"(/jobs/(\d{1,18})/stream\.prn)", [this](const httplib::Request& req, httplib::Response& res) {
     uint64_t id = 0;
     if (!ParseNumber(req.matches[1].str(), id) ||
-        !SendFile(res, printer_.Store().StreamFile(id), "application/octet-stream")) {
+        !SendFile(req, res, printer_.Store().StreamFile(id), "application/octet-stream")) {
       SendError(res, 404, "no such stream");
     }
   });
@@ -199,7 +215,8 @@ void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, con
         res, 503, "the printer is busy with " + std::to_string(options.maxHttpJobs) + " jobs sent by HTTP: send again");
   }
   try {
-    const auto job = printer_.StartJob("HTTP from " + req.remote_addr);
+    ArrivingJob job = queue_.Arrive("HTTP from " + req.remote_addr, "http");
+    const uint64_t id = job.Id();
     const auto deadline = std::chrono::steady_clock::now() + options.jobDeadline;
     bool late = false;
     const bool read = content([&](const char* data, size_t length) {
@@ -207,18 +224,22 @@ void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, con
         late = true;
         return false;
       }
-      return job->Feed(std::string_view(data, length));
+      return job.Add(std::string_view(data, length));
     });
     if (late) {
-      job->Fault("the job took longer than the deadline of " + std::to_string(options.jobDeadline.count()) +
-                 " s: the rest was not read, the stream is checked as far as it came");
-    } else if (!read && !job->Cut()) {
-      job->Fault("the request's body ended before its end: the stream is checked as far as it came");
+      job.Fault("the job took longer than the deadline of " + std::to_string(options.jobDeadline.count()) +
+                " s: the rest was not read, the stream is checked as far as it came");
+    } else if (!read && !job.Cut()) {
+      job.Fault("the request's body ended before its end: the stream is checked as far as it came");
     }
-    job->Finish();
-    const auto record = printer_.Store().Job(job->Id());
+    // Answered with the record once the job is printed.
+    auto printed = std::make_shared<std::promise<void>>();
+    std::future<void> done = printed->get_future();
+    queue_.Submit(std::move(job), [printed] { printed->set_value(); });
+    done.wait();
+    const auto record = printer_.Store().Job(id);
     res.status = 201;
-    res.set_content(Dump(record ? *record : nlohmann::json{{"id", job->Id()}}), kJson);
+    res.set_content(Dump(record ? *record : nlohmann::json{{"id", id}}), kJson);
   } catch (...) {
     httpJobs_.fetch_sub(1);
     throw;

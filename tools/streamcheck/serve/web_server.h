@@ -1,14 +1,16 @@
 // The virtual printer's web side: the page that shows the jobs as they
 // arrive, the label pictures and streams, a JSON API, jobs sent by HTTP POST
 // and the power cycle.
-//   GET  /                       the page
+//   GET  /                       the page (/style.css, /app.js; the viewer's
+//                                tools /tools.css, /tools.js)
 //   GET  /api/jobs[?after=V]     all records, newest first; with `after`, waits
 //                                (a while) until there is something newer than V
 //   GET  /api/jobs/ID            one record
 //   GET  /jobs/ID/label-NNN.png  a label picture; /jobs/ID/stream.prn the stream
 //   GET  /api/memory             what the printer holds now
 //   GET  /memory/kept.png        the label it keeps for the next job
-//   POST /api/jobs               the body is a job; answers with its record
+//   POST /api/jobs               the body is a job, printed after the jobs that
+//                                arrived before it; answers with its record
 //   POST /api/power-cycle        empties the printer's memory
 // State-changing requests must be ones a page of another site cannot send
 // unasked (see http_guard.h).
@@ -18,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "print_queue.h"
 #include "virtual_printer.h"
 
 #include "http_guard.h"
@@ -26,7 +29,7 @@ namespace streamcheck::serve {
 
 class WebServer {
  public:
-  explicit WebServer(VirtualPrinter& printer);
+  explicit WebServer(PrintQueue& queue);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -42,6 +45,7 @@ class WebServer {
   void FileRoutes();  // the pictures and streams
   void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
+  PrintQueue& queue_;
   VirtualPrinter& printer_;
   std::unique_ptr<GuardedHttpServer> server_;
   std::thread thread_;
@@ -56,5 +60,8 @@ class WebServer {
 extern const char* const kPageHtml;
 extern const char* const kPageCss;
 extern const char* const kPageScript;
+// The zoom viewer's rulers and compare (web_tools.cpp).
+extern const char* const kToolsCss;
+extern const char* const kToolsScript;
 
 }  // namespace streamcheck::serve

@@ -5,7 +5,10 @@
 #include <poll.h>
 #include <sys/wait.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 #include "serve_support.h"
@@ -14,6 +17,7 @@
 namespace streamcheck {
 namespace {
 
+using testing::FetchLabels;
 using testing::PluginPng;
 using testing::SendRaw;
 using testing::Solid;
@@ -156,6 +160,25 @@ class OpenPage {
       std::this_thread::sleep_for(100ms);
     }
     return false;
+  }
+  // Gives the file input that `expression` finds the file at `path`, as if
+  // the user chose it.
+  bool ChooseFile(const std::string& expression, const std::string& path) {
+    const auto found = browser_.Call("Runtime.evaluate", {{"expression", expression}}, session_);
+    if (!found.is_object() || !found.contains("result") || !found["result"].contains("objectId")) return false;
+    const auto set = browser_.Call("DOM.setFileInputFiles",
+                                   {{"files", {path}}, {"objectId", found["result"]["objectId"]}}, session_);
+    return set.is_object();
+  }
+  // Moves the mouse to (x, y) in the page's CSS pixels.
+  void MoveMouse(double x, double y) {
+    browser_.Call("Input.dispatchMouseEvent", {{"type", "mouseMoved"}, {"x", x}, {"y", y}}, session_);
+  }
+  // Waits until the page has drawn twice more (work queued for the next frame is done).
+  bool NextFrames() {
+    Evaluate(
+        "window.framed = false; requestAnimationFrame(() => requestAnimationFrame(() => { window.framed = true; }))");
+    return WaitUntil("window.framed === true");
   }
   const std::string& Session() const { return session_; }
 
@@ -360,6 +383,206 @@ TEST(VirtualPrinterPage, ShowsThePrinterMemoryTheSentAreasAndATallLabelToScale) 
   server.Stop();
   std::filesystem::remove_all(options.out);
   std::filesystem::remove_all(profile);
+}
+
+// What the page should find comparing `label` with `design` placed at its
+// top-left corner: the pixels of the overlap whose colours differ, and their
+// bounding box as "x,y,width,height".
+struct Difference {
+  int64_t count = 0;
+  std::string box;
+};
+
+Difference Differences(const RgbImage& label, const RgbImage& design) {
+  int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1;
+  Difference found;
+  for (int y = 0; y < std::min(label.height, design.height); ++y) {
+    for (int x = 0; x < std::min(label.width, design.width); ++x) {
+      if (std::memcmp(label.Pixel(x, y), design.Pixel(x, y), 3) == 0) continue;
+      ++found.count;
+      left = std::min(left, x);
+      top = std::min(top, y);
+      right = std::max(right, x);
+      bottom = std::max(bottom, y);
+    }
+  }
+  if (found.count) {
+    found.box = std::to_string(left) + "," + std::to_string(top) + "," + std::to_string(right - left + 1) + "," +
+                std::to_string(bottom - top + 1);
+  }
+  return found;
+}
+
+// `image` with the field of `width` x `height` at (x, y) moved down to row
+// `toY`, its old place painted with the colour of the label's bottom-right corner.
+RgbImage MoveField(const RgbImage& image, int x, int y, int width, int height, int toY) {
+  RgbImage field = RgbImage::White(width, height);
+  Blit(field, image, -x, -y);
+  const uint8_t* ground = image.Pixel(image.width - 1, image.height - 1);
+  RgbImage moved = image;
+  Blit(moved, testing::Solid(width, height, {ground[0], ground[1], ground[2]}), x, y);
+  Blit(moved, field, x, toY);
+  return moved;
+}
+
+std::string Millimetres(int dots) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", dots * 25.4 / 360);
+  return text;
+}
+
+TEST(VirtualPrinterPage, MeasuresALabelWithRulersAndComparesItWithAPicture) {
+  if (access(kChromium, X_OK) != 0) GTEST_SKIP() << kChromium << " is not installed";
+  auto options = TestOptions("browser-compare");
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  SendRaw(server.RawPort(), LabelJob());
+  const auto state = WaitForFinishedJobs(server.HttpPort(), 1);
+  const auto pictures = FetchLabels(server.HttpPort(), state["jobs"][0]);
+  ASSERT_EQ(pictures.size(), 2u);
+  const RgbImage label{600, 360, pictures[0]};
+
+  // The designs the user gives: the label with its first dark field moved
+  // 140 dots down, and that again on a canvas of another size.
+  const std::filesystem::path designs = options.out.string() + "-designs";
+  std::filesystem::create_directories(designs);
+  const RgbImage moved = MoveField(label, 300, 110, 280, 40, 250);
+  const RgbImage otherSize = Resized(moved, 640, 270);
+  for (const auto& [name, image] : {std::pair{"moved.png", &moved}, std::pair{"other-size.png", &otherSize}}) {
+    std::vector<uint8_t> png;
+    ASSERT_TRUE(EncodePng(*image, PngEncodeOptions{}, png));
+    std::ofstream(designs / name, std::ios::binary).write(reinterpret_cast<const char*>(png.data()), png.size());
+  }
+
+  const std::filesystem::path profile = options.out.string() + "-profile";
+  Browser browser(profile);
+  ASSERT_TRUE(browser.Started());
+  OpenPage page(browser, "http://127.0.0.1:" + std::to_string(server.HttpPort()) + "/");
+  ASSERT_TRUE(page.Open());
+  ASSERT_TRUE(
+      page.WaitUntil("[...document.querySelectorAll('section.job img.label')]"
+                     ".filter(i => i.complete && i.naturalWidth > 0).length === 2"));
+
+  // The rulers: dot 100 and millimetre 10 on both, where the label's dots
+  // lie on the screen, at 1:1 and at 2:1 scrolled; the pointer's dot in both units.
+  page.Evaluate("document.querySelector('section.job .picture').click()");
+  page.Evaluate("document.querySelector('#viewer [data-zoom=\"one\"]').click()");
+  ASSERT_TRUE(page.NextFrames());
+  const auto readings = [&] {
+    return page.Evaluate(
+        "(() => { const r = document.querySelector('#viewer-body img.label').getBoundingClientRect();"
+        "  const at = (side, unit, value) => { const t = [...document.querySelectorAll("
+        "    '#ruler-' + side + ' .tick.major.' + unit)].find(t => t.dataset.value === value);"
+        "    if (!t) return null; const q = t.getBoundingClientRect(); return side === 'top' ? q.left : q.top; };"
+        "  return { left: r.left, top: r.top, scale: r.width / 600, topDots: at('top', 'dots', '100'),"
+        "    topMm: at('top', 'mm', '10'), leftDots: at('left', 'dots', '100'), leftMm: at('left', 'mm', '10') }; "
+        "})()");
+  };
+  for (const double zoom : {1.0, 2.0}) {
+    if (zoom == 2) {
+      page.Evaluate(
+          "document.querySelector('#viewer [data-zoom=\"in\"]').click();"
+          "document.getElementById('viewer-body').scrollTo(150, 100)");
+      ASSERT_TRUE(page.NextFrames());
+    }
+    const auto r = readings();
+    ASSERT_TRUE(r["topDots"].is_number() && r["topMm"].is_number() && r["leftDots"].is_number() &&
+                r["leftMm"].is_number())
+        << r;
+    const double scale = r["scale"], left = r["left"], top = r["top"];
+    EXPECT_NEAR(scale, zoom, 0.01);
+    EXPECT_NEAR(r["topDots"].get<double>(), left + 100 * scale, 0.6) << r;
+    EXPECT_NEAR(r["topMm"].get<double>(), left + 10 * 360 / 25.4 * scale, 0.6) << r;
+    EXPECT_NEAR(r["leftDots"].get<double>(), top + 100 * scale, 0.6) << r;
+    EXPECT_NEAR(r["leftMm"].get<double>(), top + 10 * 360 / 25.4 * scale, 0.6) << r;
+    if (zoom == 2) {
+      EXPECT_LT(left, 0) << "the label is scrolled: its left edge lies off the viewer";
+      page.MoveMouse(left + 300.5 * scale, top + 110.5 * scale);
+      ASSERT_TRUE(page.NextFrames());
+      const auto pointer = page.Evaluate(
+          "(() => { const o = document.getElementById('ruler-pointer'); return { x: o.dataset.x, y: o.dataset.y,"
+          "  text: o.textContent, line: document.querySelector('#ruler-top .pointer').getBoundingClientRect().left };"
+          "})()");
+      EXPECT_EQ(pointer["x"], "300");
+      EXPECT_EQ(pointer["y"], "110");
+      EXPECT_NE(pointer["text"].get<std::string>().find("x 300 dots (" + Millimetres(300) + " mm)"), std::string::npos)
+          << pointer;
+      EXPECT_NE(pointer["text"].get<std::string>().find("y 110 dots (" + Millimetres(110) + " mm)"), std::string::npos)
+          << pointer;
+      EXPECT_NEAR(pointer["line"].get<double>(), left + 300.5 * scale, 1) << pointer;
+    }
+  }
+  page.Evaluate("document.querySelector('#viewer [data-zoom=\"one\"]').click()");
+
+  // The compares: the label's own picture dropped on it (as from another
+  // job), then the two designs chosen from files.
+  const auto compared = [&](const std::string& name) {
+    EXPECT_TRUE(page.WaitUntil("document.getElementById('compare-result').textContent.startsWith('" + name + ":')"))
+        << page.Evaluate("document.getElementById('compare-result').textContent");
+    return page.Evaluate(
+        "(() => { const o = document.getElementById('compare-result');"
+        "  const marks = document.querySelector('#viewer-body canvas.differences');"
+        "  const marked = (x, y) => marks.getContext('2d').getImageData(x, y, 1, 1).data[3] === 255;"
+        "  return { count: Number(o.dataset.count), box: o.dataset.box, size: o.dataset.sizeDifference,"
+        "    text: o.textContent, width: marks.width, height: marks.height,"
+        "    design: document.querySelector('#viewer-body img.design').src.startsWith('blob:'),"
+        "    markedField: marked(310, 120), markedMoved: marked(310, 255), markedElsewhere: marked(5, 5) }; })()");
+  };
+  page.Evaluate(
+      "(async () => { const blob = await (await fetch("
+      "  document.querySelector('section.job img.label').getAttribute('src'))).blob();"
+      "  const data = new DataTransfer(); data.items.add(new File([blob], 'label-001.png', { type: 'image/png' }));"
+      "  document.querySelector('section.job .picture').dispatchEvent("
+      "    new DragEvent('drop', { dataTransfer: data, bubbles: true, cancelable: true })); })(), true");
+  const auto same = compared("label-001.png");
+  EXPECT_EQ(same["count"], 0) << same;
+  EXPECT_EQ(same["box"], "") << same;
+  EXPECT_EQ(same["size"], "0,0") << same;
+  EXPECT_TRUE(same["design"].get<bool>());
+  EXPECT_FALSE(same["markedField"].get<bool>());
+
+  struct Case {
+    const char* file;
+    const RgbImage* design;
+    const char* size;       // the size difference the page reports
+    const char* sizeWords;  // and says
+  };
+  for (const Case& c : {Case{"other-size.png", &otherSize, "40,-90", "40 dots wider and 90 dots shorter"},
+                        Case{"moved.png", &moved, "0,0", ""}}) {
+    SCOPED_TRACE(c.file);
+    const Difference expected = Differences(label, *c.design);
+    ASSERT_TRUE(page.ChooseFile("document.getElementById('compare-file')", (designs / c.file).string()));
+    const auto seen = compared(c.file);
+    EXPECT_EQ(seen["count"], expected.count) << seen;
+    EXPECT_EQ(seen["box"], expected.box) << seen;
+    EXPECT_EQ(seen["size"], c.size) << seen;
+    EXPECT_EQ(seen["width"], std::min(label.width, c.design->width));
+    EXPECT_EQ(seen["height"], std::min(label.height, c.design->height));
+    EXPECT_TRUE(seen["markedField"].get<bool>() && seen["markedMoved"].get<bool>()) << seen;
+    EXPECT_FALSE(seen["markedElsewhere"].get<bool>()) << seen;
+    if (*c.sizeWords) EXPECT_NE(seen["text"].get<std::string>().find(c.sizeWords), std::string::npos) << seen;
+  }
+  // The moved field: its old and new places, 280 x 40 each, nothing else.
+  EXPECT_EQ(Differences(label, moved).count, 2 * 280 * 40);
+  EXPECT_EQ(Differences(label, moved).box, "300,110,280,180");
+  EXPECT_EQ(Differences(label, otherSize).box, "300,110,280,160");
+
+  // STREAMCHECK_COMPARE_SCREENSHOT=FILE keeps a picture of the viewer with its
+  // rulers and the compare (docs/virtual-printer-compare.png).
+  if (const char* keep = std::getenv("STREAMCHECK_COMPARE_SCREENSHOT")) {
+    const auto r = readings();
+    page.MoveMouse(r["left"].get<double>() + 400, r["top"].get<double>() + 262);
+    ASSERT_TRUE(page.NextFrames());
+    const auto shot = browser.Call("Page.captureScreenshot", {{"format", "png"}}, page.Session());
+    ASSERT_TRUE(shot.is_object() && shot.contains("data"));
+    std::ofstream(keep, std::ios::binary) << Base64Decode(shot["data"].get<std::string>());
+  }
+  browser.Close();
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+  std::filesystem::remove_all(profile);
+  std::filesystem::remove_all(designs);
 }
 
 }  // namespace

@@ -9,9 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -69,9 +71,9 @@ inline void SendRaw(int port, const std::string& stream, size_t piece = 0, int p
 
 // Reads /api/jobs until `ready` holds (waiting on the server's long poll).
 inline nlohmann::json WaitForJobs(int httpPort, const std::function<bool(const nlohmann::json&)>& ready,
-                                  std::chrono::seconds patience = std::chrono::seconds(30)) {
+                                  std::chrono::milliseconds patience = std::chrono::seconds(30)) {
   httplib::Client client("127.0.0.1", httpPort);
-  client.set_read_timeout(std::chrono::seconds(30));
+  client.set_read_timeout(std::min<std::chrono::milliseconds>(patience, std::chrono::seconds(30)));
   const auto deadline = std::chrono::steady_clock::now() + patience;
   std::string path = "/api/jobs";
   nlohmann::json state;
@@ -97,6 +99,17 @@ inline nlohmann::json WaitForFinishedJobs(int httpPort, uint64_t id) {
     }
     return false;
   });
+}
+
+// Whether the job's record holds a fault whose message contains `text`, at
+// `offset` in the stream (none: a fault of the connection, not of the stream).
+inline bool HasFault(const nlohmann::json& job, const std::string& text, std::optional<size_t> offset) {
+  for (const auto& fault : job["faults"]) {
+    if (fault["message"].get<std::string>().find(text) == std::string::npos) continue;
+    if (!offset) return fault["offset"].is_null();
+    return !fault["offset"].is_null() && fault["offset"].get<size_t>() == *offset;
+  }
+  return false;
 }
 
 // A job's label pictures as the page links them, decoded.

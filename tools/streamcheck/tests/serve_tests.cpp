@@ -18,6 +18,7 @@ namespace {
 
 using testing::Connect;
 using testing::FetchLabels;
+using testing::HasFault;
 using testing::PluginPng;
 using testing::RenderAlone;
 using testing::SendRaw;
@@ -116,15 +117,6 @@ TEST(VirtualPrinter, KeepsItsMemoryFromJobToJobUnlessSwitchedOff) {
     server.Stop();
     std::filesystem::remove_all(options.out);
   }
-}
-
-bool HasFault(const nlohmann::json& job, const std::string& text, std::optional<size_t> offset) {
-  for (const auto& fault : job["faults"]) {
-    if (fault["message"].get<std::string>().find(text) == std::string::npos) continue;
-    if (!offset) return fault["offset"].is_null();
-    return !fault["offset"].is_null() && fault["offset"].get<size_t>() == *offset;
-  }
-  return false;
 }
 
 TEST(VirtualPrinter, ReportsDamagedJobsAndPrintsTheNextOneNormally) {
@@ -363,8 +355,27 @@ TEST(VirtualPrinter, RefusesBadOptionsAndBusyPorts) {
   EXPECT_FALSE(serve::ParseServeOptions({"--job-deadline-s", "0"}, parsed, error));
   std::ostringstream out, err;
   EXPECT_EQ(serve::RunServe({"--help"}, out, err), 0);
-  EXPECT_NE(out.str().find("--job-deadline-s"), std::string::npos);
   EXPECT_EQ(err.str(), "");
+  // Every option is taken and named in the help.
+  const std::vector<std::vector<std::string>> every = {{"--out", "x"},
+                                                       {"--port", "1"},
+                                                       {"--http", "1"},
+                                                       {"--listen", "::1"},
+                                                       {"--fresh-each-job"},
+                                                       {"--max-job-mb", "1"},
+                                                       {"--max-stored-mb", "1"},
+                                                       {"--max-jobs", "1"},
+                                                       {"--max-connections", "4096"},
+                                                       {"--spool-memory-mb", "1"},
+                                                       {"--printer-memory-mb", "1"},
+                                                       {"--read-timeout-ms", "1"},
+                                                       {"--job-deadline-s", "1"}};
+  const std::string listed = out.str().substr(out.str().find("\n  --"));  // the lines that explain them
+  for (const auto& words : every) {
+    EXPECT_TRUE(serve::ParseServeOptions(words, parsed, error)) << words[0] << ": " << error;
+    EXPECT_NE(listed.find(words[0] + " "), std::string::npos) << words[0];
+  }
+  EXPECT_EQ(parsed.spoolMemoryBytes, serve::kMiB);
   EXPECT_EQ(serve::UrlHost("::1"), "[::1]");
   EXPECT_EQ(serve::UrlHost("127.0.0.1"), "127.0.0.1");
 
