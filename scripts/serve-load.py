@@ -1,16 +1,18 @@
 #!/usr/bin/env python3
 """Measures the virtual printer ("streamcheck serve") end to end on loopback.
 
-1. Throughput: labels per second of a steady 2 x 3 job (a page of six small
-   labels; after the first page each page sends only its variable fields)
-   sent to the raw port, from the first byte to the job's record closing.
+1. Targets, side by side: a steady 2 x 3 job (a page of six small labels;
+   after the first page each page sends only its variable fields) read by
+   "streamcheck check", drawn by "streamcheck render" and sent to the raw port
+   of "serve" (from the first byte sent to the job's record finished); then a
+   tiny job of tall identical labels through "serve".
 2. Abuse: idle raw connections, slow HTTP clients, a trickling job and the
    jobs that make a printer draw, store or hold far more than they send, all
    at once, while GET /api/jobs is timed; the server's peak RSS is read from
    /proc at the end.
 
-usage: scripts/serve-load.py [--streamcheck build/native/tools/streamcheck/streamcheck]
-                             [--pages N] [--seconds N]
+usage: scripts/serve-load.py [--streamcheck build/release/tools/streamcheck/streamcheck]
+                             [--pages N] [--seconds N] [--targets-only]
 """
 import argparse
 import json
@@ -132,18 +134,69 @@ def wait_for_jobs(server, count, patience=600):
     raise SystemExit("the jobs did not finish")
 
 
-def throughput(server, pages):
-    stream = steady_job(pages)
-    before = len(server.jobs()["jobs"])
+def tall_job():
+    """Tall identical labels: 2.9 KB that print 200 labels of 1587 x 14400 dots."""
+    return SETUP.format(w=1587, h=14400).encode() + b"^XA^C(L^C(S^XZ" * 200
+
+
+def timed(command):
     start = time.monotonic()
-    send_raw(server.raw, stream)
-    state = wait_for_jobs(server, before + 1)
-    elapsed = time.monotonic() - start
-    job = state["jobs"][0]
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    return time.monotonic() - start
+
+
+def through_serve(server, out, stream, patience):
+    """Seconds from the first byte sent to the job's record finished (its
+    summary.json written) and to its last picture filed, and the record; None
+    for the first when the job did not finish within `patience` seconds."""
+    ids = [job["id"] for job in server.jobs()["jobs"]]
+    job_id = max(ids, default=0) + 1  # a fresh output folder numbers jobs on
+    record = os.path.join(out, f"job-{job_id:06d}", "summary.json")
+    start = time.monotonic()
+    sender = threading.Thread(target=send_raw, args=(server.raw, stream), daemon=True)
+    sender.start()
+    elapsed = None
+    while time.monotonic() - start < patience:
+        if os.path.exists(record):
+            elapsed = time.monotonic() - start
+            break
+        time.sleep(0.002)
+    sender.join(timeout=1)
+    while elapsed is not None and not json.loads(server.get(f"/api/jobs/{job_id}"))["finished"]:
+        time.sleep(0.01)  # summary.json is written as the record closes
+    # The pictures are filed behind the printer, in order: when the last one
+    # is in place (watched in the folder, not to load the server with reads).
+    labels = len(json.loads(server.get(f"/api/jobs/{job_id}"))["labels"])
+    last = os.path.join(out, f"job-{job_id:06d}", f"label-{labels:03d}.png")
+    while elapsed is not None and labels > 0 and time.monotonic() - start < patience:
+        if os.path.exists(last) and json.loads(server.get(f"/api/jobs/{job_id}")).get("picturesDone", True):
+            break
+        time.sleep(0.005)
+    return elapsed, time.monotonic() - start, json.loads(server.get(f"/api/jobs/{job_id}"))
+
+
+def targets(binary, server, out, pages):
+    stream = steady_job(pages)
+    with tempfile.TemporaryDirectory(prefix="serve-load-render-") as scratch:
+        path = os.path.join(scratch, "steady.prn")
+        with open(path, "wb") as file:
+            file.write(stream)
+        check = min(timed([binary, "check", path]) for _ in range(3))
+        render = timed([binary, "render", path, os.path.join(scratch, "labels")])
+    serve, filed, job = through_serve(server, out, stream, 600)
     printed = len(job["labels"]) - 1  # the first page carries the base
-    print(f"steady 2 x 3 job: {len(stream)} bytes, {printed} pages ({6 * printed} small labels) in {elapsed:.2f} s: "
-          f"{printed / elapsed:.0f} pages/s, {6 * printed / elapsed:.0f} small labels/s end to end "
-          f"(server's own time {job['tookMs']} ms), faults: {len(job['faults'])}")
+    tall, tall_filed, tall_record = through_serve(server, out, tall_job(), 120)
+    print(f"steady 2 x 3 job, {len(stream)} bytes, {printed} pages ({6 * printed} small labels):")
+    print(f"  streamcheck check:     {check:6.2f} s")
+    print(f"  serve, end to end:     {serve:6.2f} s = {serve / check:.1f} x check (target 3 x): "
+          f"{printed / serve:.0f} pages/s (server's own time {job['tookMs']} ms), faults: {len(job['faults'])}")
+    print(f"  serve, pictures filed: {filed:6.2f} s after the first byte")
+    print(f"  streamcheck render:    {render:6.2f} s")
+    labels = len(tall_record["labels"])
+    shown = (f"{tall:.2f} s, pictures filed after {tall_filed:.2f} s" if tall is not None
+             else "not finished after 120 s")
+    print(f"tall-label job, 200 x 1587 x 14400, {len(tall_job())} bytes, through serve: {shown} (target 5 s), "
+          f"{labels} labels recorded, faults: {len(tall_record['faults'])}")
 
 
 def abuse(server, seconds):
@@ -182,7 +235,7 @@ def abuse(server, seconds):
         except OSError:
             pass
 
-    tall = SETUP.format(w=1587, h=14400).encode() + b"^XA^C(L^C(S^XZ" * 200
+    tall = tall_job()
     noisy = (SETUP.format(w=1587, h=2000).encode() + b"^XA^C(L" + band(png(1587, 2000, noise=True), 0, 0) +
              b"^C(S^XZ")
     after_noise = b"^XA^C(L^C(S^XZ" * 20
@@ -229,15 +282,17 @@ def abuse(server, seconds):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--streamcheck", default="build/native/tools/streamcheck/streamcheck")
-    parser.add_argument("--pages", type=int, default=2000)
+    parser.add_argument("--streamcheck", default="build/release/tools/streamcheck/streamcheck")
+    parser.add_argument("--pages", type=int, default=200)
     parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--targets-only", action="store_true", help="measure the targets only, not the abuse")
     options = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="serve-load-") as out:
         server = Server(options.streamcheck, out)
         try:
-            throughput(server, options.pages)
-            abuse(server, options.seconds)
+            targets(options.streamcheck, server, out, options.pages)
+            if not options.targets_only:
+                abuse(server, options.seconds)
             print(f"server peak RSS: {server.peak_rss_mb():.0f} MB")
         finally:
             server.stop()

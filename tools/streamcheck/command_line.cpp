@@ -60,11 +60,15 @@ int Render(const std::string& bytes, const std::string& outDir, std::ostream& ou
     return kExitFiles;
   }
   std::vector<uint8_t> png;
+  uint64_t encoded = 0;  // the version `png` shows; a label drawn the same is not encoded again
   std::string failedFile;
   const LabelSink sink = [&](const PrintedLabel& label) {
     const std::filesystem::path file = dir / LabelFileName(label.number);
     std::ofstream stream(file, std::ios::binary);
-    if (!EncodePng(label.picture, PngEncodeOptions{}, png) || !stream ||
+    if (label.version != encoded || png.empty()) {
+      encoded = EncodePng(label.picture, LabelPictureEncoding(), png) ? label.version : 0;
+    }
+    if (encoded == 0 || !stream ||
         !stream.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()))) {
       failedFile = file.string();
       return false;

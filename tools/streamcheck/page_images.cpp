@@ -11,6 +11,15 @@ std::shared_ptr<RgbImage> PageImages::White(int32_t width, int32_t height) {
   return white_;
 }
 
+uint64_t PageImages::WhiteVersion(int32_t width, int32_t height) {
+  if (whiteVersion_ == 0 || whiteWidth_ != width || whiteHeight_ != height) {
+    whiteVersion_ = nextVersion_++;
+    whiteWidth_ = width;
+    whiteHeight_ = height;
+  }
+  return whiteVersion_;
+}
+
 std::shared_ptr<RgbImage> PageImages::CopyOf(const RgbImage& image) {
   if (spare_ && spare_.use_count() == 1) {
     *spare_ = image;  // reuses the spare's storage
@@ -31,19 +40,26 @@ void PageImages::Replace(std::shared_ptr<RgbImage>& slot, std::shared_ptr<RgbIma
 void PageImages::StartBlank(int32_t width, int32_t height) {
   drawingKept_ = false;
   Replace(canvas_, White(width, height));
+  canvasVersion_ = WhiteVersion(width, height);
 }
 
 void PageImages::StartFromKept(int32_t width, int32_t height) {
   if (!kept_) {
     Replace(kept_, White(width, height));
+    keptVersion_ = WhiteVersion(width, height);
   } else if (kept_->width != width || kept_->height != height) {
     Replace(kept_, std::make_shared<RgbImage>(Resized(*kept_, width, height)));
+    keptVersion_ = nextVersion_++;
   }
   drawingKept_ = true;
   Replace(canvas_, kept_);
+  canvasVersion_ = keptVersion_;
 }
 
-void PageImages::Keep() { Replace(kept_, canvas_); }
+void PageImages::Keep() {
+  Replace(kept_, canvas_);
+  keptVersion_ = canvasVersion_;
+}
 
 void PageImages::Draw(const RgbImage& image, int64_t x, int64_t y) {
   const bool outside = x >= canvas_->width || y >= canvas_->height || x + image.width <= 0 || y + image.height <= 0;
@@ -55,6 +71,8 @@ void PageImages::Draw(const RgbImage& image, int64_t x, int64_t y) {
   // its page with the kept one: it is drawn on a copy then.
   if (!drawingKept_ && canvas_.use_count() > 1) canvas_ = CopyOf(*canvas_);
   Blit(*canvas_, image, x, y);
+  canvasVersion_ = nextVersion_++;
+  if (drawingKept_) keptVersion_ = canvasVersion_;  // the kept page itself was drawn on
 }
 
 }  // namespace streamcheck

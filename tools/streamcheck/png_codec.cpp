@@ -188,7 +188,8 @@ bool EncodeRows(png_structp png, png_infop info, const RgbImage& image, const Pn
                 std::vector<uint8_t>& out) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, &out, AppendToVector, NoFlush);
-  if (options.filtersNoneOnly) png_set_filter(png, 0, PNG_FILTER_NONE);
+  if (options.filters == RowFilters::NoneOnly) png_set_filter(png, 0, PNG_FILTER_NONE);
+  if (options.filters == RowFilters::UpOnly) png_set_filter(png, 0, PNG_FILTER_UP);
   png_set_compression_level(png, options.level);
   png_set_compression_mem_level(png, options.memLevel);
   png_set_compression_strategy(png, options.strategy);

@@ -196,7 +196,8 @@ void JobReplay::CloseFormat(const Command& c) {
   }
   ++result_.stats.labels;
   if (Drawing()) {
-    const PrintedLabel label{result_.stats.labels, formatOffset_, memory_.pages.Current(), areas_};
+    const PrintedLabel label{result_.stats.labels, formatOffset_, memory_.pages.Current(), areas_,
+                             memory_.pages.CurrentVersion()};
     if (!(*sink_)(label)) result_.stoppedBySink = true;
   }
 }

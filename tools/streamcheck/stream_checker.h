@@ -63,6 +63,9 @@ struct PrintedLabel {
   size_t offset = 0;  // of its format's "^XA"
   const RgbImage& picture;
   const std::vector<SentArea>& areas;  // every band recalled onto this label, in stream order
+  // Equal for two labels of one printer memory only when their pictures are
+  // equal dot for dot (PageImages::CurrentVersion).
+  uint64_t version = 0;
 };
 
 // Receives each printed label; returning false stops the replay.
@@ -177,6 +180,8 @@ class StreamFeed {
   // The stream has ended: replays what is left and gives the verdict.
   CheckResult Finish();
   const std::string& Bytes() const { return bytes_; }
+  // A fault or the sink has ended the replay: later bytes change nothing.
+  bool Done() const { return replay_.Done(); }
 
  private:
   void Advance(bool ended);

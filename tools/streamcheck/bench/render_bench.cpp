@@ -1,7 +1,8 @@
 // Rendering the printer's largest label (1587 x 14400) from its 22 bands,
 // beside libpng decoding the same band PNGs and nothing else: the first label
 // of a stream (a fresh page) and the later labels of a job (the printer's
-// label memory kept), and the steady page of a 2 x 3 layout.
+// label memory kept), and the steady page of a 2 x 3 layout; and encoding
+// that label's picture as "render" and "serve" write it.
 #include <benchmark/benchmark.h>
 #include <png.h>
 #include <zlib.h>
@@ -64,7 +65,7 @@ const BandedJob& Job() {
     bandSettings.level = 3;
     bandSettings.memLevel = 7;
     bandSettings.strategy = 1;
-    bandSettings.filtersNoneOnly = true;
+    bandSettings.filters = streamcheck::RowFilters::NoneOnly;
     for (int32_t top = 0; top < kLength; top += kBandRows) {
       const int32_t rows = std::min(kBandRows, kLength - top);
       RgbImage band;
@@ -231,7 +232,7 @@ std::vector<uint8_t> Png(int32_t width, int32_t height, int pattern) {
   options.level = 3;
   options.memLevel = 7;
   options.strategy = 1;
-  options.filtersNoneOnly = true;
+  options.filters = streamcheck::RowFilters::NoneOnly;
   std::vector<uint8_t> png;
   streamcheck::EncodePng(image, options, png);
   return png;
@@ -291,6 +292,41 @@ void BM_SteadyPage2x3(benchmark::State& state) {
   state.counters["page_labels_per_s"] = state.counters["labels_per_s"] * 6;
 }
 BENCHMARK(BM_SteadyPage2x3)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// Encoding the picture of the steady page's label (1587 x 14400), as the
+// label pictures were written before (0: level 6 with adaptive row filters,
+// as "render" did; 1: level 1 with adaptive filters, as "serve" did) and as
+// they are now (2: LabelPictureEncoding, level 1, each row from the one above).
+void BM_EncodeLabelPicture(benchmark::State& state) {
+  const BandedJob& job = Job();
+  const SteadyPage& page = Steady();
+  RgbImage picture;
+  const streamcheck::LabelSink sink = [&](const streamcheck::PrintedLabel& label) {
+    picture = label.picture;
+    return true;
+  };
+  streamcheck::PrinterMemory memory;
+  ReplayJob(memory, job.stream, streamcheck::ParseStream(job.stream), sink);
+  ReplayJob(memory, page.stream, streamcheck::ParseStream(page.stream), sink);
+  streamcheck::PngEncodeOptions options = streamcheck::LabelPictureEncoding();
+  if (state.range(0) < 2) {
+    options.filters = streamcheck::RowFilters::Adaptive;
+    options.level = state.range(0) == 0 ? 6 : 1;
+  }
+  std::vector<uint8_t> png;
+  for (auto _ : state) {
+    if (!streamcheck::EncodePng(picture, options, png)) state.SkipWithError("encode failed");
+  }
+  RgbImage back;
+  if (!streamcheck::DecodePng(png.data(), png.size(), streamcheck::PngLimits{}, back).empty() ||
+      back.rgb != picture.rgb) {
+    state.SkipWithError("the picture does not decode to the label's pixels");
+  }
+  state.counters["png_bytes"] = static_cast<double>(png.size());
+  state.counters["mpixels_per_s"] = benchmark::Counter(static_cast<double>(picture.rgb.size() / 3) / 1e6,
+                                                       benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_EncodeLabelPicture)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 // A 1 x 1 PNG whose image data inflates to a gibibyte: refused as soon as
 // its data runs past the row it may hold.

@@ -9,7 +9,6 @@
 #include <system_error>
 
 #include "job_summary.h"
-#include "png_codec.h"
 
 namespace streamcheck::serve {
 
@@ -111,6 +110,7 @@ nlohmann::json JobJson(const JobRecord& job, const std::string& runToken) {
   json["setups"] = nlohmann::json::array();
   for (const LabelSetup& setup : job.setups) json["setups"].push_back(SetupJson(setup));
   json["setup"] = job.inForce ? SetupJson(*job.inForce) : nlohmann::json(nullptr);
+  json["picturesDone"] = job.picturesDone;
   json["labels"] = nlohmann::json::array();
   for (const LabelRecord& label : job.labels) {
     nlohmann::json areas = nlohmann::json::array();
@@ -130,8 +130,11 @@ nlohmann::json JobJson(const JobRecord& job, const std::string& runToken) {
          {"offset", label.offset},
          {"width", label.width},
          {"height", label.height},
-         {"url", label.stored ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number) + "?v=" + runToken
-                              : std::string()}});
+         {"sameAs", label.sameAs},
+         // A pending picture has its address already: asking for it waits for it.
+         {"url", label.picture != PictureState::Missing
+                     ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number) + "?v=" + runToken
+                     : std::string()}});
   }
   json["faults"] = nlohmann::json::array();
   for (const Fault& fault : job.faults) json["faults"].push_back(FaultJson(fault));
@@ -236,32 +239,121 @@ size_t JobStore::WriteFile(JobRecord& job, const std::filesystem::path& path, co
   return size;
 }
 
-size_t JobStore::AddLabel(uint64_t id, const PrintedLabel& label) {
-  // Encoded outside the lock: a large label takes a while.
-  std::vector<uint8_t> png;
-  PngEncodeOptions options;
-  options.level = limits_.labelPngLevel;
-  const bool encoded = EncodePng(label.picture, options, png);
+LabelRecord* JobStore::FindLabel(JobRecord& job, size_t number) {
+  // Labels are recorded in order, numbered from 1.
+  if (number >= 1 && number <= job.labels.size() && job.labels[number - 1].number == number) {
+    return &job.labels[number - 1];
+  }
+  const auto found = std::find_if(job.labels.begin(), job.labels.end(),
+                                  [number](const LabelRecord& label) { return label.number == number; });
+  return found == job.labels.end() ? nullptr : &*found;
+}
+
+void JobStore::AddLabel(uint64_t id, const PrintedLabel& label, size_t sameAs) {
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
-  if (job == nullptr) return 0;
-  size_t written = 0;
+  if (job == nullptr) return;
   constexpr size_t kMostAreasListed = 64;
-  LabelRecord record{label.number, label.offset, label.picture.width, label.picture.height, false, {}, 0};
+  // Once the server stops, no picture will come.
+  LabelRecord record{label.number,
+                     label.offset,
+                     label.picture.width,
+                     label.picture.height,
+                     abandoned_ ? PictureState::Missing : PictureState::Pending,
+                     sameAs,
+                     {},
+                     0};
   record.areaCount = label.areas.size();
   record.areas.assign(label.areas.begin(), label.areas.begin() + std::min(label.areas.size(), kMostAreasListed));
-  if (!encoded) {
-    job->faults.push_back({label.offset, "cannot encode the picture of label " + std::to_string(label.number), {}, {}});
-  } else {
-    written = WriteFile(*job, Folder(id) / LabelName(label.number), png.data(), png.size());
-    record.stored = written > 0;
-    job->storedBytes += written;
-    storedBytes_ += written;
+  job->labels.push_back(std::move(record));
+  Changed();
+}
+
+// Ends a pending picture: stored, or missing. Readers waiting for it go on;
+// the page hears of it only when its address goes.
+void JobStore::SettlePicture(LabelRecord& label, bool stored) {
+  label.picture = stored ? PictureState::Stored : PictureState::Missing;
+  pictures_.notify_all();
+  if (label.picture == PictureState::Missing) Changed();
+}
+
+size_t JobStore::AddPicture(uint64_t id, size_t number, const std::vector<uint8_t>& png) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  LabelRecord* label = job != nullptr ? FindLabel(*job, number) : nullptr;
+  if (label == nullptr || label->picture != PictureState::Pending) return 0;
+  const size_t written = WriteFile(*job, Folder(id) / LabelName(number), png.data(), png.size());
+  job->storedBytes += written;
+  storedBytes_ += written;
+  SettlePicture(*label, written > 0);
+  DropOldJobs();  // last: it may drop this very job
+  return written;
+}
+
+size_t JobStore::SharePicture(uint64_t id, size_t number, size_t sameAs) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  LabelRecord* label = job != nullptr ? FindLabel(*job, number) : nullptr;
+  const LabelRecord* shown = job != nullptr ? FindLabel(*job, sameAs) : nullptr;
+  if (label == nullptr || label->picture != PictureState::Pending) return 0;
+  if (shown == nullptr || shown->picture != PictureState::Stored) {
+    SettlePicture(*label, false);
+    return 0;
   }
-  job->labels.push_back(record);
+  // A second name for the same file costs no bytes; where the file system
+  // has no links, a copy does.
+  const std::filesystem::path from = Folder(id) / LabelName(sameAs), to = Folder(id) / LabelName(number);
+  std::error_code ec;
+  std::filesystem::create_hard_link(from, to, ec);
+  size_t bytes = 0;
+  bool placed = !ec;
+  if (!placed) {
+    ec.clear();
+    placed = std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec) && !ec;
+    bytes = placed ? static_cast<size_t>(std::filesystem::file_size(to, ec)) : 0;
+    if (ec) bytes = 0;
+  }
+  if (!placed) job->faults.push_back({std::nullopt, "cannot write " + to.filename().string(), {}, {}});
+  job->storedBytes += bytes;
+  storedBytes_ += bytes;
+  SettlePicture(*label, placed);
+  DropOldJobs();
+  return bytes;
+}
+
+void JobStore::MissPicture(uint64_t id, size_t number, const std::string& fault) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  LabelRecord* label = job != nullptr ? FindLabel(*job, number) : nullptr;
+  if (label == nullptr || label->picture != PictureState::Pending) return;
+  if (!fault.empty()) job->faults.push_back({label->offset, Bounded(fault), {}, {}});
+  SettlePicture(*label, false);
+}
+
+void JobStore::PicturesDone(uint64_t id) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  for (LabelRecord& label : job->labels) {
+    if (label.picture == PictureState::Pending) label.picture = PictureState::Missing;
+  }
+  job->picturesDone = true;
+  pictures_.notify_all();
+  if (job->finished) WriteRecord(*job);  // now with every picture in place
   DropOldJobs();
   Changed();
-  return written;
+}
+
+void JobStore::AbandonPictures() {
+  std::lock_guard lock(mutex_);
+  abandoned_ = true;
+  for (JobRecord& job : jobs_) {
+    for (LabelRecord& label : job.labels) {
+      if (label.picture == PictureState::Pending) label.picture = PictureState::Missing;
+    }
+  }
+  pictures_.notify_all();
+  Changed();
 }
 
 void JobStore::AddFault(uint64_t id, Fault fault) {
@@ -301,12 +393,21 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
                fault.message + "\n";
   }
   written += WriteFile(*job, folder / kSummaryName, summary.data(), summary.size());
-  const std::string record = JobJson(*job, runToken_).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-  written += WriteFile(*job, folder / kRecordName, record.data(), record.size());
   job->storedBytes += written;
   storedBytes_ += written;
+  WriteRecord(*job);
   DropOldJobs();
   Changed();
+}
+
+// (Re)writes summary.json; the store counts its size once, as last written.
+void JobStore::WriteRecord(JobRecord& job) {
+  const std::string record = JobJson(job, runToken_).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  const size_t written = WriteFile(job, Folder(job.id) / kRecordName, record.data(), record.size());
+  const size_t before = std::min(job.recordBytes, job.storedBytes);
+  job.storedBytes = job.storedBytes - before + written;
+  storedBytes_ = storedBytes_ - std::min(storedBytes_, before) + written;
+  job.recordBytes = written;
 }
 
 void JobStore::DropOldJobs() {
@@ -322,6 +423,7 @@ void JobStore::DropOldJobs() {
     std::filesystem::remove_all(Folder(it->id), ec);
     storedBytes_ -= std::min(storedBytes_, it->storedBytes);
     it = jobs_.erase(it);
+    pictures_.notify_all();  // readers waiting for its pictures
   }
 }
 
@@ -377,14 +479,18 @@ uint64_t JobStore::WaitForChange(uint64_t seen, std::chrono::milliseconds timeou
   return version_;
 }
 
-std::filesystem::path JobStore::LabelFile(uint64_t id, size_t number) const {
-  std::lock_guard lock(mutex_);
-  const JobRecord* job = Find(id);
-  if (job == nullptr) return {};
-  for (const LabelRecord& label : job->labels) {
-    if (label.number == number && label.stored) return Folder(id) / LabelName(number);
-  }
-  return {};
+std::filesystem::path JobStore::LabelFile(uint64_t id, size_t number, std::chrono::milliseconds patience) const {
+  std::unique_lock lock(mutex_);
+  auto state = [&]() -> std::optional<PictureState> {
+    const JobRecord* job = Find(id);
+    if (job == nullptr) return std::nullopt;
+    for (const LabelRecord& label : job->labels) {
+      if (label.number == number) return label.picture;
+    }
+    return std::nullopt;
+  };
+  pictures_.wait_for(lock, patience, [&] { return state() != PictureState::Pending; });
+  return state() == PictureState::Stored ? Folder(id) / LabelName(number) : std::filesystem::path();
 }
 
 std::filesystem::path JobStore::StreamFile(uint64_t id) const {

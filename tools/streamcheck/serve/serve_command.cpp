@@ -162,7 +162,7 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
 
 VirtualPrinterServer::VirtualPrinterServer(ServeOptions options)
     : options_(std::move(options)),
-      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs, options_.labelPngLevel}),
+      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs}),
       printer_(options_, store_),
       queue_(printer_),
       web_(queue_),

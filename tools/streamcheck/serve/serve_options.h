@@ -38,6 +38,9 @@ struct ServeOptions {
   size_t httpThreads = 48;                             // HTTP workers: the page, its pictures, the API
   size_t maxHttpJobs = 4;  // jobs sent by HTTP at once (printing or waiting); more are refused
   int labelPngLevel = 1;   // zlib level of the stored label pictures
+  // Job bytes printed but not yet drawn into pictures (see PictureWriter);
+  // past it the printer waits for the pictures to catch up.
+  size_t pictureBacklogBytes = 256 * kMiB;
 };
 
 // Reads "serve" options from the words after "serve"; false with `error` set

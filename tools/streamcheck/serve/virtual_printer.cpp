@@ -1,6 +1,7 @@
 #include "virtual_printer.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "png_codec.h"
 
@@ -23,6 +24,7 @@ PrinterJob::PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hol
   const bool fresh = printer_.options_.freshEachJob || printer_.empty_;
   printer_.empty_ = false;
   printer_.store_.Printing(id_, fresh);
+  printer_.pictures_.Begin(id_);
   sink_ = [this](const PrintedLabel& label) { return TakeLabel(label); };
   feed_ = std::make_unique<StreamFeed>(printer_.memory_, &sink_);
 }
@@ -45,7 +47,11 @@ bool PrinterJob::StopRequested() {
 bool PrinterJob::TakeLabel(const PrintedLabel& label) {
   if (StopRequested()) return false;
   const ServeOptions& options = printer_.options_;
-  const uint64_t pixels = uint64_t(label.picture.width) * uint64_t(label.picture.height);
+  // A label drawn exactly as an earlier label of the job shares that one's
+  // picture: it costs no pixels to encode. (The picture writer bounds the bytes.)
+  const auto drawn = drawn_.find(label.version);
+  const size_t sameAs = drawn != drawn_.end() ? drawn->second : 0;
+  const uint64_t pixels = sameAs != 0 ? 0 : uint64_t(label.picture.width) * uint64_t(label.picture.height);
   std::string refusal;
   if (labels_ >= options.maxJobLabels) {
     refusal = "the job prints more than " + std::to_string(options.maxJobLabels) + " labels";
@@ -55,10 +61,10 @@ bool PrinterJob::TakeLabel(const PrintedLabel& label) {
   if (refusal.empty()) {
     ++labels_;
     pixels_ += pixels;
-    storedBytes_ += printer_.store_.AddLabel(id_, label);
-    const size_t byteLimit = std::min(options.maxJobStoredBytes, options.maxStoredBytes);
-    if (storedBytes_ <= byteLimit) return true;
-    refusal = "the job's pictures take more than " + std::to_string(byteLimit) + " bytes";
+    if (sameAs == 0) drawn_.emplace(label.version, label.number);
+    printer_.store_.AddLabel(id_, label, sameAs);
+    sameAs_.push_back(sameAs);
+    return true;
   }
   overLimit_ = true;
   printer_.store_.AddFault(
@@ -74,15 +80,24 @@ bool PrinterJob::Feed(std::string_view piece) {
   if (overLimit_ || finished_ || StopRequested()) return false;
   const size_t limit = printer_.options_.maxJobBytes;
   const size_t room = limit - std::min(limit, feed_->Bytes().size());
+  const std::string_view taken = piece.substr(0, std::min(piece.size(), room));
+  // Once the replay has ended (a fault), the picture writer's has ended at the
+  // same byte: the rest is kept as the job's stream but not passed on.
+  const bool replaying = !feed_->Done();
+  feed_->Feed(taken);
+  if (replaying) PassOn(taken);
   if (piece.size() > room) {
-    feed_->Feed(piece.substr(0, room));
     overLimit_ = true;
     Fault("the job is larger than the limit of " + std::to_string(limit) +
           " bytes: the rest was not read, the stream is checked as far as the limit");
     return false;
   }
-  feed_->Feed(piece);
   return !overLimit_;
+}
+
+void PrinterJob::PassOn(std::string_view bytes) {
+  if (bytes.empty() && sameAs_.empty()) return;
+  printer_.pictures_.Feed(bytes, std::exchange(sameAs_, {}));
 }
 
 void PrinterJob::Fault(const std::string& message) {
@@ -98,17 +113,14 @@ void PrinterJob::Finish() {
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_);
   printer_.TakeSnapshot();  // before the record is closed, so that a page that sees it sees the memory after it
   printer_.store_.Finish(id_, feed_->Bytes(), result, printer_.memory_.setup, took);
+  printer_.pictures_.End(std::exchange(sameAs_, {}));
   feed_.reset();
   if (hold_.owns_lock()) hold_.unlock();
 }
 
 void VirtualPrinter::Empty() {
-  memory_ = PrinterMemory{};
-  memory_.imageByteLimit = options_.printerMemoryBytes;
-  // The checker's own bounds stay behind the store's, which cut a job first
-  // and say what they cut; they bound the painting nothing is stored of.
-  memory_.limits.labels = options_.maxJobLabels + 1;
-  memory_.limits.paintedPixels = 4 * options_.maxJobPixels;
+  memory_ = EmptyPrinterMemory(options_);
+  pictures_.Empty();
   empty_ = true;
 }
 
@@ -151,9 +163,7 @@ nlohmann::json VirtualPrinter::Memory() const {
 std::vector<uint8_t> VirtualPrinter::KeptPicture() const {
   std::lock_guard lock(snapshotMutex_);
   if (keptPng_.empty() && kept_) {
-    PngEncodeOptions options;
-    options.level = options_.labelPngLevel;
-    if (!EncodePng(*kept_, options, keptPng_)) keptPng_.clear();
+    if (!EncodePng(*kept_, LabelPictureEncoding(options_.labelPngLevel), keptPng_)) keptPng_.clear();
   }
   return keptPng_;
 }

@@ -1,6 +1,7 @@
 // The printer behind the network ports: takes one job at a time, checks and
 // draws it as it arrives against the memory that earlier jobs left (unless
-// every job starts fresh), and files it in the job store.
+// every job starts fresh), and files it in the job store: each label as soon
+// as it is printed, its picture later, by the PictureWriter.
 #pragma once
 #include <atomic>
 #include <chrono>
@@ -9,11 +10,13 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "job_store.h"
+#include "picture_writer.h"
 #include "serve_options.h"
 #include "stream_checker.h"
 
@@ -44,8 +47,10 @@ class PrinterJob {
  private:
   friend class VirtualPrinter;
   PrinterJob(VirtualPrinter& printer, std::unique_lock<std::mutex> hold, uint64_t id);
-  // Takes a drawn label: stored, or refused (ending the replay) past a limit.
+  // Takes a drawn label: recorded, or refused (ending the replay) past a limit.
   bool TakeLabel(const PrintedLabel& label);
+  // Hands what was replayed last, and the labels it printed, to the picture writer.
+  void PassOn(std::string_view bytes);
   // True (and the job cut, once) when the printer is being stopped.
   bool StopRequested();
 
@@ -59,8 +64,9 @@ class PrinterJob {
   bool finished_ = false;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
   size_t labels_ = 0;
-  uint64_t pixels_ = 0;
-  size_t storedBytes_ = 0;
+  uint64_t pixels_ = 0;                         // of the labels with pictures of their own
+  std::unordered_map<uint64_t, size_t> drawn_;  // picture version -> first label of the job drawn so
+  std::vector<size_t> sameAs_;                  // labels printed since the last PassOn
 };
 
 class VirtualPrinter {
@@ -76,7 +82,10 @@ class VirtualPrinter {
   // Switched off and on: the memory is empty again. Waits for a running job.
   void PowerCycle();
   // The server stops: a running job is cut at its next piece or label.
-  void Stop() { stopping_ = true; }
+  void Stop() {
+    stopping_ = true;
+    pictures_.Stop();
+  }
   // What the printer holds now, as the page shows it (taken after each job
   // and power cycle, so it never waits for a running job), and the picture of
   // the kept label then (PNG, empty when none).
@@ -101,6 +110,7 @@ class VirtualPrinter {
   std::shared_ptr<const RgbImage> kept_;  // a copy; guarded by snapshotMutex_
   mutable std::vector<uint8_t> keptPng_;  // encoded when first asked for
   uint64_t snapshots_ = 0;                // guarded by snapshotMutex_
+  PictureWriter pictures_{options_, store_};
 };
 
 }  // namespace streamcheck::serve

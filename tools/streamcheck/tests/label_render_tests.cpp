@@ -214,5 +214,67 @@ TEST(LabelRender, EachLabelListsTheAreasItsRecallsDrewInStreamOrder) {
   }
 }
 
+// Random jobs of pages, copies, white-based labels, size changes and bands
+// partly or wholly off the label: two labels with one version are always
+// equal dot for dot, and a copy of a page (nothing drawn since) has the page's
+// version, so that it can share its picture.
+TEST(LabelRender, LabelsOfOneVersionAreEqualAndCopiesOfAPageShareItsVersion) {
+  std::mt19937 random(20260712);
+  for (int run = 0; run < 40; ++run) {
+    StreamBuilder builder;
+    builder.Setup(425, 120);
+    std::vector<bool> copyOfPage;  // label i copies label i - 1, a page
+    bool lastWasPage = false;
+    for (int step = 0; step < 12; ++step) {
+      const Rgb colour{static_cast<uint8_t>(random() % 3 * 120), static_cast<uint8_t>(random() % 2 * 200), 7};
+      const int32_t x = static_cast<int32_t>(random() % 500) - 40;  // now and then off the label
+      switch (random() % 5) {
+        case 0:
+          builder.Raw("^XA^C(L^C(S^XZ");
+          copyOfPage.push_back(lastWasPage);
+          lastWasPage = true;
+          break;
+        case 1:
+          builder.Raw("^XA^C(L").Band(Solid(30, 20, colour), x, 10).Raw("^C(S^XZ");
+          copyOfPage.push_back(false);
+          lastWasPage = true;
+          break;
+        case 2:
+          builder.Raw("^XA").Band(Solid(12, 12, colour), x, 50).Raw("^XZ");
+          copyOfPage.push_back(false);
+          lastWasPage = false;
+          break;
+        case 3:
+          builder.Raw("^XA").Download(testing::PluginPng(Solid(2, 2, colour))).Raw("^XZ");  // a blank label
+          copyOfPage.push_back(false);
+          lastWasPage = false;
+          break;
+        default:  // prints nothing; a new size resizes the kept page
+          builder.Setup(random() % 2 == 0 ? 425 : 440, 120);
+          lastWasPage = false;
+          break;
+      }
+    }
+    std::vector<std::pair<uint64_t, RgbImage>> labels;
+    const LabelSink sink = [&](const PrintedLabel& label) {
+      labels.emplace_back(label.version, label.picture);
+      return true;
+    };
+    const std::string stream = builder.Text();
+    ASSERT_FALSE(CheckStream(stream, &sink).error);
+    ASSERT_EQ(labels.size(), copyOfPage.size());
+    for (size_t i = 0; i < labels.size(); ++i) {
+      EXPECT_NE(labels[i].first, 0u);
+      if (copyOfPage[i]) EXPECT_EQ(labels[i].first, labels[i - 1].first) << "run " << run << ", label " << i + 1;
+      for (size_t j = 0; j < i; ++j) {
+        if (labels[i].first != labels[j].first) continue;
+        EXPECT_EQ(labels[i].second.width, labels[j].second.width);
+        EXPECT_TRUE(labels[i].second.rgb == labels[j].second.rgb)
+            << "run " << run << ", labels " << j + 1 << ", " << i + 1;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace streamcheck

@@ -211,10 +211,11 @@ TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrint
   // the page says so, and the store stays within its budget.
   std::string copies = StreamBuilder().Setup(425, 150).Text();
   for (int i = 0; i < 200; ++i) copies += "^XA^C(L^C(S^XZ";
-  std::string tall = StreamBuilder().Setup(1587, 14400).Text();
-  for (int i = 0; i < 200; ++i) tall += "^XA^C(L^C(S^XZ";
+  StreamBuilder tall;  // labels that differ: identical ones would share one picture
+  tall.Setup(1587, 14400);
+  for (uint8_t i = 0; i < 200; ++i) tall.Raw("^XA^C(L").Band(Solid(1, 1, {i, 0, 0}), i, 0).Raw("^C(S^XZ");
   ASSERT_EQ(post("/api/jobs", copies, "application/octet-stream"), 201);
-  ASSERT_EQ(post("/api/jobs", tall, "application/octet-stream"), 201);
+  ASSERT_EQ(post("/api/jobs", tall.Text(), "application/octet-stream"), 201);
   auto state = WaitForJobs(http, [](const nlohmann::json& s) { return s["jobs"].size() == 2; });
   const nlohmann::json& many = *FindJob(state, 1);
   const nlohmann::json& high = *FindJob(state, 2);

@@ -5,37 +5,23 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "private_cups.h"
 #include "serve_support.h"
-#include "stream_builder.h"
 
 namespace streamcheck {
 namespace {
 
 using testing::PrivateCups;
-using testing::StreamBuilder;
 
-// A two-label job whose pictures hold every byte value, so that a client
-// that translated line ends or stopped at a NUL would be seen.
-std::string NoisyJob() {
-  std::mt19937 random(7);
-  RgbImage noise;
-  noise.width = 64;
-  noise.height = 48;
-  noise.rgb.resize(size_t(noise.width) * size_t(noise.height) * 3);
-  for (uint8_t& value : noise.rgb) value = static_cast<uint8_t>(random());
-  return StreamBuilder()
-      .Setup(425, 150)
-      .Raw("^XA^C(L")
-      .Band(noise, 10, 10)
-      .Raw("^C(S^XZ^XA^C(L")
-      .Band(noise, 100, 40)
-      .Raw("^C(S^XZ")
-      .Text();
+// The sample job's stream as our host program prints it through the plug-in
+// (samples/sample.job): six labels, PNG bytes of every value, so a client that
+// translated line ends or stopped at a NUL would be seen.
+std::string SampleJob() {
+  std::ifstream in(STREAMCHECK_SAMPLE_JOB, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string StoredStream(int httpPort, uint64_t id) {
@@ -54,7 +40,8 @@ TEST(RealPrintClient, CupsQueuesDeliverJobsByteForByte) {
   std::string error;
   ASSERT_TRUE(server.Start(error)) << error;
 
-  const std::string job = NoisyJob();
+  const std::string job = SampleJob();
+  ASSERT_GT(job.size(), 100000u);
   const std::filesystem::path file = options.out / "job.prn";
   std::filesystem::create_directories(options.out);
   std::ofstream(file, std::ios::binary) << job;
@@ -80,7 +67,7 @@ TEST(RealPrintClient, CupsQueuesDeliverJobsByteForByte) {
     EXPECT_EQ(record["id"], id);
     EXPECT_EQ(record["via"], queue.via);
     EXPECT_EQ(record["faults"].size(), 0u) << record.dump();
-    EXPECT_EQ(record["labels"].size(), 2u);
+    EXPECT_EQ(record["labels"].size(), 6u);
     if (queue.via == "lpd") {
       EXPECT_EQ(record["title"], "sample lpd");
       EXPECT_NE(record["user"], "");

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <random>
+#include <set>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -219,6 +223,118 @@ TEST(VirtualPrinter, LetsAConnectionBeyondItsLimitWaitItsTurn) {
   EXPECT_TRUE(HasFault(state["jobs"][1], "sent nothing", std::nullopt));
   EXPECT_EQ(state["jobs"][0]["faults"].size(), 0u) << state["jobs"][0].dump();
   EXPECT_EQ(FetchLabels(server.HttpPort(), state["jobs"][0]), RenderAlone(FirstJob()));
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+// The last label the checker draws from `stream` (a tall job's labels are
+// too large to keep them all).
+RgbImage LastLabel(const std::string& stream) {
+  RgbImage last;
+  const LabelSink sink = [&](const PrintedLabel& label) {
+    last = label.picture;
+    return true;
+  };
+  CheckStream(stream, &sink);
+  return last;
+}
+
+RgbImage FetchPicture(int httpPort, const std::string& url) {
+  httplib::Client client("127.0.0.1", httpPort);
+  client.set_read_timeout(std::chrono::seconds(60));
+  RgbImage image;
+  const auto response = client.Get(url);
+  if (!response || response->status != 200) {
+    ADD_FAILURE() << "cannot fetch " << url << ": " << (response ? response->body : httplib::to_string(response.error()));
+    return image;
+  }
+  const std::string problem =
+      DecodePng(reinterpret_cast<const uint8_t*>(response->body.data()), response->body.size(), PngLimits{}, image);
+  EXPECT_EQ(problem, "");
+  return image;
+}
+
+nlohmann::json PicturesDone(int httpPort, uint64_t id) {
+  return testing::WaitForJobs(httpPort, [id](const nlohmann::json& state) {
+    return !state["jobs"].empty() && state["jobs"][0]["id"] == id && state["jobs"][0]["picturesDone"].get<bool>();
+  });
+}
+
+// The bytes of the files under `folder`, a file of several names once.
+size_t FolderBytes(const std::filesystem::path& folder) {
+  std::set<std::pair<dev_t, ino_t>> seen;
+  size_t total = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    struct stat status {};
+    if (entry.is_regular_file() && stat(entry.path().c_str(), &status) == 0 &&
+        seen.emplace(status.st_dev, status.st_ino).second) {
+      total += static_cast<size_t>(status.st_size);
+    }
+  }
+  return total;
+}
+
+TEST(VirtualPrinter, DrawsPicturesBehindThePrinterAndSharesThoseOfIdenticalLabels) {
+  auto options = TestOptions("pictures");
+  options.maxJobStoredBytes = 4 * serve::kMiB;  // two of the noisy labels below
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int http = server.HttpPort();
+
+  // 200 identical tall labels from 2.9 KB: one picture, linked under every name.
+  std::string tall = StreamBuilder().Setup(1587, 14400).Text();
+  for (int i = 0; i < 200; ++i) tall += "^XA^C(L^C(S^XZ";
+  SendRaw(server.RawPort(), tall);
+  auto state = PicturesDone(http, 1);
+  const auto& copies = state["jobs"][0];
+  ASSERT_EQ(copies["labels"].size(), 200u);
+  EXPECT_EQ(copies["faults"].size(), 0u) << copies["faults"].dump();
+  for (size_t i = 0; i < 200; ++i) ASSERT_EQ(copies["labels"][i]["sameAs"], i == 0 ? 0 : 1) << i;
+  const auto folder = options.out / "job-000001";
+  EXPECT_TRUE(std::filesystem::equivalent(folder / "label-001.png", folder / "label-200.png"));
+  EXPECT_EQ(state["storedBytes"], FolderBytes(options.out));
+  const RgbImage shared = FetchPicture(http, copies["labels"][199]["url"]);
+  EXPECT_EQ(shared.width, 1587);
+  EXPECT_EQ(shared.height, 14400);
+  EXPECT_TRUE(shared.rgb == RgbImage::White(1587, 14400).rgb);
+
+  // Tall labels that differ: the job's record is finished long before their
+  // pictures are, and a picture asked for then is waited for and right.
+  StreamBuilder distinct;
+  distinct.Setup(1587, 14400);
+  for (uint8_t i = 0; i < 8; ++i) distinct.Raw("^XA^C(L").Band(Solid(3, 3, {i, 0, 0}), 40 * i, 9000).Raw("^C(S^XZ");
+  SendRaw(server.RawPort(), distinct.Text());
+  state = WaitForFinishedJobs(http, 2);
+  const auto& job = state["jobs"][0];
+  ASSERT_EQ(job["labels"].size(), 8u);
+  EXPECT_FALSE(job["picturesDone"].get<bool>()) << "the pictures were written before they were asked for";
+  const RgbImage last = FetchPicture(http, job["labels"][7]["url"]);
+  EXPECT_TRUE(last.rgb == LastLabel(distinct.Text()).rgb);
+
+  // A job whose pictures come to more than its byte bound: printed whole, the
+  // pictures past the bound not stored, and the store counts what it holds.
+  PicturesDone(http, 2);
+  std::mt19937 random(7);
+  RgbImage noise = Solid(1587, 300, {0, 0, 0});
+  StreamBuilder heavy;
+  heavy.Setup(1587, 300);
+  for (int i = 0; i < 4; ++i) {
+    for (uint8_t& byte : noise.rgb) byte = static_cast<uint8_t>(random());
+    heavy.Raw("^XA^C(L").Band(noise, 0, 0).Raw("^C(S^XZ");
+  }
+  SendRaw(server.RawPort(), heavy.Text());
+  state = PicturesDone(http, 3);
+  const auto& cut = state["jobs"][0];
+  ASSERT_EQ(cut["labels"].size(), 4u);
+  EXPECT_NE(cut["labels"][1]["url"], "");
+  EXPECT_EQ(cut["labels"][2]["url"], "");
+  EXPECT_EQ(cut["labels"][3]["url"], "");
+  EXPECT_TRUE(HasFault(cut, "pictures take more than", cut["labels"][2]["offset"].get<size_t>())) << cut.dump();
+  EXPECT_FALSE(std::filesystem::exists(options.out / "job-000003" / "label-003.png"));
+  const auto record = nlohmann::json::parse(std::ifstream(options.out / "job-000003" / "summary.json"));
+  EXPECT_TRUE(record["picturesDone"].get<bool>());
+  EXPECT_EQ(state["storedBytes"], FolderBytes(options.out));
   server.Stop();
   std::filesystem::remove_all(options.out);
 }
