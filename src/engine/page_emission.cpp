@@ -29,13 +29,20 @@ ResultCode CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint star
   const int64_t rowsPerBand = RowsPerBand(width);
   const PngWriteSettings settings;
   const auto dpi = static_cast<uint32_t>(resolution_);
+  int64_t encodedRows = 0;  // a plain raster's band already in pngBuffer_
   for (int64_t row = 0; row < height; row += rowsPerBand) {
     const int64_t rows = std::min(rowsPerBand, height - row);
-    // Each band is encoded straight from the raster's rows: no copy of the band.
-    const uint8_t* first = raster.pixels.data() + row * raster.stride;
-    if (!settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
-                            static_cast<uint32_t>(raster.stride), dpi, dpi)) {
-      return result::kEncodingFailed;
+    // A plain raster (one row standing for all) gives the same PNG for
+    // every band of the same height: it is encoded once.
+    if (raster.stride != 0 || rows != encodedRows) {
+      // Each band is encoded straight from the raster's rows: no copy of the band.
+      const uint8_t* first = raster.pixels.data() + row * raster.stride;
+      encodedRows = 0;
+      if (!settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
+                              static_cast<uint32_t>(raster.stride), dpi, dpi)) {
+        return result::kEncodingFailed;
+      }
+      if (raster.stride == 0) encodedRows = rows;
     }
     if (const ResultCode code = command_.AppendImageDownload(kDiffImageName, pngBuffer_); code != result::kOk) {
       return code;
