@@ -38,7 +38,7 @@ ResultCode CPrintControl::WriteErrorPage(std::u16string_view message, DotSize er
   keep = 0;  // the buffer was emptied by the send
 
   command_.BeginLabel();
-  CPrintImage::CreatePageCanvas(errorPageSize, scratch_);
+  SetUpPlainRaster(scratch_, errorPageSize.width, errorPageSize.height, RasterFill::kWhite);
   code = SendDiffImage(scratch_, {0, 0});
   if (code == result::kOk && !message.empty()) {
     DotPoint unused{0, 0};

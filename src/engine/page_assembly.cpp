@@ -161,7 +161,7 @@ ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
   for (const DotRect& white : whiteCells_) {
     if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
     if (!whiteReady || scratch_.width != white.width || scratch_.height != white.height) {
-      CPrintImage::CreatePageCanvas({static_cast<int32_t>(white.width), static_cast<int32_t>(white.height)}, scratch_);
+      SetUpPlainRaster(scratch_, white.width, white.height, RasterFill::kWhite);
       whiteReady = true;
     }
     page_.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
@@ -187,7 +187,7 @@ ResultCode CPrintControl::CloseNewPageFinal() {
 }
 
 ResultCode CPrintControl::AddEmptyPage() {
-  CPrintImage::CreatePageCanvas(LabelSize(), scratch_);
+  SetUpPlainRaster(scratch_, labelWidth_, labelLength_, RasterFill::kWhite);
   return SendLabelFormat(scratch_);
 }
 

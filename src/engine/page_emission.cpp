@@ -3,6 +3,7 @@
 // image name and recalled at once; then the page model notes what the
 // printer holds.
 #include <algorithm>
+#include <cstddef>
 
 #include "engine/print_control.h"
 #include "output/png_encoder.h"
@@ -29,15 +30,31 @@ ResultCode CPrintControl::SendDiffImage(const RasterImage& raster, DotPoint star
   const int64_t rowsPerBand = RowsPerBand(width);
   const PngWriteSettings settings;
   const auto dpi = static_cast<uint32_t>(resolution_);
+  const auto rowBytes = static_cast<size_t>(width * kBytesPerPixel);
   for (int64_t row = 0; row < height; row += rowsPerBand) {
     const int64_t rows = std::min(rowsPerBand, height - row);
-    // Each band is encoded straight from the raster's rows: no copy of the band.
-    const uint8_t* first = raster.pixels.data() + row * raster.stride;
-    if (const ResultCode code =
-            settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
-                               static_cast<uint32_t>(raster.stride), dpi, dpi);
-        code != result::kOk) {
-      return code;
+    // A plain raster (one row standing for all) gives the same PNG for
+    // every band of the same row and height, white pages and white cells
+    // alike: it is encoded once.
+    const bool plain = raster.stride == 0;
+    PlainBand& band = pngBufferBand_;
+    const bool encoded = plain && band.rows == rows && band.dpi == resolution_ && band.row.size() == rowBytes &&
+                         std::equal(band.row.begin(), band.row.end(), raster.pixels.begin());
+    if (!encoded) {
+      band.rows = 0;
+      // Each band is encoded straight from the raster's rows: no copy of the band.
+      const uint8_t* first = raster.pixels.data() + row * raster.stride;
+      if (const ResultCode code =
+              settings.EncodePng(pngBuffer_, first, static_cast<uint32_t>(width), static_cast<uint32_t>(rows),
+                                 static_cast<uint32_t>(raster.stride), dpi, dpi);
+          code != result::kOk) {
+        return code;
+      }
+      if (plain) {
+        band.row.assign(raster.pixels.begin(), raster.pixels.begin() + static_cast<std::ptrdiff_t>(rowBytes));
+        band.rows = rows;
+        band.dpi = resolution_;
+      }
     }
     command_.AppendImageDownload(kDiffImageName, pngBuffer_);
     command_.AppendImageRecall(kDiffImageName,

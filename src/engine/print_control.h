@@ -192,6 +192,15 @@ class CPrintControl {
   // Reused from band to band and from label to label, so that steady printing
   // does not allocate.
   ByteImage pngBuffer_;
+  // The band pngBuffer_ encodes when it came from a plain raster (no rows
+  // when not): another band of that row, height and resolution is not
+  // encoded again.
+  struct PlainBand {
+    std::vector<uint8_t> row;
+    int64_t rows = 0;
+    int32_t dpi = 0;
+  };
+  PlainBand pngBufferBand_;
   RasterImage scratch_;
   RasterImage field_;
 };

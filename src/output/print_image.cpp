@@ -104,11 +104,8 @@ ResultCode ExpandMonochrome(const DibRows& rows, RasterImage& out) {
   if (sourceStep < (width + kBitsPerByte - 1) / kBitsPerByte) {
     return result::kBadSourceBitmap;  // rows shorter than the width
   }
-  const int64_t stride = RasterStride(width);
-  const int64_t bytes = RasterBytes(stride, height);
-  if (bytes < 0) return result::kBadSourceBitmap;
-
-  out.pixels.assign(static_cast<size_t>(bytes), 0);
+  if (!SetUpRaster(out, width, height, RasterFill::kZero)) return result::kBadSourceBitmap;
+  const int64_t stride = out.stride;
   for (int64_t y = 0; y < height; ++y) {
     const uint8_t* source = rows.bytes.data() + y * sourceStep;
     uint8_t* target = out.pixels.data() + y * stride;
@@ -117,10 +114,6 @@ ResultCode ExpandMonochrome(const DibRows& rows, RasterImage& out) {
       if ((source[i / kBitsPerByte] & mask) != 0) std::memset(target + i * kBytesPerPixel, kWhite, kBytesPerPixel);
     }
   }
-  out.width = rows.width;
-  out.height = rows.height;
-  out.stride = static_cast<int32_t>(stride);
-  out.bitsPerPixel = kRasterBitsPerPixel;
   return result::kOk;
 }
 
@@ -148,18 +141,7 @@ ResultCode CPrintImage::SetSourceBitmap(HostBitmap& bitmap) {
 }
 
 void CPrintImage::CreatePageCanvas(DotSize page, RasterImage& out) {
-  out.Clear();
-  if (page.width <= 0 || page.height <= 0) return;
-  const int64_t stride = RasterStride(page.width);
-  const int64_t bytes = RasterBytes(stride, page.height);
-  if (bytes < 0) throw std::bad_alloc();  // no raster of this size can be held
-  out.pixels.assign(static_cast<size_t>(bytes), kWhite);
-  const int64_t rowBytes = int64_t{page.width} * kBytesPerPixel;
-  ClearRowPadding(out.pixels.data(), stride, rowBytes, page.height);
-  out.width = page.width;
-  out.height = page.height;
-  out.stride = static_cast<int32_t>(stride);
-  out.bitsPerPixel = kRasterBitsPerPixel;
+  SetUpRasterOrThrow(out, page.width, page.height, RasterFill::kWhite);
 }
 
 ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid, const DotRect& window,
@@ -173,16 +155,10 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   if (x1 <= x0 || y1 <= y0) return result::kOk;
   const int64_t outWidth = x1 - x0;
   const int64_t outHeight = y1 - y0;
-  const int64_t stride = RasterStride(outWidth);
-  const int64_t bytes = RasterBytes(stride, outHeight);
-  if (bytes < 0) throw std::bad_alloc();
   // Every byte is written exactly once below, so the storage is not filled
   // first: a reused raster of the same size costs nothing here.
-  out.pixels.resize(static_cast<size_t>(bytes));
-  out.width = static_cast<int32_t>(outWidth);
-  out.height = static_cast<int32_t>(outHeight);
-  out.stride = static_cast<int32_t>(stride);
-  out.bitsPerPixel = kRasterBitsPerPixel;
+  SetUpRasterOrThrow(out, outWidth, outHeight, RasterFill::kUnset);
+  const int64_t stride = out.stride;
 
   const int64_t width = tile.width;
   const int64_t height = tile.height;
@@ -304,18 +280,15 @@ ResultCode CPrintImage::CutSourceToPage(DotPoint position, DotSize page, DotRect
       std::swap(pixels, source_);
       ClearRowPadding(pixels.pixels.data(), stride, w * kBytesPerPixel, h);
     } else {
-      const int64_t bytes = RasterBytes(stride, h);
-      if (bytes < 0) return result::kVariableCompose;
-      pixels.pixels.assign(static_cast<size_t>(bytes), 0);
-      pixels.width = static_cast<int32_t>(w);
-      pixels.height = static_cast<int32_t>(h);
-      pixels.stride = static_cast<int32_t>(stride);
-      pixels.bitsPerPixel = kRasterBitsPerPixel;
+      // Each row is copied whole; only the padding after it is cleared.
+      if (!SetUpRaster(pixels, w, h, RasterFill::kUnset)) return result::kVariableCompose;
       for (int64_t i = 0; i < h; ++i) {
         if (!CopyRun(source_, topCut + i, leftCut * kBytesPerPixel, pixels, i, 0, w * kBytesPerPixel)) {
+          pixels.Clear();
           return result::kVariableCompose;
         }
       }
+      ClearRowPadding(pixels.pixels.data(), stride, w * kBytesPerPixel, h);
     }
   }
   // Nothing of it may land on the page: nothing to place then.
@@ -364,31 +337,21 @@ ResultCode CPrintImage::ComposeWindow(const PageModel& page, const DotRect& wind
   const DotRect pageRect{0, 0, grid.page.width, grid.page.height};
   out.Clear();
   if (window.Empty()) return result::kOk;
-  const int64_t stride = RasterStride(window.width);
-  const int64_t bytes = RasterBytes(stride, window.height);
-  if (bytes < 0 || window.width > kMaxRasterStride) throw std::bad_alloc();
   const bool onBase = page.OnBase() && HasBase();
   if (onBase && pageRect.Contains(window)) {
     // Every byte of the window is written by the tiling itself.
     const ResultCode tiled = PlaceTiled(baseTile_, grid, window, out);
     if (tiled != result::kOk) return tiled;
     if (out.width != window.width || out.height != window.height) return result::kStaticCompose;
-  } else {
-    out.pixels.assign(static_cast<size_t>(bytes), 0);
-    out.width = static_cast<int32_t>(window.width);
-    out.height = static_cast<int32_t>(window.height);
-    out.stride = static_cast<int32_t>(stride);
-    out.bitsPerPixel = kRasterBitsPerPixel;
-    if (onBase) {
-      if (!CopyRestoreBlock(grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
-        return result::kStaticCompose;
-      }
-    } else {
-      const int64_t rowBytes = window.width * kBytesPerPixel;
-      for (int64_t row = 0; row < window.height; ++row) {
-        std::memset(out.pixels.data() + row * stride, kWhite, static_cast<size_t>(rowBytes));
-      }
+  } else if (onBase) {
+    // The restore writes every pixel of every row; the padding is cleared after.
+    SetUpRasterOrThrow(out, window.width, window.height, RasterFill::kUnset);
+    if (!CopyRestoreBlock(grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
+      return result::kStaticCompose;
     }
+    ClearRowPadding(out.pixels.data(), out.stride, window.width * kBytesPerPixel, window.height);
+  } else {
+    SetUpRasterOrThrow(out, window.width, window.height, RasterFill::kWhite);
   }
   page.PaintOver(window, out);
   return result::kOk;

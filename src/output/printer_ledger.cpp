@@ -44,15 +44,8 @@ void CPrinterLedger::FlattenPlaced() {
   if (flatPage_.pixels.empty()) {
     // Only the pixels the mask marks are ever read, so the page starts as
     // zeroes. Both or neither: the mask is read wherever the page has pixels.
-    const int64_t stride = RasterStride(page.width);
-    const int64_t bytes = RasterBytes(stride, page.height);
-    if (bytes < 0) throw std::bad_alloc();  // no raster of this size can be held
     std::vector<uint8_t> mask(static_cast<size_t>(page.width) * static_cast<size_t>(page.height), 0);
-    flatPage_.pixels.assign(static_cast<size_t>(bytes), 0);
-    flatPage_.width = page.width;
-    flatPage_.height = page.height;
-    flatPage_.stride = static_cast<int32_t>(stride);
-    flatPage_.bitsPerPixel = kRasterBitsPerPixel;
+    SetUpRasterOrThrow(flatPage_, page.width, page.height, RasterFill::kZero);
     flatMask_ = std::move(mask);
   }
   // Painted into the flat page in their order; the mask marks each pixel.

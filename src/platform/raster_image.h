@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 struct RasterImage {
@@ -13,7 +14,7 @@ struct RasterImage {
   uint16_t bitsPerPixel = 0;  // 24 when filled, 0 when empty
   int32_t width = 0;
   int32_t height = 0;
-  int32_t stride = 0;
+  int32_t stride = 0;  // 0: every row is the first (a plain raster, see SetUpPlainRaster)
 
   bool Empty() const { return bitsPerPixel == 0 || pixels.empty(); }
 
@@ -52,5 +53,57 @@ inline void ClearRowPadding(uint8_t* pixels, int64_t stride, int64_t rowBytes, i
   if (stride == rowBytes) return;
   for (int64_t row = 0; row < rows; ++row) {
     std::memset(pixels + row * stride + rowBytes, 0, static_cast<size_t>(stride - rowBytes));
+  }
+}
+
+// What a raster's pixel bytes hold once it is set up.
+enum class RasterFill {
+  kUnset,  // whatever the storage held: the caller writes every byte, padding included
+  kZero,
+  kWhite,  // every pixel byte 0xFF, the row padding 0
+};
+
+// Sets `raster` up as `width` x `height` pixels of 24 bits, rows padded to 4
+// bytes, its storage reused; an empty raster for a size without area. False
+// (the raster empty) when no raster of this size could be held.
+[[nodiscard]] inline bool SetUpRaster(RasterImage& raster, int64_t width, int64_t height, RasterFill fill) {
+  raster.Clear();
+  if (width <= 0 || height <= 0) return true;
+  const int64_t stride = RasterStride(width);
+  const int64_t bytes = RasterBytes(stride, height);
+  if (bytes < 0 || width > std::numeric_limits<int32_t>::max() || height > std::numeric_limits<int32_t>::max()) {
+    return false;
+  }
+  constexpr uint8_t kWhite = 0xFF;
+  switch (fill) {
+    case RasterFill::kUnset: raster.pixels.resize(static_cast<size_t>(bytes)); break;
+    case RasterFill::kZero: raster.pixels.assign(static_cast<size_t>(bytes), 0); break;
+    case RasterFill::kWhite:
+      raster.pixels.assign(static_cast<size_t>(bytes), kWhite);
+      ClearRowPadding(raster.pixels.data(), stride, width * kBytesPerPixel, height);
+      break;
+  }
+  raster.width = static_cast<int32_t>(width);
+  raster.height = static_cast<int32_t>(height);
+  raster.stride = static_cast<int32_t>(stride);
+  raster.bitsPerPixel = kRasterBitsPerPixel;
+  return true;
+}
+
+// As SetUpRaster, but throws std::bad_alloc for a size no raster can hold.
+inline void SetUpRasterOrThrow(RasterImage& raster, int64_t width, int64_t height, RasterFill fill) {
+  if (!SetUpRaster(raster, width, height, fill)) throw std::bad_alloc();
+}
+
+// A plain raster: `width` x `height` pixels that are all `fill`, held as one
+// row that stands for every row (stride 0). A page of one colour then costs
+// one row of memory rather than a page. Only whole rows are read from it, by
+// the encoder; whatever composes or paints needs a raster of SetUpRaster.
+inline void SetUpPlainRaster(RasterImage& raster, int64_t width, int64_t height, RasterFill fill) {
+  if (height > std::numeric_limits<int32_t>::max()) throw std::bad_alloc();
+  SetUpRasterOrThrow(raster, width, height > 0 ? 1 : 0, fill);
+  if (!raster.Empty()) {
+    raster.height = static_cast<int32_t>(height);
+    raster.stride = 0;
   }
 }

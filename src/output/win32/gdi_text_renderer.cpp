@@ -60,6 +60,7 @@ bool LayoutFor(int32_t rotation, LONG textWidth, LONG textHeight, RotatedLayout&
 
 // Reads a 24-bit copy of the bitmap, rows top first, into the raster.
 ResultCode ReadBack(HDC dc, HBITMAP bitmap, const RotatedLayout& layout, RasterImage& raster) {
+  SetUpRasterOrThrow(raster, layout.width, layout.height, RasterFill::kZero);
   const int64_t stride = RasterStride(layout.width);
   const int64_t rowBytes = int64_t{layout.width} * kBytesPerPixel;
   BITMAPINFO info{};
@@ -70,16 +71,12 @@ ResultCode ReadBack(HDC dc, HBITMAP bitmap, const RotatedLayout& layout, RasterI
   info.bmiHeader.biBitCount = kRasterBits;
   info.bmiHeader.biCompression = BI_RGB;
   info.bmiHeader.biSizeImage = static_cast<DWORD>(stride * layout.height);
-  raster.pixels.assign(static_cast<size_t>(stride * layout.height), 0);
   if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(layout.height), raster.pixels.data(), &info, DIB_RGB_COLORS) == 0) {
+    raster.Clear();
     return result::kTextDrawing;
   }
   // Row padding is ours to define: always 0, whatever the platform left there.
   ClearRowPadding(raster.pixels.data(), stride, rowBytes, layout.height);
-  raster.width = layout.width;
-  raster.height = layout.height;
-  raster.stride = static_cast<int32_t>(stride);
-  raster.bitsPerPixel = kRasterBitsPerPixel;
   return result::kOk;
 }
 

@@ -340,20 +340,34 @@ void PageModel::Paint(Picture& page, const Element& e) {
 
 void PageModel::Final() {
   const int64_t count = 1 + std::clamp(extraCopies_, 0, kMaxCopies - 1);
-  std::shared_ptr<Picture> page;
+  std::shared_ptr<const Picture> page;
   if (Modelled() && Spend(int64_t{labelWidth_} * labelLength_)) {
-    // The job's base, or white while it has none, and on it everything placed in order.
-    page = jobBase_ != nullptr ? std::make_shared<Picture>(*jobBase_)
-                               : std::make_shared<Picture>(labelWidth_, labelLength_);
-    for (const Element& e : elements_) Paint(*page, e);
+    // The job's base, or white while it has none, and on it everything
+    // placed in order. A label with nothing placed is that page itself.
+    if (elements_.empty()) {
+      page = jobBase_ != nullptr ? jobBase_ : WhitePage();
+    } else {
+      auto painted = jobBase_ != nullptr ? std::make_shared<Picture>(*jobBase_)
+                                         : std::make_shared<Picture>(labelWidth_, labelLength_);
+      for (const Element& e : elements_) Paint(*painted, e);
+      page = std::move(painted);
+    }
   }
   labels_.push_back({Modelled() ? std::move(page) : nullptr, count});
   elements_.clear();
 }
 
+std::shared_ptr<const Picture> PageModel::WhitePage() {
+  // Pictures are never changed once made: one white page serves every label that is white.
+  if (white_ == nullptr || white_->width != labelWidth_ || white_->height != labelLength_) {
+    white_ = std::make_shared<Picture>(labelWidth_, labelLength_);
+  }
+  return white_;
+}
+
 void PageModel::EmptyPage() {
   const bool painted = Modelled() && Spend(int64_t{labelWidth_} * labelLength_);
-  labels_.push_back({painted ? std::make_shared<Picture>(labelWidth_, labelLength_) : nullptr, 1});
+  labels_.push_back({painted ? WhitePage() : nullptr, 1});
 }
 
 void PageModel::Label(DotPoint at) {

@@ -123,6 +123,8 @@ class PageModel {
   void Paint(Picture& page, const Element& element);
   void Blank(int64_t firstCell);
   std::shared_ptr<const Picture> TakePending();
+  // A white picture of the label's size.
+  std::shared_ptr<const Picture> WhitePage();
 
   TextRenderer& text_;
   int64_t budget_;
@@ -154,6 +156,7 @@ class PageModel {
   int64_t spent_ = 0;
   std::string notModelled_;
   std::string disagreement_;
+  std::shared_ptr<const Picture> white_;  // the last white page made
 };
 
 // Checks `stream` as the printer would, fed a piece at a time: only the
