@@ -18,8 +18,9 @@ function(qvr_fuzz_target name)
   target_include_directories(${name}_replay PRIVATE ${arg_INCLUDES})
   target_link_libraries(${name}_replay PRIVATE ${arg_REPLAY_LIBS})
   add_test(NAME FuzzReplay.${name} COMMAND ${name}_replay ${arg_CORPUS})
-  # Two worker processes, and the two processors reserved for them.
-  set_tests_properties(FuzzReplay.${name} PROPERTIES PROCESSORS 2
+  # Two worker processes. The longest test of the suite: started first, so
+  # that the short tests fill the time its workers wait rather than run after it.
+  set_tests_properties(FuzzReplay.${name} PROPERTIES COST 1000
     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;REPLAY_JOBS=2")
 
   if(QVR_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
