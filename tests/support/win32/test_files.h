@@ -1,4 +1,6 @@
-// A file in the temporary folder, removed when the test ends.
+// Files of the Windows tests: a file in the temporary folder, removed when
+// the test ends, and the folder of the test program (and of our programs
+// built beside it).
 #pragma once
 #include <windows.h>
 
@@ -20,3 +22,11 @@ class TempFile {
  private:
   std::wstring path_;
 };
+
+// The folder this program was started from, with its closing separator.
+inline std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "win32/engine/whole_job_support.h"
+#include "support/win32/test_files.h"
 
 namespace {
 
@@ -15,13 +16,6 @@ using namespace wholejob;
 constexpr DWORD kSoakWaitMs = 540000;
 constexpr int kExitNoGrowth = 0;
 constexpr int kExitGrowth = 1;
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
 
 struct SoakRun {
   long exitCode = -1;

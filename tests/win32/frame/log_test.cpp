@@ -14,6 +14,7 @@
 #include "frame/win32/log_mutex.h"
 #include "platform/win32/unique_handle.h"
 #include "win32/frame/log_files.h"
+#include "support/win32/test_files.h"
 
 namespace {
 
@@ -37,13 +38,6 @@ std::string LocalStamp() {
   wsprintfA(stamp, "%04d/%02d/%02d %02d:%02d:%02d.%03d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
             t.wMilliseconds);
   return stamp;
-}
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
 }
 
 // A named event unique to this test process.

@@ -19,19 +19,13 @@
 #include "host/spooler_setup.h"
 #include "platform/win32/unique_handle.h"
 #include "png_codec.h"
+#include "support/win32/test_files.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 constexpr DWORD kProgramWaitMs = 120000;
 constexpr auto kPatience = 60s;
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder = path;
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
 
 // One of our programs, started from the test's folder, its output in a file.
 class Program {
