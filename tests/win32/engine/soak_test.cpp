@@ -8,6 +8,7 @@
 
 #include "win32/engine/whole_job_support.h"
 #include "support/win32/test_files.h"
+#include "support/win32/test_program.h"
 
 namespace {
 
@@ -26,30 +27,11 @@ struct SoakRun {
 SoakRun RunSoak(const std::wstring& arguments) {
   SoakRun run;
   TempFile report(L"soak-report.txt");
-  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  UniqueFile out(CreateFileW(report.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!out) return run;
-  std::wstring command = L"\"" + ProgramFolder() + L"qvr_soak.exe\" " + arguments;
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = out.get();
-  startup.hStdError = out.get();
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
-    return run;
+  {
+    TestProgram soak(L"qvr_soak.exe", arguments, report.Path());
+    if (!soak.Started()) return run;
+    run.exitCode = soak.Wait(kSoakWaitMs);  // -1, and terminated, when it runs past the wait
   }
-  UniqueAny<handle_traits::Kernel> process(info.hProcess);
-  CloseHandle(info.hThread);
-  if (WaitForSingleObject(process.get(), kSoakWaitMs) != WAIT_OBJECT_0) {
-    TerminateProcess(process.get(), 9);
-    return run;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(process.get(), &code);
-  run.exitCode = static_cast<long>(code);
-  out.reset();
   const std::vector<uint8_t> bytes = ReadWholeFile(report.Path());
   run.report.assign(bytes.begin(), bytes.end());
   return run;

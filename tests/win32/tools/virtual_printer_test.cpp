@@ -20,57 +20,13 @@
 #include "platform/win32/unique_handle.h"
 #include "png_codec.h"
 #include "support/win32/test_files.h"
+#include "support/win32/test_program.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 constexpr DWORD kProgramWaitMs = 120000;
 constexpr auto kPatience = 60s;
-
-// One of our programs, started from the test's folder, its output in a file.
-class Program {
- public:
-  Program(const std::wstring& name, const std::wstring& arguments, const std::filesystem::path& output) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    UniqueFile out(CreateFileW(output.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) return;
-    std::wstring command = L"\"" + ProgramFolder() + name + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out.get();
-    startup.hStdError = out.get();
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
-      process_ = info.hProcess;
-      CloseHandle(info.hThread);
-    }
-  }
-  ~Program() {
-    if (process_ != nullptr) {
-      TerminateProcess(process_, 9);
-      WaitForSingleObject(process_, kProgramWaitMs);
-      CloseHandle(process_);
-    }
-  }
-  Program(const Program&) = delete;
-  Program& operator=(const Program&) = delete;
-
-  bool Started() const { return process_ != nullptr; }
-  // Its exit code, or -1 when it is still running after the wait.
-  long Wait() {
-    if (process_ == nullptr || WaitForSingleObject(process_, kProgramWaitMs) != WAIT_OBJECT_0) return -1;
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    CloseHandle(process_);
-    process_ = nullptr;
-    return static_cast<long>(code);
-  }
-
- private:
-  HANDLE process_ = nullptr;
-};
 
 std::string ReadText(const std::filesystem::path& path) {
   const std::vector<uint8_t> bytes = ReadWholeFile(path.wstring());
@@ -115,10 +71,10 @@ TEST(VirtualPrinterOnWindows, StoresJobsSentOverLoopbackAndThroughTheSpoolerAndD
   // The sample job's stream, as the plug-in prints it.
   const std::filesystem::path stream = folder / "sample.prn";
   {
-    Program host(L"qvr_host.exe", L"\"" + ProgramFolder() + L"sample.job\" --output \"" + stream.wstring() + L"\"",
-                 folder / "host.txt");
+    TestProgram host(L"qvr_host.exe", L"\"" + ProgramFolder() + L"sample.job\" --output \"" + stream.wstring() + L"\"",
+                     folder / "host.txt");
     ASSERT_TRUE(host.Started());
-    ASSERT_EQ(host.Wait(), 0) << ReadText(folder / "host.txt");
+    ASSERT_EQ(host.Wait(kProgramWaitMs), 0) << ReadText(folder / "host.txt");
   }
   const std::string job = ReadText(stream);
   ASSERT_FALSE(job.empty());
@@ -126,10 +82,10 @@ TEST(VirtualPrinterOnWindows, StoresJobsSentOverLoopbackAndThroughTheSpoolerAndD
   // What streamcheck.exe render draws from it.
   std::vector<std::vector<uint8_t>> rendered;
   {
-    Program render(L"streamcheck.exe",
-                   L"render \"" + stream.wstring() + L"\" \"" + (folder / "rendered").wstring() + L"\"",
-                   folder / "render.txt");
-    ASSERT_EQ(render.Wait(), 0) << ReadText(folder / "render.txt");
+    TestProgram render(L"streamcheck.exe",
+                       L"render \"" + stream.wstring() + L"\" \"" + (folder / "rendered").wstring() + L"\"",
+                       folder / "render.txt");
+    ASSERT_EQ(render.Wait(kProgramWaitMs), 0) << ReadText(folder / "render.txt");
     for (size_t n = 1;; ++n) {
       char name[32];
       std::snprintf(name, sizeof name, "label-%03zu.png", n);
@@ -140,8 +96,8 @@ TEST(VirtualPrinterOnWindows, StoresJobsSentOverLoopbackAndThroughTheSpoolerAndD
   ASSERT_FALSE(rendered.empty());
 
   // The virtual printer on any free ports; it says which.
-  Program server(L"streamcheck.exe", L"serve --port 0 --http 0 --out \"" + (folder / "jobs").wstring() + L"\"",
-                 folder / "serve.txt");
+  TestProgram server(L"streamcheck.exe", L"serve --port 0 --http 0 --out \"" + (folder / "jobs").wstring() + L"\"",
+                     folder / "serve.txt");
   ASSERT_TRUE(server.Started());
   int raw = 0, http = 0;
   for (auto until = std::chrono::steady_clock::now() + kPatience; raw == 0 && std::chrono::steady_clock::now() < until;
@@ -187,10 +143,11 @@ TEST(VirtualPrinterOnWindows, StoresJobsSentOverLoopbackAndThroughTheSpoolerAndD
 
   // The sample job again, from qvr_host.exe through the spooler into the raw port.
   {
-    Program host(L"qvr_host.exe",
-                 L"\"" + ProgramFolder() + L"sample.job\" --output \"|nc -N 127.0.0.1 " + std::to_wstring(raw) + L"\"",
-                 folder / "spooled.txt");
-    ASSERT_EQ(host.Wait(), 0) << ReadText(folder / "spooled.txt");
+    TestProgram host(
+        L"qvr_host.exe",
+        L"\"" + ProgramFolder() + L"sample.job\" --output \"|nc -N 127.0.0.1 " + std::to_wstring(raw) + L"\"",
+        folder / "spooled.txt");
+    ASSERT_EQ(host.Wait(kProgramWaitMs), 0) << ReadText(folder / "spooled.txt");
   }
   nlohmann::json spooled;
   for (auto until = std::chrono::steady_clock::now() + kPatience; std::chrono::steady_clock::now() < until;
