@@ -1,6 +1,6 @@
 // The virtual printer's page: plain HTML, CSS and a little script that asks
 // the server for news (a long poll) and redraws the jobs that changed.
-#include "web_server.h"
+#include "web_page.h"
 
 namespace streamcheck::serve {
 

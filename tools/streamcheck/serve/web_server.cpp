@@ -1,11 +1,16 @@
 #include "web_server.h"
 
+#include <httplib.h>
+
 #include <charconv>
 #include <fstream>
 #include <future>
 #include <iterator>
 #include <memory>
 #include <vector>
+
+#include "http_guard.h"
+#include "web_page.h"
 
 namespace streamcheck::serve {
 
