@@ -1,8 +1,8 @@
 // The virtual printer's web side: the page that shows the jobs as they
 // arrive, the label pictures and streams, a JSON API, jobs sent by HTTP POST
 // and the power cycle.
-//   GET  /                       the page (/style.css, /app.js; the viewer's
-//                                tools /tools.css, /tools.js)
+//   GET  /                       the page (index.html); its other files from
+//                                serve/web/ by name: /app.js, /style.css, ...
 //   GET  /api/jobs[?after=V]     all records, newest first; with `after`, waits
 //                                (a while) until there is something newer than V
 //   GET  /api/jobs/ID            one record
@@ -55,13 +55,5 @@ class WebServer {
   std::atomic<bool> stopping_{false};
   std::atomic<int> waiting_{0};  // long polls being held
 };
-
-// The page, its style and its script, served from the binary.
-extern const char* const kPageHtml;
-extern const char* const kPageCss;
-extern const char* const kPageScript;
-// The zoom viewer's rulers and compare (web_tools.cpp).
-extern const char* const kToolsCss;
-extern const char* const kToolsScript;
 
 }  // namespace streamcheck::serve
