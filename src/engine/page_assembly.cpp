@@ -2,6 +2,7 @@
 // start and end labels and empty pages into the page model and frames the
 // pages of the stream. Each operation places, then hands over to emission.
 #include <algorithm>
+#include <cstdlib>
 
 #include "config/settings_store.h"
 #include "engine/print_control.h"
@@ -47,36 +48,56 @@ void CPrintControl::CreateNewPage() {
 
 ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint& position) {
   const bool bitmapWaiting = !image_.Source().Empty();
-  // Later references of the job send nothing: the printer holds the page on
-  // its base. After a clear, a base bitmap the host sends again is a new design.
-  const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName_ == kBaseBitmapName;
-  if (baseReferCount_ >= 1 && !newDesign) {
-    ++baseReferCount_;
-    ++pageBaseRefers_;
-    return result::kOk;
+  if (baseReferCount_ >= 1) {
+    // Later references of the job send nothing: the printer holds the page
+    // on its base. After a clear, a base bitmap the host sends again is a
+    // new design; after a layout that moves the copies, the base is laid
+    // out again on the new grid. Either sends the whole page.
+    const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName_ == kBaseBitmapName;
+    if (!newDesign && !LayoutMovesBase()) {
+      ++baseReferCount_;
+      ++pageBaseRefers_;
+      return result::kOk;
+    }
+    if (!newDesign) {
+      if (const ResultCode code = LayOutBase(position, false); code != result::kOk) return code;
+      ++baseReferCount_;
+      ++pageBaseRefers_;
+      return result::kOk;
+    }
   }
   // The first reference of the job sends its base: from the base bitmap the
   // host sent for this job, or, when it sent none, from the one an earlier
-  // job left.
-  if (bitmapWaiting ? imageName_ != kBaseBitmapName : !image_.HasBase()) return result::kWrongBitmapName;
-  if (const ResultCode code = LayOutBase(position); code != result::kOk) return code;
+  // job left. With neither, the last bitmap's name decides: 209 for another
+  // name, 404 (nothing to lay out) for the base's own.
+  if (imageName_ != kBaseBitmapName && (bitmapWaiting || !image_.HasBase())) return result::kWrongBitmapName;
+  if (const ResultCode code = LayOutBase(position, bitmapWaiting); code != result::kOk) return code;
   clearedSinceBase_ = false;
   ++baseReferCount_;
   ++pageBaseRefers_;
   return result::kOk;
 }
 
-ResultCode CPrintControl::LayOutBase(const DotPoint& position) {
+bool CPrintControl::LayoutMovesBase() const {
+  // Only a base this job's pages lie on is laid out again.
+  if (!page_.OnBase()) return false;
+  BaseGrid grid;
+  // A rotation that is no quarter turn lays nothing out: the closes refuse it.
+  if (!MakeGrid(layout_, resolution_, {}, LabelSize(), grid)) return false;
+  return !grid.SameCells(page_.Grid());
+}
+
+ResultCode CPrintControl::LayOutBase(const DotPoint& position, bool fromBitmap) {
   BaseGrid grid;
   if (!MakeGrid(layout_, resolution_, Moved(position, ReadAdjustment()), LabelSize(), grid)) {
     return result::kBadRotation;
   }
-  if (const ResultCode code = image_.TakeBaseTile(LabelSize()); code != result::kOk) return code;
+  if (const ResultCode code = image_.TakeBaseTile(LabelSize(), fromBitmap); code != result::kOk) return code;
   // One cell is a copy of the tile, where the grid has more than one.
   if (grid.outerCount > 1 || grid.innerCount > 1) grid.cell = image_.Tile();
   page_.LayOutBase(grid);
   // The whole page, with whatever this page placed before the reference.
-  return SendComposedWindow({0, 0, labelWidth_, labelLength_});
+  return SendComposedWindow(WholePage(LabelSize()));
 }
 
 ResultCode CPrintControl::ReferToVariableBitmap(const DotPoint& position, std::string_view name) {
@@ -110,11 +131,12 @@ ResultCode CPrintControl::WriteClock(std::u16string_view text, const DotPoint& p
   }
   DotPoint point = Moved(turned, ReadAdjustment());
   if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
-  if (const ResultCode code = image_.RenderTextSource(point, text, fontHeight, faceName, layout_.rotation);
+  bool drawn = false;
+  if (const ResultCode code = image_.RenderTextSource(point, text, fontHeight, faceName, layout_.rotation, drawn);
       code != result::kOk) {
     return code;
   }
-  if (!image_.Source().Empty()) {
+  if (drawn) {
     if (const ResultCode code = PlaceField(point); code != result::kOk) return code;
   }
   ++variableKey_;
@@ -127,25 +149,31 @@ ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
   // a page of a job may be closed partly used, and the next one starts again
   // at the first cell. A page that referred to no base uses no cell of it.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows <= 0 || layout_.labelColumns <= 0) return result::kOk;
   const int64_t used = pageBaseRefers_;
-  if (used <= 0 || used >= cells) return result::kOk;
+  if (cells == 0 || used <= 0 || used >= std::abs(cells)) return result::kOk;
   return BlankUnusedLabels(used);
 }
 
 ResultCode CPrintControl::CloseNewPageDynamic(int32_t labelsUsed) {
+  // Counts of unlike sign make a negative number of cells: the remainder
+  // keeps the sign of the labels used.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows <= 0 || layout_.labelColumns <= 0) return result::kOk;
+  if (cells == 0) return result::kOk;
   const int64_t used = labelsUsed % cells;
   if (used <= 0) return result::kOk;
   return BlankUnusedLabels(used);
 }
 
 ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
-  if (!QuarterTurns(layout_.rotation)) return result::kBadRotation;
-  // The cells lie where the base's copies were laid out, on the grid the
-  // page model recorded then.
-  page_.WhiteCells(firstCell, LabelSize(), whiteCells_, whiteRuns_);
+  // The cells are the layout's, counted as the close counted them, from
+  // where the base's first copy was laid out and of its tile's size. Every
+  // base reference after a layout that moves the copies lays the base out
+  // again on the layout's grid, so on a page that refers to the base the
+  // white cells lie on its copies, whatever the adjustment does after.
+  BaseGrid cells;
+  if (!MakeGrid(layout_, resolution_, page_.Grid().origin, LabelSize(), cells)) return result::kBadRotation;
+  cells.cell = page_.Grid().cell;
+  PageModel::WhiteCells(cells, firstCell, LabelSize(), whiteCells_, whiteRuns_);
   if (!whiteRuns_.empty()) {
     DotRect window;
     for (const WhiteArea& area : whiteRuns_) {

@@ -147,8 +147,11 @@ class CPrintControl {
 
   // Page assembly: placements into the page model.
   // Records the base's grid in the page model from the waiting base bitmap
-  // (or the kept tile) at `position` and sends the whole page.
-  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position);
+  // (`fromBitmap`) or the kept tile at `position` and sends the whole page.
+  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position, bool fromBitmap);
+  // Whether the layout now lays the base's copies out otherwise than the
+  // grid it was laid out on.
+  bool LayoutMovesBase() const;
   // Places the source as the page's next variable element at `point`.
   [[nodiscard]] ResultCode PlaceField(DotPoint point);
   [[nodiscard]] ResultCode BlankUnusedLabels(int64_t firstCell);

@@ -100,37 +100,37 @@ void PageModel::NoteSent(const DotRect& window, DotSize page) {
   if (window.Contains({0, 0, page.width, page.height})) jobCoveredPage_ = true;
 }
 
-void PageModel::WhiteCells(int64_t firstCell, DotSize page, std::vector<DotRect>& cells,
-                           std::vector<WhiteArea>& merged) const {
+void PageModel::WhiteCells(const BaseGrid& grid, int64_t firstCell, DotSize page, std::vector<DotRect>& cells,
+                           std::vector<WhiteArea>& merged) {
   cells.clear();
   merged.clear();
-  const DotSize cell = grid_.cell;
-  if (cell.width <= 0 || cell.height <= 0 || grid_.columns <= 0) return;
-  const int64_t originX = grid_.origin.x;
-  const int64_t originY = grid_.origin.y;
+  const DotSize cell = grid.cell;
+  if (cell.width <= 0 || cell.height <= 0 || grid.columns <= 0) return;
+  const int64_t originX = grid.origin.x;
+  const int64_t originY = grid.origin.y;
   // Only the rows and columns that can reach the page are walked. Along an
   // axis without a pitch every cell lies on the same spot. The cell index
   // grows along both axes, so the last one decides whether that spot is
   // blanked; sending the same white cell once per cell would only repeat it,
   // up to thousands of millions of times for a huge layout.
-  const IndexRange outer = IndicesToVisit(originY, grid_.outerStep, grid_.outerCount, cell.height, page.height);
-  const IndexRange inner = IndicesToVisit(originX, grid_.innerStep, grid_.innerCount, cell.width, page.width);
+  const IndexRange outer = IndicesToVisit(originY, grid.outerStep, grid.outerCount, cell.height, page.height);
+  const IndexRange inner = IndicesToVisit(originX, grid.innerStep, grid.innerCount, cell.width, page.width);
   if (outer.Empty() || inner.Empty()) return;
 
   // Cells that lie apart, as on every real label sheet, go out one white
   // cell each. Cells that overlap, or more of them than a page of labels
   // could hold, go out as the few white runs they make together.
-  const bool overlapping = (outer.last - outer.first > 1 && std::abs(grid_.outerStep) < cell.height) ||
-                           (inner.last - inner.first > 1 && std::abs(grid_.innerStep) < cell.width);
+  const bool overlapping = (outer.last - outer.first > 1 && std::abs(grid.outerStep) < cell.height) ||
+                           (inner.last - inner.first > 1 && std::abs(grid.innerStep) < cell.width);
   if (overlapping || (outer.last - outer.first) * (inner.last - inner.first) > kMaxWhiteCellsOneByOne) {
-    MergedCells(grid_, firstCell, outer, inner, page, merged);
+    MergedCells(grid, firstCell, outer, inner, page, merged);
     return;
   }
   for (int64_t j = outer.first; j < outer.last; ++j) {
     for (int64_t i = inner.first; i < inner.last; ++i) {
-      if (grid_.CellIndex(j, i) < firstCell) continue;
+      if (grid.CellIndex(j, i) < firstCell) continue;
       const DotRect white =
-          Intersection({originX + i * grid_.innerStep, originY + j * grid_.outerStep, cell.width, cell.height},
+          Intersection({originX + i * grid.innerStep, originY + j * grid.outerStep, cell.width, cell.height},
                        {0, 0, page.width, page.height});
       if (!white.Empty()) cells.push_back(white);
     }

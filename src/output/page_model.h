@@ -33,6 +33,12 @@ struct BaseGrid {
   DotSize cell;
 
   int64_t CellIndex(int64_t j, int64_t i) const { return columnsOuter ? i * columns + j : j * columns + i; }
+  // Whether `other` numbers and steps its cells alike (wherever it starts).
+  bool SameCells(const BaseGrid& other) const {
+    return page == other.page && outerCount == other.outerCount && innerCount == other.innerCount &&
+           outerStep == other.outerStep && innerStep == other.innerStep && columnsOuter == other.columnsOuter &&
+           columns == other.columns;
+  }
 };
 
 class PageModel {
@@ -64,10 +70,11 @@ class PageModel {
   const RasterImage* PlacedPixels() const { return shown_; }
   // White over everything placed so far.
   void PlaceWhite(const WhiteArea& area);
-  // The white the cells from `firstCell` on make on the recorded grid, cut
-  // to `page`: one rectangle per cell in `cells` while the cells lie apart
-  // and are few; otherwise, in `merged`, the few runs they make together.
-  void WhiteCells(int64_t firstCell, DotSize page, std::vector<DotRect>& cells, std::vector<WhiteArea>& merged) const;
+  // The white the cells from `firstCell` on make on `grid`, cut to `page`:
+  // one rectangle per cell in `cells` while the cells lie apart and are
+  // few; otherwise, in `merged`, the few runs they make together.
+  static void WhiteCells(const BaseGrid& grid, int64_t firstCell, DotSize page, std::vector<DotRect>& cells,
+                         std::vector<WhiteArea>& merged);
 
   // The printer now holds the composed page in `window`.
   void NoteSent(const DotRect& window, DotSize page);

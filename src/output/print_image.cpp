@@ -212,11 +212,11 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   return result::kOk;
 }
 
-ResultCode CPrintImage::TakeBaseTile(DotSize page) {
-  const bool fromSource = WellFormed(source_);
-  if ((!fromSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
-  if (fromSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
-  source_.Clear();
+ResultCode CPrintImage::TakeBaseTile(DotSize page, bool fromSource) {
+  const bool takeSource = fromSource && WellFormed(source_);
+  if ((!takeSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
+  if (takeSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
+  if (fromSource) source_.Clear();
   return result::kOk;
 }
 
@@ -297,23 +297,20 @@ ResultCode CPrintImage::CutSourceToPage(DotPoint position, DotSize page, DotRect
 }
 
 ResultCode CPrintImage::RenderTextSource(DotPoint& position, std::u16string_view text, int32_t fontHeight,
-                                         std::u16string_view faceName, int32_t rotation) {
+                                         std::u16string_view faceName, int32_t rotation, bool& drawn) {
+  drawn = false;
   if (fontHeight < 0) return result::kBadTextArgument;
-  if (text.empty()) {
-    source_.Clear();  // nothing to print
-    return result::kOk;
-  }
+  if (text.empty()) return result::kOk;  // nothing to print, and the bitmap waiting stays
   DotPoint at = position;
   rendered_.Clear();
-  const ResultCode drawn = text_.RenderMessageText(at, text, fontHeight, faceName, rotation, rendered_);
-  if (drawn != result::kOk) return drawn;
-  if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) {
-    source_.Clear();  // a text without extent (only line breaks): nothing to print
-    return result::kOk;
-  }
+  const ResultCode code = text_.RenderMessageText(at, text, fontHeight, faceName, rotation, rendered_);
+  if (code != result::kOk) return code;
+  // A text without extent (only line breaks) prints nothing either.
+  if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) return result::kOk;
   std::swap(source_, rendered_);
   rendered_.Clear();
   position = at;
+  drawn = true;
   return result::kOk;
 }
 

@@ -32,8 +32,9 @@ class CPrintImage {
 
   // The tile of the job's base: the source becomes the tile (and is
   // emptied), or, without a source, the tile kept from an earlier job stays.
-  // 404 when there is neither or `page` is too large for any raster.
-  ResultCode TakeBaseTile(DotSize page);
+  // With `fromSource` false the kept tile stays and the source is left as
+  // it is. 404 when there is no tile to take or `page` is too large for any raster.
+  ResultCode TakeBaseTile(DotSize page, bool fromSource = true);
   bool HasBase() const { return !baseTile_.Empty(); }
   DotSize Tile() const { return {baseTile_.width, baseTile_.height}; }
   // Forgets the base tile.
@@ -45,12 +46,13 @@ class CPrintImage {
   // page gives an empty `placed`. The source is emptied; 405 when there is none.
   ResultCode CutSourceToPage(DotPoint position, DotSize page, DotRect& placed, RasterImage& pixels);
   // Renders a clock's text into the source, moving `position` to the text's
-  // top-left corner on the page. The text takes the place of the bitmap
-  // waiting whatever it measures: a text without extent leaves the source
-  // empty. 402 for a negative height; 406, 407 from the renderer, which
-  // leave the source as it was.
+  // top-left corner on the page; `drawn` tells whether it did. A text that
+  // prints nothing (empty, or without extent) leaves the source, and the
+  // bitmap waiting in it, as it was; one that prints takes its place. 402
+  // for a negative height; 406, 407 from the renderer, which leave the
+  // source as it was.
   ResultCode RenderTextSource(DotPoint& position, std::u16string_view text, int32_t fontHeight,
-                              std::u16string_view faceName, int32_t rotation);
+                              std::u16string_view faceName, int32_t rotation, bool& drawn);
   // Forgets the base tile, the source and the text drawn.
   void Reset();
   // Drops the bitmap waiting to be placed.

@@ -91,9 +91,10 @@ struct Fixture {
   }
   ResultCode Text(DotPoint& at, DotSize page, std::u16string_view text, int32_t height, std::u16string_view face,
                   int32_t rotation, int32_t key) {
-    if (ResultCode code = image.RenderTextSource(at, text, height, face, rotation)) return code;
+    bool drawn = false;
+    if (ResultCode code = image.RenderTextSource(at, text, height, face, rotation, drawn)) return code;
     out.Clear();
-    return image.Source().Empty() ? result::kOk : PlaceSource(at, page, key);
+    return drawn ? PlaceSource(at, page, key) : result::kOk;
   }
 };
 
@@ -368,4 +369,8 @@ TEST(PrintImageText, RendersThroughTheRendererAndPlacesLikeAVariable) {
   EXPECT_EQ(f.Text(at, {100, 100}, u"", 20, u"Face", 0, 1), 0);
   EXPECT_TRUE(f.out.Empty());
   EXPECT_EQ(f.text.rendered.size(), 2u);
+  // Nor does it take the place of the bitmap waiting for its reference.
+  ASSERT_EQ(f.Give(Tagged(4, 2, 9)), 0);
+  EXPECT_EQ(f.Text(at, {100, 100}, u"", 20, u"Face", 0, 1), 0);
+  EXPECT_EQ(f.image.Source().width, 4);
 }
