@@ -183,20 +183,14 @@ ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
     }
     return SendComposedWindow(window);
   }
-  // The scratch raster may still hold the last image sent: the white cell
-  // is built afresh here, then reused while the size stays.
-  bool whiteReady = false;
+  // Cells that lie apart go out one white rectangle each.
   for (const DotRect& white : whiteCells_) {
     if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
-    if (!whiteReady || scratch_.width != white.width || scratch_.height != white.height) {
-      SetUpPlainRaster(scratch_, white.width, white.height, RasterFill::kWhite);
-      whiteReady = true;
-    }
     page_.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
-    if (const ResultCode code = SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
-        code != result::kOk) {
-      return code;
-    }
+    const DotPoint at{static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)};
+    const DotSize size{static_cast<int32_t>(white.width), static_cast<int32_t>(white.height)};
+    if (const ResultCode code = emitter_.SendWhite(size, at); code != result::kOk) return code;
+    page_.NoteSent(white, LabelSize());
   }
   return result::kOk;
 }
@@ -215,14 +209,15 @@ ResultCode CPrintControl::CloseNewPageFinal() {
 }
 
 ResultCode CPrintControl::AddEmptyPage() {
-  SetUpPlainRaster(scratch_, labelWidth_, labelLength_, RasterFill::kWhite);
-  return SendLabelFormat(scratch_);
+  return SendLabelFormat([&] { return emitter_.SendWhite(LabelSize(), {0, 0}); });
 }
 
 ResultCode CPrintControl::ReferToLabel(const DotPoint& position, std::string_view name) {
   if (imageName_ != name) return result::kWrongBitmapName;
   const DotPoint point = Moved(position, ReadAdjustment());
-  if (const ResultCode code = image_.ComposeStaticImage(point, LabelSize(), scratch_); code != result::kOk) return code;
-  if (scratch_.Empty()) return result::kOk;
-  return SendLabelFormat(scratch_);
+  if (const ResultCode code = image_.ComposeStaticImage(point, LabelSize(), labelImage_); code != result::kOk) {
+    return code;
+  }
+  if (labelImage_.Empty()) return result::kOk;
+  return SendLabelFormat([&] { return emitter_.SendRaster(labelImage_, {0, 0}); });
 }

@@ -6,6 +6,7 @@
 
 CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services)
     : command_(services.clock),
+      emitter_(command_, resolution),
       image_(services.text),
       services_(services),
       printer_(&printer),

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/settings_store.h"
+#include "output/band_emitter.h"
 #include "output/print_command.h"
 #include "output/page_model.h"
 #include "output/print_image.h"
@@ -61,11 +62,10 @@ inline constexpr std::u16string_view kMessageInvalidResolution = u"ERROR: Invali
 inline constexpr std::u16string_view kMessageInvalidPaperSize = u"ERROR: Invalid Paper Size";
 inline constexpr std::u16string_view kMessageTooShortToCut = u"ERROR:\nPaper is too short to cut";
 
-// Names of the bitmaps the engine expects and of the one image it keeps in the printer.
+// Names of the bitmaps the engine expects.
 inline constexpr std::string_view kBaseBitmapName = "BASE01";
 inline constexpr std::string_view kStartLabelName = "START01";
 inline constexpr std::string_view kEndLabelName = "END01";
-inline constexpr std::string_view kDiffImageName = "DIFF";
 
 // Copies of one static close. Every extra copy is an empty page format
 // (kCopyFormatBytes bytes) that the final close appends to the command
@@ -157,19 +157,30 @@ class CPrintControl {
   [[nodiscard]] ResultCode BlankUnusedLabels(int64_t firstCell);
   DotSize LabelSize() const { return {labelWidth_, labelLength_}; }
 
-  // Emission: compose, cut into bands, encode, append, note.
-  [[nodiscard]] ResultCode SendDiffImage(const RasterImage& raster, DotPoint start);
+  // The job set-up for a label of `size`, with the medium and quality stored for the printer.
+  [[nodiscard]] ResultCode AppendSetup(DotSize size, char cutMode, uint32_t pagesPerCut);
+
+  // Emission: send through the band emitter, note in the page model.
   // Sends a raster of the page being assembled at `at` and notes it sent.
   [[nodiscard]] ResultCode SendOnPage(const RasterImage& raster, DotPoint at);
   // Composes the page in `window` band by band, sends it and notes it sent.
   [[nodiscard]] ResultCode SendComposedWindow(const DotRect& window);
-  // A label format of its own holding `page`: an empty page, a start or end label.
-  [[nodiscard]] ResultCode SendLabelFormat(const RasterImage& page);
+  // A label format of its own, outside the pages: an empty page, a start or
+  // end label, the error print-out. `content` sends what it holds; a failure
+  // leaves the format unfinished for the caller to drop or keep.
+  template <typename Content>
+  [[nodiscard]] ResultCode SendLabelFormat(Content&& content) {
+    command_.BeginLabel();
+    if (const ResultCode code = content(); code != result::kOk) return code;
+    command_.EndLabel();
+    return result::kOk;
+  }
   // The first page of a job that has sent no base starts from a whole white
   // page, not from whatever an earlier job left in the printer.
   [[nodiscard]] ResultCode CoverPageOnce();
 
   CPrintCommand command_;
+  CBandEmitter emitter_;  // appends to command_
   CPrintImage image_;
   PageModel page_;
   LayoutData layout_;
@@ -188,22 +199,11 @@ class CPrintControl {
   // host sends replaces it, and without one the base is dropped at the job's end.
   bool clearedSinceBase_ = false;
   int32_t variableKey_ = 0;
+
+  // Page assembly's own storage, reused from page to page.
   std::vector<DotRect> stale_;
   std::vector<DotRect> whiteCells_;
   std::vector<WhiteArea> whiteRuns_;
-
-  // Reused from band to band and from label to label, so that steady printing
-  // does not allocate.
-  ByteImage pngBuffer_;
-  // The band pngBuffer_ encodes when it came from a plain raster (no rows
-  // when not): another band of that row, height and resolution is not
-  // encoded again.
-  struct PlainBand {
-    std::vector<uint8_t> row;
-    int64_t rows = 0;
-    int32_t dpi = 0;
-  };
-  PlainBand pngBufferBand_;
-  RasterImage scratch_;
-  RasterImage field_;
+  RasterImage field_;       // a field's pixels cut to the page, handed to the page model
+  RasterImage labelImage_;  // a start or end label's page
 };

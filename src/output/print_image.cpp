@@ -74,10 +74,10 @@ struct TileRun {
 
 // The runs the copies `copies` of a grid row show in the page columns [x0,
 // x1), left to right, as window columns (x0 is the window's column 0).
-std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, int64_t width, IndexRange copies,
+std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, int64_t width, Interval copies,
                                 int64_t x0, int64_t x1) {
   std::vector<TileRun> runs;
-  for (int64_t j = copies.first; j < copies.last; ++j) {
+  for (int64_t j = copies.begin; j < copies.end; ++j) {
     const int64_t x = originX + j * pitch;
     const Interval span = UncoveredSpan(x, pitch, width, j == count - 1);
     const int64_t left = std::max(span.begin, x0);
@@ -165,8 +165,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   // Only the copies that reach the window are visited. Each shows only the
   // part no later copy covers, so along each axis the visible parts of the
   // copies are disjoint spans: every window pixel belongs to at most one copy.
-  const IndexRange rowRange = IndicesToVisit(grid.origin.y - y0, grid.outerStep, grid.outerCount, height, outHeight);
-  const IndexRange columnRange = IndicesToVisit(grid.origin.x - x0, grid.innerStep, grid.innerCount, width, outWidth);
+  const Interval rowRange = IndicesToVisit(grid.origin.y - y0, grid.outerStep, grid.outerCount, height, outHeight);
+  const Interval columnRange = IndicesToVisit(grid.origin.x - x0, grid.innerStep, grid.innerCount, width, outWidth);
   const std::vector<TileRun> runs =
       ColumnRuns(grid.origin.x, grid.innerStep, grid.innerCount, width, columnRange, x0, x1);
 
@@ -188,8 +188,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   // Copies further down the page come later in the grid for a positive
   // pitch and earlier for a negative one: walk them top to bottom.
   const bool downwards = grid.outerStep >= 0;
-  for (int64_t k = rowRange.first; k < rowRange.last; ++k) {
-    const int64_t i = downwards ? k : rowRange.last - 1 - (k - rowRange.first);
+  for (int64_t k = rowRange.begin; k < rowRange.end; ++k) {
+    const int64_t i = downwards ? k : rowRange.end - 1 - (k - rowRange.begin);
     int64_t top = 0, bottom = 0, y = 0;
     tileRow(i, top, bottom, y);
     if (top >= bottom) continue;
@@ -259,7 +259,7 @@ ResultCode CPrintImage::ComposeStaticImage(DotPoint position, DotSize page, Rast
   single.page = page;
   single.outerCount = 1;
   single.innerCount = 1;
-  const ResultCode code = PlaceTiled(source_, single, {0, 0, page.width, page.height}, out);
+  const ResultCode code = PlaceTiled(source_, single, WholePage(page), out);
   if (code == result::kOk) source_.Clear();
   return code;
 }
@@ -331,7 +331,7 @@ void CPrintImage::BeginJob() {
 
 ResultCode CPrintImage::ComposeWindow(const PageModel& page, const DotRect& window, RasterImage& out) {
   const BaseGrid& grid = page.Grid();
-  const DotRect pageRect{0, 0, grid.page.width, grid.page.height};
+  const DotRect pageRect = WholePage(grid.page);
   out.Clear();
   if (window.Empty()) return result::kOk;
   const bool onBase = page.OnBase() && HasBase();
