@@ -46,8 +46,9 @@ ResultCode CPrintControl::WriteErrorPage(std::u16string_view message, DotSize er
   });
   if (code != result::kOk) return code;
   if (code = command_.SendToPrinter(*printer_); code != result::kOk) return code;
+  // The printer now holds the error label, and the base is forgotten.
   image_.Reset();
-  page_.BeginJob();
+  page_.ForgetPrinted();
   page_.ForgetBase();
   return result::kOk;
 }

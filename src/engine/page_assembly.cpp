@@ -40,41 +40,32 @@ DotPoint Moved(const DotPoint& position, const OffsetsInDots& offsets) {
 }  // namespace
 
 void CPrintControl::CreateNewPage() {
-  variableKey_ = 0;
-  pageBaseRefers_ = 0;
   page_.BeginPage();
   command_.BeginPage();
 }
 
 ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint& position) {
   const bool bitmapWaiting = !image_.Source().Empty();
-  if (baseReferCount_ >= 1) {
+  const bool baseWaiting = bitmapWaiting && imageName_ == kBaseBitmapName;
+  if (page_.JobBaseReferences() >= 1) {
     // Later references of the job send nothing: the printer holds the page
     // on its base. After a clear, a base bitmap the host sends again is a
-    // new design; after a layout that moves the copies, the base is laid
-    // out again on the new grid. Either sends the whole page.
-    const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName_ == kBaseBitmapName;
-    if (!newDesign && !LayoutMovesBase()) {
-      ++baseReferCount_;
-      ++pageBaseRefers_;
-      return result::kOk;
+    // new design; after a layout that moves the copies, the kept tile is
+    // laid out again on the new grid. Either sends the whole page.
+    const bool newDesign = page_.ClearedSinceBase() && baseWaiting;
+    if (newDesign || LayoutMovesBase()) {
+      if (const ResultCode code = LayOutBase(position, newDesign); code != result::kOk) return code;
     }
-    if (!newDesign) {
-      if (const ResultCode code = LayOutBase(position, false); code != result::kOk) return code;
-      ++baseReferCount_;
-      ++pageBaseRefers_;
-      return result::kOk;
-    }
+    page_.CountBaseReference();
+    return result::kOk;
   }
   // The first reference of the job sends its base: from the base bitmap the
   // host sent for this job, or, when it sent none, from the one an earlier
   // job left. With neither, the last bitmap's name decides: 209 for another
   // name, 404 (nothing to lay out) for the base's own.
-  if (imageName_ != kBaseBitmapName && (bitmapWaiting || !image_.HasBase())) return result::kWrongBitmapName;
+  if (imageName_ != kBaseBitmapName && (bitmapWaiting || !page_.HasBase())) return result::kWrongBitmapName;
   if (const ResultCode code = LayOutBase(position, bitmapWaiting); code != result::kOk) return code;
-  clearedSinceBase_ = false;
-  ++baseReferCount_;
-  ++pageBaseRefers_;
+  page_.CountBaseReference();
   return result::kOk;
 }
 
@@ -92,10 +83,11 @@ ResultCode CPrintControl::LayOutBase(const DotPoint& position, bool fromBitmap) 
   if (!MakeGrid(layout_, resolution_, Moved(position, ReadAdjustment()), LabelSize(), grid)) {
     return result::kBadRotation;
   }
-  if (const ResultCode code = image_.TakeBaseTile(LabelSize(), fromBitmap); code != result::kOk) return code;
-  // One cell is a copy of the tile, where the grid has more than one.
-  if (grid.outerCount > 1 || grid.innerCount > 1) grid.cell = image_.Tile();
-  page_.LayOutBase(grid);
+  if (!CPrintImage::PageFits(LabelSize())) return result::kStaticCompose;
+  // The waiting bitmap's pixels become the tile, handed over and not copied.
+  RasterImage tile;
+  const bool taken = fromBitmap && image_.TakeSource(tile);
+  if (!page_.LayOutBase(grid, taken ? &tile : nullptr)) return result::kStaticCompose;  // nothing to lay out
   // The whole page, with whatever this page placed before the reference.
   return SendComposedWindow(WholePage(LabelSize()));
 }
@@ -103,7 +95,7 @@ ResultCode CPrintControl::LayOutBase(const DotPoint& position, bool fromBitmap) 
 ResultCode CPrintControl::ReferToVariableBitmap(const DotPoint& position, std::string_view name) {
   if (imageName_ != name) return result::kWrongBitmapName;
   if (const ResultCode code = PlaceField(Moved(position, ReadAdjustment())); code != result::kOk) return code;
-  ++variableKey_;
+  page_.NextVariableKey();
   return result::kOk;
 }
 
@@ -114,7 +106,7 @@ ResultCode CPrintControl::PlaceField(DotPoint point) {
     return code;
   }
   if (placed.Empty()) return result::kOk;  // nothing lands on the page; what the key held goes at the close
-  const DotRect window = page_.PlaceImage(placed, variableKey_, field_, LabelSize());
+  const DotRect window = page_.PlaceImage(placed, page_.VariableKey(), field_, LabelSize());
   // A field that widens nothing goes out as its own pixels.
   if (const RasterImage* pixels = page_.PlacedPixels(); window == placed && pixels != nullptr) {
     return SendOnPage(*pixels, {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y)});
@@ -139,7 +131,7 @@ ResultCode CPrintControl::WriteClock(std::u16string_view text, const DotPoint& p
   if (drawn) {
     if (const ResultCode code = PlaceField(point); code != result::kOk) return code;
   }
-  ++variableKey_;
+  page_.NextVariableKey();
   return result::kOk;
 }
 
@@ -149,7 +141,7 @@ ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
   // a page of a job may be closed partly used, and the next one starts again
   // at the first cell. A page that referred to no base uses no cell of it.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  const int64_t used = pageBaseRefers_;
+  const int64_t used = page_.PageBaseReferences();
   if (cells == 0 || used <= 0 || used >= std::abs(cells)) return result::kOk;
   return BlankUnusedLabels(used);
 }

@@ -129,7 +129,7 @@ class CPrintControl {
   // Writes what the job built to its printer and empties the buffer: 0 or 304.
   [[nodiscard]] ResultCode SendToPrinter() { return command_.SendToPrinter(*printer_); }
   // Whether a base design is at hand for a job that sends none.
-  bool HasBase() const { return image_.HasBase(); }
+  bool HasBase() const { return page_.HasBase(); }
   // What the printer holds of the page being assembled.
   const PageModel& Page() const { return page_; }
 
@@ -193,12 +193,6 @@ class CPrintControl {
   int32_t headerWidth_ = 0;
   int32_t headerLength_ = 0;
   int32_t extraCopies_ = 0;
-  int32_t baseReferCount_ = 0;
-  int32_t pageBaseRefers_ = 0;  // base references since this page's CreateNewPage
-  // A clear came after this job laid out its base: the next base bitmap the
-  // host sends replaces it, and without one the base is dropped at the job's end.
-  bool clearedSinceBase_ = false;
-  int32_t variableKey_ = 0;
 
   // Page assembly's own storage, reused from page to page.
   std::vector<DotRect> stale_;

@@ -67,20 +67,45 @@ void MergedCells(const BaseGrid& grid, int64_t firstCell, Interval outer, Interv
 }  // namespace
 
 void PageModel::BeginJob() {
+  if (clearedSinceBase_) ForgetBase();  // the last job finished on a base the host had cleared
+  ForgetPrinted();
+  jobBaseRefers_ = 0;
+  pageBaseRefers_ = 0;
+  clearedSinceBase_ = false;
+  variableKey_ = 0;
+}
+
+void PageModel::ForgetPrinted() {
   ledger_.BeginJob();
   onBase_ = false;
   jobCoveredPage_ = false;
   shown_ = nullptr;
 }
 
-void PageModel::LayOutBase(const BaseGrid& grid) {
+bool PageModel::LayOutBase(BaseGrid grid, RasterImage* tile) {
+  if (tile != nullptr) {
+    std::swap(tile_, *tile);  // no copy
+    clearedSinceBase_ = false;
+  }
+  if (tile_.Empty()) return false;
+  grid.cell = grid.outerCount > 1 || grid.innerCount > 1 ? DotSize{tile_.width, tile_.height} : DotSize{};
   grid_ = grid;
   onBase_ = true;
+  return true;
 }
 
 void PageModel::ForgetBase() {
+  tile_.Clear();
   grid_ = {};
   onBase_ = false;
+}
+
+void PageModel::Clear() {
+  if (jobBaseRefers_ > 0) {
+    clearedSinceBase_ = true;  // the printer still holds this job's pages on its base
+  } else {
+    ForgetBase();
+  }
 }
 
 DotRect PageModel::PlaceImage(const DotRect& placed, int32_t key, RasterImage& pixels, DotSize page) {

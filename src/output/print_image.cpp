@@ -212,16 +212,17 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   return result::kOk;
 }
 
-ResultCode CPrintImage::TakeBaseTile(DotSize page, bool fromSource) {
-  const bool takeSource = fromSource && WellFormed(source_);
-  if ((!takeSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
-  if (takeSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
-  if (fromSource) source_.Clear();
-  return result::kOk;
+bool CPrintImage::TakeSource(RasterImage& into) {
+  if (!WellFormed(source_)) return false;
+  std::swap(into, source_);
+  source_.Clear();
+  return true;
 }
 
-bool CPrintImage::CopyRestoreBlock(const BaseGrid& grid, int64_t row, int64_t column, int64_t rows, int64_t columns,
-                                   RasterImage& out, int64_t toRow, int64_t toByte) {
+bool CPrintImage::PageFits(DotSize size) { return PageFitsRaster(size); }
+
+bool CPrintImage::CopyRestoreBlock(const RasterImage& tile, const BaseGrid& grid, int64_t row, int64_t column,
+                                   int64_t rows, int64_t columns, RasterImage& out, int64_t toRow, int64_t toByte) {
   const int64_t bytes = columns * kBytesPerPixel;
   if (toRow < 0 || toByte < 0 || rows < 0) return false;
   if (rows > 0 && !RunInside((toRow + rows - 1) * out.stride + toByte, bytes, out.pixels.size())) return false;
@@ -234,7 +235,7 @@ bool CPrintImage::CopyRestoreBlock(const BaseGrid& grid, int64_t row, int64_t co
   const int64_t onPage = column >= 0 && column < page.width ? std::min<int64_t>(columns, page.width - column) : 0;
   const bool composed = onPage > 0 && firstOnPage < endOnPage;
   if (composed &&
-      (PlaceTiled(baseTile_, grid, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) != result::kOk ||
+      (PlaceTiled(tile, grid, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) != result::kOk ||
        strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
     return false;
   }
@@ -316,11 +317,6 @@ ResultCode CPrintImage::RenderTextSource(DotPoint& position, std::u16string_view
 
 void CPrintImage::Reset() {
   BeginJob();
-  ForgetBase();
-}
-
-void CPrintImage::ForgetBase() {
-  baseTile_.Clear();
   strip_.Clear();
 }
 
@@ -334,16 +330,16 @@ ResultCode CPrintImage::ComposeWindow(const PageModel& page, const DotRect& wind
   const DotRect pageRect = WholePage(grid.page);
   out.Clear();
   if (window.Empty()) return result::kOk;
-  const bool onBase = page.OnBase() && HasBase();
+  const bool onBase = page.OnBase() && page.HasBase();
   if (onBase && pageRect.Contains(window)) {
     // Every byte of the window is written by the tiling itself.
-    const ResultCode tiled = PlaceTiled(baseTile_, grid, window, out);
+    const ResultCode tiled = PlaceTiled(page.Tile(), grid, window, out);
     if (tiled != result::kOk) return tiled;
     if (out.width != window.width || out.height != window.height) return result::kStaticCompose;
   } else if (onBase) {
     // The restore writes every pixel of every row; the padding is cleared after.
     SetUpRasterOrThrow(out, window.width, window.height, RasterFill::kUnset);
-    if (!CopyRestoreBlock(grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
+    if (!CopyRestoreBlock(page.Tile(), grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
       return result::kStaticCompose;
     }
     ClearRowPadding(out.pixels.data(), out.stride, window.width * kBytesPerPixel, window.height);
