@@ -18,8 +18,8 @@ namespace {
 bool MakeGrid(const LayoutData& layout, int32_t resolution, DotPoint origin, DotSize page, BaseGrid& grid) {
   const std::optional<int> turns = QuarterTurns(layout.rotation);
   if (!turns) return false;
-  const TurnedStep column = TurnStep(*turns, TenthsMmToDots(layout.horizontalPitch, resolution), 0);
-  const TurnedStep row = TurnStep(*turns, 0, TenthsMmToDots(layout.verticalPitch, resolution));
+  const DotStep column = TurnStep(*turns, TenthsMmToDots(layout.horizontalPitch, resolution), 0);
+  const DotStep row = TurnStep(*turns, 0, TenthsMmToDots(layout.verticalPitch, resolution));
   const bool columnsOuter = *turns % 2 == 1;
   grid.origin = origin;
   grid.page = page;
@@ -32,7 +32,7 @@ bool MakeGrid(const LayoutData& layout, int32_t resolution, DotPoint origin, Dot
   return true;
 }
 
-DotPoint Moved(const DotPoint& position, const OffsetsInDots& offsets) {
+DotPoint Moved(const DotPoint& position, const PositionAdjustment& offsets) {
   return {SaturateToInt32(int64_t{position.x} + offsets.horizontal),
           SaturateToInt32(int64_t{position.y} + offsets.vertical)};
 }

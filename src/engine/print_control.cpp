@@ -39,4 +39,4 @@ std::string_view CPrintControl::MediaCode() {
   return MediaTypeCodes[static_cast<size_t>(index)];
 }
 
-OffsetsInDots CPrintControl::ReadAdjustment() const { return LoadOffsetsInDots(*printer_, resolution_); }
+PositionAdjustment CPrintControl::ReadAdjustment() const { return LoadOffsetsInDots(*printer_, resolution_); }

@@ -143,7 +143,7 @@ class CPrintControl {
   [[nodiscard]] ResultCode WriteErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode,
                                           uint32_t pagesPerCut, size_t& keep);
   // The stored print position adjustment, read once for each placement.
-  OffsetsInDots ReadAdjustment() const;
+  PositionAdjustment ReadAdjustment() const;
 
   // Page assembly: placements into the page model.
   // Records the base's grid in the page model from the waiting base bitmap

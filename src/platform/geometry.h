@@ -14,6 +14,12 @@ struct DotPoint {
 };
 static_assert(sizeof(DotPoint) == 8, "DotPoint crosses the host boundary as two 32-bit values");
 
+// A displacement in dots: dx to the right, dy down.
+struct DotStep {
+  int64_t dx = 0;
+  int64_t dy = 0;
+};
+
 // A width and a height in dots (a label's height is its length along the feed).
 struct DotSize {
   int32_t width = 0;
