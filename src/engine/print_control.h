@@ -82,10 +82,11 @@ inline constexpr int32_t kMaxCopies = static_cast<int32_t>(1 + kCopyBytesCeiling
 //
 // The engine is a pipeline. Job set-up (job_header.cpp, error_page.cpp)
 // checks the header, reads the settings and writes the set-up. Page assembly
-// (page_assembly.cpp) places what the host hands over into the page model.
-// Emission (page_emission.cpp) composes what must go out, cuts it into
-// bands, encodes them and appends the commands, then notes in the page model
-// what the printer now holds.
+// (page_assembly.cpp) places what the host hands over into the page model,
+// which owns the base, the counts and what the printer holds. Emission
+// (page_emission.cpp) hands what must go out to the band emitter, which
+// composes, cuts, encodes and appends it, then notes in the page model what
+// the printer now holds.
 class CPrintControl {
  public:
   CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services);
