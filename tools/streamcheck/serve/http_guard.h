@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "host_rule.h"
+
 namespace streamcheck::serve {
 
 class GuardedHttpServer : public httplib::Server {
@@ -33,14 +35,6 @@ class GuardedHttpServer : public httplib::Server {
   const std::chrono::milliseconds idle_;
 };
 
-// Who may talk to the page: the Host names the address the server listens on,
-// a loopback address or "localhost" (a name any other site could point at this
-// machine is refused); `port` is the HTTP port.
-struct HostRule {
-  std::string listen;
-  int port = 0;
-};
-bool HostAllowed(const HostRule& rule, const std::string& host);
 
 // The checks before routing. Answers the request itself (true) when it is
 // refused: 421 for a foreign Host, 403 for a state-changing request from

@@ -14,8 +14,13 @@
 #include <thread>
 
 #include "command_line.h"
+#include "job_store.h"
 #include "lpd_protocol.h"
+#include "print_queue.h"
 #include "raw_protocol.h"
+#include "receive_loop.h"
+#include "virtual_printer.h"
+#include "web_server.h"
 
 namespace streamcheck::serve {
 
@@ -160,39 +165,61 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
   return true;
 }
 
+struct VirtualPrinterServer::Parts {
+  explicit Parts(ServeOptions serveOptions)
+      : options(std::move(serveOptions)),
+        store(options.out, StoreLimits{options.maxStoredBytes, options.maxStoredJobs}),
+        printer(options, store),
+        queue(printer),
+        web(queue),
+        receiver(queue) {}
+  ServeOptions options;
+  JobStore store;
+  VirtualPrinter printer;
+  PrintQueue queue;
+  WebServer web;
+  ReceiveLoop receiver;
+  int rawPort = 0;
+  int lpdPort = -1;
+};
+
 VirtualPrinterServer::VirtualPrinterServer(ServeOptions options)
-    : options_(std::move(options)),
-      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs}),
-      printer_(options_, store_),
-      queue_(printer_),
-      web_(queue_),
-      receiver_(queue_) {}
+    : parts_(std::make_unique<Parts>(std::move(options))) {}
+
+VirtualPrinterServer::~VirtualPrinterServer() { Stop(); }
+
+int VirtualPrinterServer::RawPort() const { return parts_->rawPort; }
+int VirtualPrinterServer::LpdPort() const { return parts_->lpdPort; }
+int VirtualPrinterServer::HttpPort() const { return parts_->web.Port(); }
+JobStore& VirtualPrinterServer::Store() { return parts_->store; }
+const WebServer& VirtualPrinterServer::Web() const { return parts_->web; }
 
 bool VirtualPrinterServer::Start(std::string& error) {
+  Parts& p = *parts_;
   std::error_code ec;
-  std::filesystem::create_directories(options_.out, ec);
+  std::filesystem::create_directories(p.options.out, ec);
   if (ec) {
-    error = "cannot create " + options_.out.string() + ": " + ec.message();
+    error = "cannot create " + p.options.out.string() + ": " + ec.message();
     return false;
   }
-  queue_.Start();
-  if (!web_.Start(options_.listen, options_.httpPort, error)) return false;
-  rawPort_ = receiver_.Listen(options_.listen, options_.rawPort, MakeRawProtocol, error);
-  if (rawPort_ < 0) return false;
-  if (options_.lpdPort >= 0) {
-    lpdPort_ = receiver_.Listen(options_.listen, options_.lpdPort, MakeLpdProtocol, error);
-    if (lpdPort_ < 0) return false;
+  p.queue.Start();
+  if (!p.web.Start(p.options.listen, p.options.httpPort, error)) return false;
+  p.rawPort = p.receiver.Listen(p.options.listen, p.options.rawPort, MakeRawProtocol, error);
+  if (p.rawPort < 0) return false;
+  if (p.options.lpdPort >= 0) {
+    p.lpdPort = p.receiver.Listen(p.options.listen, p.options.lpdPort, MakeLpdProtocol, error);
+    if (p.lpdPort < 0) return false;
   }
-  receiver_.Start();
+  p.receiver.Start();
   return true;
 }
 
 void VirtualPrinterServer::Stop() {
   // The job printing is cut; jobs waiting, arriving or posted from now on are
   // stored as they came, with a fault saying so.
-  queue_.Stop();
-  receiver_.Stop();
-  web_.Stop();
+  parts_->queue.Stop();
+  parts_->receiver.Stop();
+  parts_->web.Stop();
 }
 
 std::string UrlHost(const std::string& address) {

@@ -1,6 +1,6 @@
 #include "web_server.h"
 
-#include "web_files.h"
+#include <httplib.h>
 
 #include <charconv>
 #include <fstream>
@@ -8,6 +8,9 @@
 #include <iterator>
 #include <memory>
 #include <vector>
+
+#include "http_guard.h"
+#include "web_files.h"
 
 namespace streamcheck::serve {
 

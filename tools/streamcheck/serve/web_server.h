@@ -20,12 +20,20 @@
 #include <string>
 #include <thread>
 
+#include "host_rule.h"
 #include "print_queue.h"
 #include "virtual_printer.h"
 
-#include "http_guard.h"
+// The HTTP library stays inside web_server.cpp and http_guard.cpp.
+namespace httplib {
+struct Request;
+struct Response;
+class ContentReader;
+}  // namespace httplib
 
 namespace streamcheck::serve {
+
+class GuardedHttpServer;
 
 class WebServer {
  public:

@@ -17,6 +17,7 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
+using testing::HttpClient;
 using testing::FetchLabels;
 using testing::HasFault;
 using testing::PluginPng;
@@ -86,7 +87,7 @@ TEST(VirtualPrinter, KeepsItsMemoryFromJobToJobUnlessSwitchedOff) {
     EXPECT_EQ(FetchLabels(server.HttpPort(), newest), diffAfterFirst);
 
     // A power cycle empties the memory once: the same job then prints as on a new printer.
-    httplib::Client client("127.0.0.1", server.HttpPort());
+    HttpClient client("127.0.0.1", server.HttpPort());
     const auto cycled = client.Post("/api/power-cycle", "{}", "application/json");
     ASSERT_TRUE(cycled && cycled->status == 200);
     SendRaw(server.RawPort(), diff);
@@ -240,12 +241,12 @@ RgbImage LastLabel(const std::string& stream) {
 }
 
 RgbImage FetchPicture(int httpPort, const std::string& url) {
-  httplib::Client client("127.0.0.1", httpPort);
-  client.set_read_timeout(std::chrono::seconds(60));
+  HttpClient client("127.0.0.1", httpPort);
+  client.SetReadTimeout(std::chrono::seconds(60));
   RgbImage image;
   const auto response = client.Get(url);
   if (!response || response->status != 200) {
-    ADD_FAILURE() << "cannot fetch " << url << ": " << (response ? response->body : httplib::to_string(response.error()));
+    ADD_FAILURE() << "cannot fetch " << url << ": " << (response ? response->body : response.error);
     return image;
   }
   const std::string problem =
