@@ -167,7 +167,10 @@ std::string DiffJson(const JobDiff& diff, const std::string& a, const std::strin
   out += "],\"counts\":{\"same\":" + std::to_string(diff.same) + ",\"differ\":" + std::to_string(diff.differ) +
          ",\"onlyInA\":" + std::to_string(diff.onlyInA) + ",\"onlyInB\":" + std::to_string(diff.onlyInB) +
          "},\"labels\":[";
-  for (size_t i = 0; i < diff.labels.size(); ++i) out += (i ? "," : "") + JsonLabel(diff.labels[i], pictures);
+  for (size_t i = 0; i < diff.labels.size(); ++i) {
+    if (i) out += ',';
+    out += JsonLabel(diff.labels[i], pictures);
+  }
   return out + "]}\n";
 }
 
