@@ -8,8 +8,13 @@ namespace streamcheck {
 
 namespace {
 
-// Bytes fed to a replay at a time: A is fed only as far as B's labels need.
+// Bytes fed to a replay at a time. A is fed only as far as B's labels need,
+// in small pieces: each label of A is copied until its pair comes, and few
+// are held at once (labels drawn alike share one copy).
 constexpr size_t kPiece = 256 * 1024;
+constexpr size_t kPieceOfA = 16 * 1024;
+// Copies of A's labels whose memory is reused once their pairs are done.
+constexpr size_t kPooled = 8;
 
 // A label of A waiting for its pair in B.
 struct HeldLabel {
@@ -59,7 +64,7 @@ class JobComparer {
   void FeedA() {
     if (fedA_ < a_.size() && !feedA_.Done()) {
       const size_t from = fedA_;
-      fedA_ = std::min(a_.size(), from + kPiece);
+      fedA_ = std::min(a_.size(), from + kPieceOfA);
       feedA_.Feed(a_.substr(from, fedA_ - from));
     } else {
       resultA_ = feedA_.Finish();
@@ -70,11 +75,25 @@ class JobComparer {
   bool HoldA(const PrintedLabel& label) {
     HeldLabel held{label.number, label.offset, label.version, fedA_ <= common_, nullptr};
     // A copy of the same page state is shared rather than made again.
-    held.picture = last_ && lastVersion_ == label.version ? last_ : std::make_shared<const RgbImage>(label.picture);
+    held.picture = last_ && lastVersion_ == label.version ? last_ : CopyOf(label.picture);
     last_ = held.picture;
     lastVersion_ = label.version;
     held_.push_back(std::move(held));
     return true;
+  }
+
+  // Copies a label of A into a picture no pair needs any more when there is
+  // one: its memory is reused rather than fresh memory touched for every label.
+  std::shared_ptr<const RgbImage> CopyOf(const RgbImage& picture) {
+    for (std::shared_ptr<RgbImage>& spare : pool_) {
+      if (spare.use_count() == 1) {
+        *spare = picture;
+        return spare;
+      }
+    }
+    auto copy = std::make_shared<RgbImage>(picture);
+    if (pool_.size() < kPooled) pool_.push_back(copy);
+    return copy;
   }
 
   bool PairB(const PrintedLabel& label) {
@@ -152,6 +171,7 @@ class JobComparer {
   bool doneA_ = false;
   CheckResult resultA_;
   std::deque<HeldLabel> held_;
+  std::vector<std::shared_ptr<RgbImage>> pool_;  // copies of A's labels, reused once free
   std::shared_ptr<const RgbImage> last_;
   uint64_t lastVersion_ = 0;
   std::optional<Previous> previous_;
