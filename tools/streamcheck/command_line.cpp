@@ -6,6 +6,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "diff_command.h"
 #include "job_summary.h"
 #include "png_codec.h"
 #include "stream_checker.h"
@@ -19,6 +20,7 @@ constexpr const char* kUsage =
     "usage: streamcheck check FILE\n"
     "       streamcheck render FILE OUTDIR   (writes OUTDIR/label-001.png ...)\n"
     "       streamcheck summary FILE [--list]\n"
+    "       streamcheck diff A.prn B.prn [--out DIR] [--tolerance N]   (exit 0 same, 1 differ)\n"
 #ifdef STREAMCHECK_HAS_SERVE
     "       streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] ...   (virtual printer)\n"
 #endif
@@ -103,6 +105,7 @@ int Summary(const std::string& bytes, bool listing, std::ostream& out, std::ostr
 }  // namespace
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (!args.empty() && args[0] == "diff") return RunDiff({args.begin() + 1, args.end()}, out, err);
   const bool known =
       args.size() >= 2 && ((args[0] == "check" && args.size() == 2) || (args[0] == "render" && args.size() == 3) ||
                            (args[0] == "summary" && (args.size() == 2 || (args.size() == 3 && args[2] == "--list"))));

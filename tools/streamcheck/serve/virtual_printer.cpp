@@ -151,8 +151,8 @@ void VirtualPrinter::TakeSnapshot() {
                             {"url", "/memory/kept.png?v=" + std::to_string(snapshots_) + "-" + store_.RunToken()}}
            : nlohmann::json(nullptr);
   snapshot_ = std::move(json);
-  kept_ = std::move(copy);
-  keptPng_.clear();
+  if (kept_.picture) keptBefore_ = std::move(kept_);
+  kept_ = KeptPage{snapshots_, std::move(copy), {}};
 }
 
 nlohmann::json VirtualPrinter::Memory() const {
@@ -160,13 +160,19 @@ nlohmann::json VirtualPrinter::Memory() const {
   return snapshot_;
 }
 
-std::vector<uint8_t> VirtualPrinter::KeptPicture() const {
+std::vector<uint8_t> VirtualPrinter::KeptPicture(std::optional<uint64_t> version) const {
   std::lock_guard lock(snapshotMutex_);
-  if (keptPng_.empty() && kept_) {
-    if (!EncodePng(*kept_, LabelPictureEncoding(options_.labelPngLevel), keptPng_)) keptPng_.clear();
+  const KeptPage* page = !version || *version == kept_.version ? &kept_
+                         : *version == keptBefore_.version     ? &keptBefore_
+                                                               : nullptr;
+  if (page == nullptr || !page->picture) return {};
+  if (page->png.empty() && !EncodePng(*page->picture, LabelPictureEncoding(options_.labelPngLevel), page->png)) {
+    page->png.clear();
   }
-  return keptPng_;
+  return page->png;
 }
+
+std::string VirtualPrinter::KeptToken() const { return store_.RunToken(); }
 
 std::unique_ptr<PrinterJob> VirtualPrinter::StartJob(uint64_t id) {
   std::unique_lock hold(busy_);

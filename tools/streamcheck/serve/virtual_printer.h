@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -90,7 +91,12 @@ class VirtualPrinter {
   // and power cycle, so it never waits for a running job), and the picture of
   // the kept label then (PNG, empty when none).
   nlohmann::json Memory() const;
-  std::vector<uint8_t> KeptPicture() const;
+  // `version`: the one a snapshot named in its URL (the current and the one
+  // before are held, so that a page reads the picture it showed, not a newer
+  // one); nullopt: the current. Empty when it is not held.
+  std::vector<uint8_t> KeptPicture(std::optional<uint64_t> version = std::nullopt) const;
+  // What the snapshots' URLs of the kept label end in: "-" and this.
+  std::string KeptToken() const;
 
   const ServeOptions& Options() const { return options_; }
   JobStore& Store() { return store_; }
@@ -106,10 +112,14 @@ class VirtualPrinter {
   bool empty_ = true;     // nothing printed since power-up
   std::atomic<bool> stopping_{false};
   mutable std::mutex snapshotMutex_;
-  nlohmann::json snapshot_;               // guarded by snapshotMutex_
-  std::shared_ptr<const RgbImage> kept_;  // a copy; guarded by snapshotMutex_
-  mutable std::vector<uint8_t> keptPng_;  // encoded when first asked for
-  uint64_t snapshots_ = 0;                // guarded by snapshotMutex_
+  nlohmann::json snapshot_;  // guarded by snapshotMutex_
+  struct KeptPage {
+    uint64_t version = 0;  // the snapshot it was taken with
+    std::shared_ptr<const RgbImage> picture;
+    mutable std::vector<uint8_t> png;  // encoded when first asked for
+  };
+  KeptPage kept_, keptBefore_;  // the current and the one before; guarded by snapshotMutex_
+  uint64_t snapshots_ = 0;      // guarded by snapshotMutex_
   PictureWriter pictures_{options_, store_};
 };
 

@@ -9,13 +9,16 @@
 #include <memory>
 #include <vector>
 
+#include "diff_report.h"
 #include "http_guard.h"
+#include "job_diff.h"
 #include "web_files.h"
 
 namespace streamcheck::serve {
 
 namespace {
 
+constexpr int kMostDiffs = 2;    // job comparisons at once; more are asked to come again
 constexpr int kMostWaiting = 8;  // long polls held at once; more get an answer at once
 constexpr auto kLongPoll = std::chrono::seconds(20);
 constexpr auto kWaitSlice = std::chrono::milliseconds(200);
@@ -181,6 +184,7 @@ void WebServer::Routes() {
   });
 
   FileRoutes();
+  DiffRoute();
 
   s.Post("/api/jobs", [this](const httplib::Request& req, httplib::Response& res,
                              const httplib::ContentReader& content) { PostJob(req, res, content); });
@@ -197,10 +201,27 @@ void WebServer::Routes() {
 
 void WebServer::FileRoutes() {
   httplib::Server& s = *server_;
-  s.Get("/memory/kept.png", [this](const httplib::Request&, httplib::Response& res) {
-    std::vector<uint8_t> png = printer_.KeptPicture();
-    if (png.empty()) return SendError(res, 404, "the printer keeps no label");
-    res.set_header("Cache-Control", "no-cache");
+  // With ?v=N-TOKEN (the address the memory's snapshot N gave): that
+  // snapshot's picture, which never changes, as long as it is held; so that a
+  // page compares the picture it showed even when a job came since.
+  s.Get("/memory/kept.png", [this](const httplib::Request& req, httplib::Response& res) {
+    std::optional<uint64_t> version;
+    if (req.has_param("v")) {
+      const std::string v = req.get_param_value("v");
+      const size_t dash = v.find('-');
+      uint64_t n = 0;
+      if (dash == std::string::npos || v.substr(dash + 1) != printer_.KeptToken() ||
+          !ParseNumber(v.substr(0, dash), n)) {
+        return SendError(res, 404, "no such picture of the kept label");
+      }
+      version = n;
+    }
+    std::vector<uint8_t> png = printer_.KeptPicture(version);
+    if (png.empty()) {
+      return SendError(res, version ? 410 : 404,
+                       version ? "the printer keeps another label now: reload the page" : "the printer keeps no label");
+    }
+    res.set_header("Cache-Control", version ? "private, max-age=3600, immutable" : "no-cache");
     res.set_content(std::string(png.begin(), png.end()), "image/png");
   });
 
@@ -219,6 +240,41 @@ void WebServer::FileRoutes() {
         !SendFile(req, res, printer_.Store().StreamFile(id), "application/octet-stream")) {
       SendError(res, 404, "no such stream");
     }
+  });
+}
+
+// Two stored jobs compared as "streamcheck diff" compares two stream files:
+// each replayed from an empty printer. A few at a time: each renders two jobs.
+void WebServer::DiffRoute() {
+  server_->Get("/api/diff", [this](const httplib::Request& req, httplib::Response& res) {
+    uint64_t ids[2] = {0, 0};
+    int tolerance = 0;
+    if (!ParseNumber(req.get_param_value("a"), ids[0]) || !ParseNumber(req.get_param_value("b"), ids[1]) ||
+        (req.has_param("tolerance") &&
+         (!ParseNumber(req.get_param_value("tolerance"), tolerance) || tolerance < 0 || tolerance > 255))) {
+      return SendError(res, 400, "ask for /api/diff?a=ID&b=ID, and a tolerance from 0 to 255 if any");
+    }
+    std::string streams[2];
+    for (int i = 0; i < 2; ++i) {
+      const std::filesystem::path file = printer_.Store().StreamFile(ids[i]);
+      std::ifstream in(file, std::ios::binary);
+      if (file.empty() || !in) return SendError(res, 404, "no finished job " + std::to_string(ids[i]));
+      streams[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (const auto reason = NoJobReason(streams[i])) {
+        return SendError(res, 422, "job " + std::to_string(ids[i]) + " holds no printer job: " + *reason);
+      }
+    }
+    if (diffs_.fetch_add(1) >= kMostDiffs) {
+      diffs_.fetch_sub(1);
+      res.set_header("Retry-After", "2");
+      return SendError(res, 503, "the printer is comparing other jobs: ask again");
+    }
+    const std::shared_ptr<void> release(nullptr, [this](void*) { diffs_.fetch_sub(1); });
+    DiffOptions options;
+    options.tolerance = tolerance;
+    const JobDiff diff = DiffJobs(streams[0], streams[1], options);
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(DiffJson(diff, "job " + std::to_string(ids[0]), "job " + std::to_string(ids[1]), false), kJson);
   });
 }
 

@@ -9,6 +9,8 @@
 //   GET  /jobs/ID/label-NNN.png  a label picture; /jobs/ID/stream.prn the stream
 //   GET  /api/memory             what the printer holds now
 //   GET  /memory/kept.png        the label it keeps for the next job
+//   GET  /api/diff?a=ID&b=ID[&tolerance=N]  what changed in what two stored jobs
+//                                print: the JSON of "streamcheck diff --out"
 //   POST /api/jobs               the body is a job, printed after the jobs that
 //                                arrived before it; answers with its record
 //   POST /api/power-cycle        empties the printer's memory
@@ -51,6 +53,7 @@ class WebServer {
  private:
   void Routes();
   void FileRoutes();  // the pictures and streams
+  void DiffRoute();
   void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
   PrintQueue& queue_;
@@ -62,6 +65,7 @@ class WebServer {
   std::atomic<size_t> httpJobs_{0};  // jobs sent by HTTP being received or waiting
   std::atomic<bool> stopping_{false};
   std::atomic<int> waiting_{0};  // long polls being held
+  std::atomic<int> diffs_{0};    // job comparisons running
 };
 
 }  // namespace streamcheck::serve

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "serve/web_server.h"
+#include "command_line.h"
 #include "serve_support.h"
 #include "stream_builder.h"
 
@@ -19,6 +21,7 @@ namespace streamcheck {
 namespace {
 
 using testing::FetchLabels;
+using testing::HttpClient;
 using testing::PluginPng;
 using testing::SendRaw;
 using testing::Solid;
@@ -584,6 +587,186 @@ TEST(VirtualPrinterPage, MeasuresALabelWithRulersAndComparesItWithAPicture) {
   std::filesystem::remove_all(options.out);
   std::filesystem::remove_all(profile);
   std::filesystem::remove_all(designs);
+}
+
+// LabelJob with its first dark field 140 dots lower.
+std::string MovedFieldJob() {
+  return StreamBuilder()
+      .Setup(600, 360)
+      .Raw("^XA^C(L")
+      .Band(Solid(600, 360, {250, 250, 245}), 0, 0)
+      .Band(Solid(600, 70, {30, 64, 175}), 0, 0)
+      .Band(Solid(260, 200, {234, 179, 8}), 20, 100)
+      .Band(Solid(280, 40, {17, 24, 39}), 300, 250)
+      .Band(Solid(280, 40, {17, 24, 39}), 300, 170)
+      .Raw("^C(S^XZ^XA^C(L")
+      .Band(Solid(260, 200, {220, 38, 38}), 20, 100)
+      .Raw("^C(S^XZ")
+      .Text();
+}
+
+// The bounding box ("x,y,width,height") and count of the pixels that differ
+// between two pictures of one size, in rows from..to.
+std::pair<std::string, int> DifferingRows(const RgbImage& a, const RgbImage& b, int from, int to) {
+  RgbImage top = RgbImage::White(a.width, to - from), other = RgbImage::White(b.width, to - from);
+  Blit(top, a, 0, -from);
+  Blit(other, b, 0, -from);
+  const Difference d = Differences(top, other);
+  if (d.box.empty()) return {"", 0};
+  int x, y, w, h;
+  std::sscanf(d.box.c_str(), "%d,%d,%d,%d", &x, &y, &w, &h);
+  return {std::to_string(x) + "," + std::to_string(y + from) + "," + std::to_string(w) + "," + std::to_string(h),
+          d.count};
+}
+
+TEST(VirtualPrinterPage, ShowsTwoJobsSideBySideWithTheDifferencesMarked) {
+  if (access(kChromium, X_OK) != 0) GTEST_SKIP() << kChromium << " is not installed";
+  auto options = TestOptions("browser-diff");
+  serve::VirtualPrinterServer server(options);
+  std::string error;
+  ASSERT_TRUE(server.Start(error)) << error;
+  const int http = server.HttpPort();
+  SendRaw(server.RawPort(), LabelJob());
+  WaitForFinishedJobs(http, 1);
+  SendRaw(server.RawPort(), MovedFieldJob());
+  const auto state = WaitForFinishedJobs(http, 2);
+  const auto a = FetchLabels(http, state["jobs"][1]), b = FetchLabels(http, state["jobs"][0]);
+  ASSERT_EQ(a.size(), 2u);
+  ASSERT_EQ(b.size(), 2u);
+  // The test's own boxes: the field's old place and its new place.
+  const RgbImage a1{600, 360, a[0]}, b1{600, 360, b[0]};
+  const auto [oldPlace, oldCount] = DifferingRows(a1, b1, 0, 200);
+  const auto [newPlace, newCount] = DifferingRows(a1, b1, 200, 360);
+  ASSERT_EQ(oldPlace, "300,110,280,40");
+  ASSERT_EQ(newPlace, "300,250,280,40");
+  HttpClient client("127.0.0.1", http);
+  const auto keptBefore = nlohmann::json::parse(client.Get("/api/memory")->body)["kept"]["url"].get<std::string>();
+
+  // /api/diff answers what "streamcheck diff" writes, but for the jobs' names.
+  const auto answer = client.Get("/api/diff?a=1&b=2");
+  ASSERT_TRUE(answer && answer->status == 200);
+  nlohmann::json api = nlohmann::json::parse(answer->body);
+  const std::filesystem::path files = options.out.string() + "-files";
+  std::filesystem::create_directories(files);
+  std::ofstream(files / "a.prn", std::ios::binary) << LabelJob();
+  std::ofstream(files / "b.prn", std::ios::binary) << MovedFieldJob();
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommandLine(
+                {"diff", (files / "a.prn").string(), (files / "b.prn").string(), "--out", (files / "out").string()},
+                out, err),
+            kExitDamaged);
+  std::ifstream written(files / "out" / "diff.json");
+  nlohmann::json cli = nlohmann::json::parse(written);
+  for (nlohmann::json* json : {&api, &cli}) {
+    json->at("a").erase("name");
+    json->at("b").erase("name");
+    for (auto& label : json->at("labels")) label.erase("picture");
+  }
+  EXPECT_EQ(api, cli);
+  EXPECT_EQ(client.Get("/api/diff?a=1&b=99")->status, 404);
+  EXPECT_EQ(client.Get("/api/diff?a=1")->status, 400);
+
+  // The page, with every error its scripts raise or report kept.
+  const std::filesystem::path profile = options.out.string() + "-profile";
+  Browser browser(profile);
+  ASSERT_TRUE(browser.Started());
+  OpenPage page(browser, "about:blank");
+  ASSERT_TRUE(page.Open());
+  browser.Call("Page.enable", {}, page.Session());
+  browser.Call("Page.addScriptToEvaluateOnNewDocument",
+               {{"source",
+                 "window.pageErrors = [];"
+                 "addEventListener('error', (e) => pageErrors.push(String(e.message)));"
+                 "addEventListener('unhandledrejection', (e) => pageErrors.push(String(e.reason)));"
+                 "const consoleError = console.error;"
+                 "console.error = (...args) => { pageErrors.push(args.join(' ')); consoleError(...args); };"}},
+               page.Session());
+  browser.Call("Page.navigate", {{"url", "http://127.0.0.1:" + std::to_string(http) + "/"}}, page.Session());
+  ASSERT_TRUE(page.WaitUntil("document.querySelectorAll('#compare-a option').length === 2"));
+  page.Evaluate(
+      "document.getElementById('compare-open').click();"
+      "document.getElementById('compare-a').value = '1'; document.getElementById('compare-b').value = '2';"
+      "document.getElementById('compare-run').click()");
+  ASSERT_TRUE(page.WaitUntil(
+      "document.querySelectorAll('.compare-pair').length === 2 &&"
+      "[...document.querySelectorAll('.compare-pair img')].every(i => i.complete && i.naturalWidth > 0)"))
+      << page.Evaluate("document.getElementById('compare-jobs-result').textContent");
+  // Where each outlined box lies over its picture, in the picture's dots.
+  const std::string boxesIn =
+      "((box) => { const i = box.querySelector('img.label').getBoundingClientRect();"
+      "  const s = i.width / 600; return [...box.querySelectorAll('.difference-box')].map(d => {"
+      "  const r = d.getBoundingClientRect(); return [r.left - i.left, r.top - i.top, r.width, r.height]"
+      "    .map(v => Math.round(v / s)).join(','); }).sort(); })";
+  const auto list = page.Evaluate(
+      "({ summary: document.querySelector('.compare-summary').textContent,"
+      "   first: " +
+      boxesIn +
+      "(document.querySelectorAll('.compare-pair[data-number=\"1\"] .picture')[1]),"
+      "   firstA: " +
+      boxesIn +
+      "(document.querySelectorAll('.compare-pair[data-number=\"1\"] .picture')[0]),"
+      "   caption: document.querySelector('.compare-pair[data-number=\"1\"] figcaption').textContent })");
+  EXPECT_EQ(list["summary"], api["summary"]);
+  EXPECT_EQ(list["first"], nlohmann::json({oldPlace, newPlace})) << list;
+  EXPECT_EQ(list["firstA"], list["first"]);
+  std::string caption = list["caption"];
+  caption.erase(std::remove(caption.begin(), caption.end(), ','), caption.end());  // 22,400 as the browser writes it
+  EXPECT_NE(caption.find(std::to_string(oldCount + newCount) + " pixels in 2 areas"), std::string::npos) << list;
+
+  // The pair in the viewer: B's differing pixels marked, the boxes at 1:1, the rulers.
+  page.Evaluate("document.querySelector('.compare-pair[data-number=\"1\"]').click()");
+  page.Evaluate("document.querySelector('#viewer [data-zoom=\"one\"]').click()");
+  ASSERT_TRUE(page.WaitUntil("document.querySelector('#viewer-body .side-b')?.dataset.marked !== undefined"));
+  ASSERT_TRUE(page.NextFrames());
+  const auto viewer = page.Evaluate(
+      "({ marked: document.querySelector('#viewer-body .side-b').dataset.marked,"
+      "   boxes: " +
+      boxesIn +
+      "(document.querySelector('#viewer-body .side-b')),"
+      "   ticks: document.querySelectorAll('#ruler-top .tick.major.dots').length,"
+      "   title: document.getElementById('viewer-title').textContent })");
+  EXPECT_EQ(viewer["marked"], std::to_string(oldCount + newCount)) << viewer;
+  EXPECT_EQ(viewer["boxes"], nlohmann::json({oldPlace, newPlace})) << viewer;
+  EXPECT_GT(viewer["ticks"].get<int>(), 2);
+  EXPECT_NE(viewer["title"].get<std::string>().find("label #1"), std::string::npos) << viewer;
+
+  // STREAMCHECK_DIFF_SCREENSHOT=FILE keeps a picture of it (docs/virtual-printer-diff.png).
+  if (const char* keep = std::getenv("STREAMCHECK_DIFF_SCREENSHOT")) {
+    page.Evaluate("document.querySelector('#viewer [data-zoom=\"fit\"]').click()");
+    ASSERT_TRUE(page.NextFrames());
+    const auto shot = browser.Call("Page.captureScreenshot", {{"format", "png"}}, page.Session());
+    ASSERT_TRUE(shot.is_object() && shot.contains("data"));
+    std::ofstream(keep, std::ios::binary) << Base64Decode(shot["data"].get<std::string>());
+  }
+
+  // Escape hides the viewer and forgets the label it showed.
+  browser.Call("Input.dispatchKeyEvent", {{"type", "keyDown"}, {"key", "Escape"}, {"code", "Escape"}}, page.Session());
+  EXPECT_TRUE(
+      page.WaitUntil("document.getElementById('viewer').hidden && viewed === null &&"
+                     "!document.querySelector('#viewer-body img')"));
+
+  // B from a .prn file: sent to the printer as a job, then compared.
+  std::ofstream(files / "same.prn", std::ios::binary) << LabelJob();
+  ASSERT_TRUE(page.ChooseFile("document.getElementById('compare-b-file')", (files / "same.prn").string()));
+  page.Evaluate("document.getElementById('compare-run').click()");
+  EXPECT_TRUE(page.WaitUntil("document.querySelector('.compare-summary')?.textContent.startsWith('same: 2 labels')"))
+      << page.Evaluate("document.getElementById('compare-jobs-result').textContent");
+  EXPECT_EQ(WaitForFinishedJobs(http, 3)["jobs"].size(), 3u);
+
+  // The kept label's picture as the page had it before that job: still served.
+  const auto kept = client.Get(keptBefore);
+  ASSERT_TRUE(kept && kept->status == 200);
+  RgbImage keptPicture;
+  ASSERT_EQ(DecodePng(reinterpret_cast<const uint8_t*>(kept->body.data()), kept->body.size(), PngLimits{}, keptPicture),
+            "");
+  EXPECT_EQ(keptPicture.rgb, b[1]);
+
+  EXPECT_EQ(page.Evaluate("window.pageErrors"), nlohmann::json::array());
+  browser.Close();
+  server.Stop();
+  std::filesystem::remove_all(options.out);
+  std::filesystem::remove_all(profile);
+  std::filesystem::remove_all(files);
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ function picture(label, zoom) {
   image.src = label.url;
   image.alt = 'label ' + label.number;
   image.loading = 'lazy';
+  image.dataset.width = label.width;
+  image.dataset.height = label.height;
   image.width = Math.max(1, Math.round(label.width * scale));
   image.height = Math.max(1, Math.round(label.height * scale));
   box.append(image);
@@ -199,18 +201,22 @@ function renderMemory(memory) {
                                                      : 'The printer holds nothing: a power cycle clears nothing.'));
 }
 
-let viewed = null;
+let viewed = null;  // { label, zoom } or, two jobs side by side, { label: B's, pair, zoom }
 function showZoom(zoom) {
   const body = document.getElementById('viewer-body');
-  const fit = Math.min((body.clientWidth - 32) / viewed.label.width, (body.clientHeight - 32) / viewed.label.height, 1);
+  const across = viewed.pair ? 2 : 1;
+  const fit = Math.min((body.clientWidth - 32 * across) / (across * viewed.label.width),
+                       (body.clientHeight - 56) / viewed.label.height, 1);
   viewed.zoom = zoom === 'fit' ? fit : zoom === 'one' ? 1 : zoom;
-  body.replaceChildren(picture(viewed.label, viewed.zoom));
+  body.replaceChildren(viewed.pair ? window.jobCompare.pairView(viewed.pair, viewed.zoom)
+                                   : picture(viewed.label, viewed.zoom));
   document.getElementById('viewer-zoom').textContent = Math.round(viewed.zoom * 100) + '%';
   if (window.viewerTools) window.viewerTools.shown(viewed);  // rulers and compare: tools.js
 }
 
 function openViewer(job, label) {
   viewed = { label, zoom: 1 };
+  document.getElementById('viewer').classList.remove('pair-mode');
   document.getElementById('viewer-title').textContent = (job ? 'Job ' + job.id + ', label #' + label.number
                                                              : 'Kept label') + ' · ' + label.width + ' × ' + label.height;
   document.getElementById('viewer-open').href = label.url;
@@ -218,16 +224,36 @@ function openViewer(job, label) {
   showZoom('fit');
 }
 
+// Two labels side by side (compare.js): A's and B's of one pair.
+function openPair(pair) {
+  const label = pair.b || pair.a;
+  if (!label || !label.url) return;
+  viewed = { label, pair, zoom: 1 };
+  document.getElementById('viewer').classList.add('pair-mode');  // compared with each other, not with a picture
+  document.getElementById('viewer-title').textContent = pair.title;
+  document.getElementById('viewer-open').href = label.url;
+  document.getElementById('viewer').hidden = false;
+  showZoom('fit');
+}
+
+// Closing the viewer forgets the label it showed, and what its tools held.
+function closeViewer() {
+  document.getElementById('viewer').hidden = true;
+  viewed = null;
+  document.getElementById('viewer-body').replaceChildren();
+  if (window.viewerTools) window.viewerTools.shown(null);
+}
+
 document.getElementById('viewer').addEventListener('click', (event) => {
   const action = event.target.dataset && event.target.dataset.zoom;
   if (!action) return;
-  if (action === 'close') { document.getElementById('viewer').hidden = true; viewed = null; return; }
+  if (action === 'close') return closeViewer();
   if (action === 'in') showZoom(Math.min(8, viewed.zoom * 2));
   else if (action === 'out') showZoom(Math.max(1 / 64, viewed.zoom / 2));
   else showZoom(action);
 });
 document.addEventListener('keydown', (event) => {
-  if (event.key === 'Escape') document.getElementById('viewer').hidden = true;
+  if (event.key === 'Escape' && viewed) closeViewer();
 });
 document.getElementById('areas').addEventListener('change', (event) => {
   document.body.classList.toggle('no-areas', !event.target.checked);
@@ -260,6 +286,7 @@ function render(state) {
     if (!keep.has(id)) { entry.element.remove(); shown.delete(id); }
   }
   olderButton.hidden = state.jobs.length <= jobsShown;
+  if (window.jobCompare) window.jobCompare.jobsChanged(state);
   const empty = jobsBox.querySelector('.empty');
   if (empty && state.jobs.length) empty.remove();
 }

@@ -20,6 +20,8 @@ window.viewerTools = (() => {
   let compared = null;  // the last compare: { labelUrl, name, designUrl, design, label, overlap, count, box, canvas }
   let compareRun = 0;  // a newer compare makes an older one that is still loading give way
   let redrawQueued = false;
+  // What a compare with a picture lays over the label (not the marks of two jobs side by side).
+  const OVERLAY = '.picture:not(.paired) :is(.design, .differences, .difference-box)';
 
   function make(tag, className, text) {
     const element = document.createElement(tag);
@@ -29,12 +31,20 @@ window.viewerTools = (() => {
   }
   const mm = (dots) => (dots / DOTS_PER_MM).toFixed(2);
 
-  // Where the label's dot 0,0 lies on the screen and how many CSS pixels a dot takes.
+  // Where the label's dot 0,0 lies on the screen and how many CSS pixels a
+  // dot takes. Of two labels side by side, the one under the pointer (B's
+  // when the pointer is over neither).
   function geometry() {
-    const image = body.querySelector('img.label');
-    if (!current || !image || viewer.hidden) return null;
+    const images = [...body.querySelectorAll('img.label')];
+    if (!current || !images.length || viewer.hidden) return null;
+    let image = images[images.length - 1];
+    for (const other of images) {
+      const r = other.getBoundingClientRect();
+      if (pointer && pointer.x >= r.left && pointer.x < r.right) image = other;
+    }
     const r = image.getBoundingClientRect();
-    return { left: r.left, top: r.top, x: r.width / current.label.width, y: r.height / current.label.height };
+    const width = Number(image.dataset.width), height = Number(image.dataset.height);
+    return { left: r.left, top: r.top, x: r.width / width, y: r.height / height, width, height };
   }
 
   // The smallest step of 1, 2 or 5 times a power of ten (at least `least`
@@ -84,7 +94,7 @@ window.viewerTools = (() => {
         const r = ruler.getBoundingClientRect();
         const origin = horizontal ? g.left - r.left : g.top - r.top;
         const scale = horizontal ? g.x : g.y;
-        const length = horizontal ? current.label.width : current.label.height;
+        const length = horizontal ? g.width : g.height;
         const size = horizontal ? r.width : r.height;
         ticks(fragment, 'dots', 1, horizontal, origin, scale, length, size);
         ticks(fragment, 'mm', DOTS_PER_MM, horizontal, origin, scale, length, size);
@@ -113,7 +123,7 @@ window.viewerTools = (() => {
     const g = geometry();
     const x = g && pointer ? Math.floor((pointer.x - g.left) / g.x) : -1;
     const y = g && pointer ? Math.floor((pointer.y - g.top) / g.y) : -1;
-    if (!g || x < 0 || y < 0 || x >= current.label.width || y >= current.label.height) {
+    if (!g || x < 0 || y < 0 || x >= g.width || y >= g.height) {
       delete readout.dataset.x;
       delete readout.dataset.y;
       readout.textContent = 'pointer: off the label';
@@ -157,7 +167,7 @@ window.viewerTools = (() => {
     ++compareRun;
     forget();
     setResult('');
-    for (const old of body.querySelectorAll('.design, .differences, .difference-box')) old.remove();
+    for (const old of body.querySelectorAll(OVERLAY)) old.remove();
   }
 
   async function bitmapOf(blob) {
@@ -250,7 +260,7 @@ window.viewerTools = (() => {
   function overlay() {
     const box = body.querySelector('.picture');
     const image = box && box.querySelector('img.label');
-    for (const old of body.querySelectorAll('.design, .differences, .difference-box')) old.remove();
+    for (const old of body.querySelectorAll(OVERLAY)) old.remove();
     if (!compared || !image || !current || compared.labelUrl !== current.label.url) return;
     const scale = image.width / current.label.width;
     const place = (element, x, y, width, height) => {
@@ -276,7 +286,7 @@ window.viewerTools = (() => {
   }
 
   async function compareWith(file) {
-    if (!current || !file) return;
+    if (!current || !file || current.pair) return;
     const label = current.label;
     const run = ++compareRun;
     setResult('comparing with ' + file.name + '…');
@@ -371,7 +381,8 @@ window.viewerTools = (() => {
     // another label goes, the rulers follow.
     shown(viewed) {
       current = viewed;
-      if (compared && (!viewed || compared.labelUrl !== viewed.label.url)) clearCompare();
+      // Two labels side by side are compared with each other, not with a picture.
+      if (compared && (!viewed || viewed.pair || compared.labelUrl !== viewed.label.url)) clearCompare();
       overlay();
       queueRulers();
     },
