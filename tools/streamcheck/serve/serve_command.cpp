@@ -25,7 +25,7 @@ constexpr const char* kServeUsage =
     "usage: streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] [--fresh-each-job]\n"
     "                         [--max-job-mb N] [--max-stored-mb N] [--max-jobs N] [--max-connections N]\n"
     "                         [--spool-memory-mb N] [--printer-memory-mb N] [--read-timeout-ms N]\n"
-    "                         [--job-deadline-s N] [--lpd-port N]\n"
+    "                         [--job-deadline-s N] [--lpd-port N] [--forward URI] [--forward-timeout-s N]\n"
     "A virtual printer: every connection to the raw port (default 9100) is one job; the page on the\n"
     "HTTP port (default 8631) shows each job's set-up, labels and faults. Each connection is received\n"
     "on its own; a job is printed once its last byte is in, in the order jobs finished arriving.\n"
@@ -45,7 +45,13 @@ constexpr const char* kServeUsage =
     "                         (or 1 MiB for one job) they are kept in a file of the job's folder (default 64)\n"
     "  --printer-memory-mb N  images the printer holds by name (default 256)\n"
     "  --read-timeout-ms N    a job ends when its client sends nothing for this long (default 30000)\n"
-    "  --job-deadline-s N     a job ends this long after it started, however it trickles (default 120)\n";
+    "  --job-deadline-s N     a job ends this long after it started, however it trickles (default 120)\n"
+    "  --forward URI          pass every job on, byte for byte, once stored: socket://HOST[:PORT] (raw, port\n"
+    "                         9100), lpd://HOST[:PORT]/QUEUE (RFC 1179) or, on Windows, printer:NAME (an\n"
+    "                         installed printer). A job cut off mid-send holds the queue until \"Send again\"\n"
+    "                         or \"Skip\" on the page; jobs still to go on are never dropped from the store\n"
+    "  --forward-timeout-s N  the printer behind must connect, and take more bytes, within N s\n"
+    "                         (default 30, connecting 10)\n";
 
 constexpr int kHighestPort = 65535;
 constexpr uint64_t kMostConnections = 4096;  // each holds a descriptor and a 16 KiB buffer
@@ -89,6 +95,15 @@ class StopSignals {
 };
 #endif
 
+std::unique_ptr<Forwarder> MakeForwarder(const ServeOptions& options, JobStore& store) {
+  if (options.forward.empty()) return nullptr;
+  std::string error;
+  const std::optional<ForwardTarget> target = ParseForwardTarget(options.forward, error);
+  std::unique_ptr<JobSender> sender =
+      target ? MakeJobSender(*target, {options.forwardConnectTimeout, options.forwardWriteTimeout}) : nullptr;
+  return sender ? std::make_unique<Forwarder>(options, store, std::move(sender)) : nullptr;
+}
+
 bool Number(const std::string& text, uint64_t low, uint64_t high, uint64_t& value) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
@@ -117,6 +132,13 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     };
     if (name == "--out") {
       options.out = value;
+    } else if (name == "--forward") {
+      if (!ParseForwardTarget(value, error)) return false;
+      options.forward = value;
+    } else if (name == "--forward-timeout-s") {
+      if (!number(1, 3600)) return false;
+      options.forwardWriteTimeout = std::chrono::seconds(n);
+      options.forwardConnectTimeout = std::chrono::seconds(n);
     } else if (name == "--listen") {
       options.listen = value;
     } else if (name == "--port") {
@@ -162,11 +184,14 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
 
 VirtualPrinterServer::VirtualPrinterServer(ServeOptions options)
     : options_(std::move(options)),
-      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs}),
-      printer_(options_, store_),
-      queue_(printer_),
-      web_(queue_),
-      receiver_(queue_) {}
+      store_(options_.out, StoreLimits{options_.maxStoredBytes, options_.maxStoredJobs}, options_.forward),
+      pictures_(options_, store_),
+      printer_(options_, store_, pictures_),
+      forwarder_(MakeForwarder(options_, store_)),
+      queue_(options_, store_, printer_,
+             forwarder_ ? StoredHook([this](uint64_t id) { forwarder_->Enqueue(id); }) : StoredHook()),
+      web_(options_, store_, queue_, printer_, forwarder_.get()),
+      receiver_(options_, store_, queue_) {}
 
 bool VirtualPrinterServer::Start(std::string& error) {
   std::error_code ec;
@@ -175,6 +200,12 @@ bool VirtualPrinterServer::Start(std::string& error) {
     error = "cannot create " + options_.out.string() + ": " + ec.message();
     return false;
   }
+  if (!options_.forward.empty() && !forwarder_) {
+    ParseForwardTarget(options_.forward, error);
+    if (error.empty()) error = "--forward " + options_.forward + ": cannot send there from this system";
+    return false;
+  }
+  if (forwarder_) forwarder_->Start();
   queue_.Start();
   if (!web_.Start(options_.listen, options_.httpPort, error)) return false;
   rawPort_ = receiver_.Listen(options_.listen, options_.rawPort, MakeRawProtocol, error);
@@ -193,6 +224,8 @@ void VirtualPrinterServer::Stop() {
   queue_.Stop();
   receiver_.Stop();
   web_.Stop();
+  // A job being sent on is cut off and held for the user's word at the next start.
+  if (forwarder_) forwarder_->Stop();
 }
 
 std::string UrlHost(const std::string& address) {

@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "forwarder.h"
 #include "job_store.h"
+#include "picture_writer.h"
 #include "print_queue.h"
 #include "receive_loop.h"
 #include "serve_options.h"
@@ -33,7 +35,9 @@ class VirtualPrinterServer {
  private:
   ServeOptions options_;
   JobStore store_;
+  PictureWriter pictures_;
   VirtualPrinter printer_;
+  std::unique_ptr<Forwarder> forwarder_;  // none without a printer behind
   PrintQueue queue_;
   WebServer web_;
   ReceiveLoop receiver_;

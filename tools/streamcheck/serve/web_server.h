@@ -12,6 +12,8 @@
 //   POST /api/jobs               the body is a job, printed after the jobs that
 //                                arrived before it; answers with its record
 //   POST /api/power-cycle        empties the printer's memory
+//   POST /api/jobs/ID/send-again a job held on its way to the printer behind
+//   POST /api/jobs/ID/skip       (--forward): sent again now, or dropped from its queue
 // State-changing requests must be ones a page of another site cannot send
 // unasked (see http_guard.h).
 #pragma once
@@ -20,16 +22,22 @@
 #include <string>
 #include <thread>
 
+#include "job_store.h"
 #include "print_queue.h"
+#include "serve_options.h"
 #include "virtual_printer.h"
 
 #include "http_guard.h"
 
 namespace streamcheck::serve {
 
+class Forwarder;
+
 class WebServer {
  public:
-  explicit WebServer(PrintQueue& queue);
+  // `forwarder`: the printer behind, none when jobs do not go on.
+  WebServer(const ServeOptions& options, JobStore& store, PrintQueue& queue, VirtualPrinter& printer,
+            Forwarder* forwarder);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -45,8 +53,11 @@ class WebServer {
   void FileRoutes();  // the pictures and streams
   void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
+  const ServeOptions& options_;
+  JobStore& store_;
   PrintQueue& queue_;
   VirtualPrinter& printer_;
+  Forwarder* forwarder_;
   std::unique_ptr<GuardedHttpServer> server_;
   std::thread thread_;
   int port_ = 0;
