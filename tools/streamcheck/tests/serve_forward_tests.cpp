@@ -222,12 +222,122 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
     EXPECT_EQ(Post(front.HttpPort(), "/api/jobs/1/skip")["status"], 200);
     WaitForForward(front.HttpPort(), 1, "skipped");
     // The queue goes on with the next job.
-    WaitForJobs(front.HttpPort(), [](const nlohmann::json& s) {
-      return (*FindJob(s, 2))["forward"]["attempts"].get<int>() > 0;
-    });
+    WaitForJobs(front.HttpPort(),
+                [](const nlohmann::json& s) { return (*FindJob(s, 2))["forward"]["attempts"].get<int>() > 0; });
     front.Stop();
     std::filesystem::remove_all(options.out);
   }
+}
+
+// Sends `data` as an LPD job named "labels for Ann" by user "ann".
+bool SendLpd(int port, const std::string& data) {
+  const int fd = Connect(port);
+  timeval patience{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  const std::string control = "Hdesk\nPann\nJlabels for Ann\nldfA001desk\n";
+  bool acknowledged = true;
+  for (const std::string& step : {std::string("\2labels\n"), "\2" + std::to_string(control.size()) + " cfA001desk\n",
+                                  control + '\0', "\3" + std::to_string(data.size()) + " dfA001desk\n", data + '\0'}) {
+    char answer = 1;
+    acknowledged = acknowledged && send(fd, step.data(), step.size(), MSG_NOSIGNAL) == ssize_t(step.size()) &&
+                   recv(fd, &answer, 1, 0) == 1 && answer == 0;
+  }
+  close(fd);
+  return acknowledged;
+}
+
+std::string Get(int httpPort, const std::string& path) {
+  httplib::Client client("127.0.0.1", httpPort);
+  const auto response = client.Get(path);
+  return response && response->status == 200 ? response->body : std::string("(no answer)");
+}
+
+TEST(VirtualPrinterForwarding, ASecondVirtualPrinterBehindGetsTheJobsInOrderWithTheirNames) {
+  const auto behindDir = TestOptions("behind").out;
+  ServeProcess behind({"--out", behindDir.string()});
+  ASSERT_TRUE(behind.Running()) << behind.Output();
+  const std::vector<std::string> targets = {"socket://127.0.0.1:" + std::to_string(behind.RawPort()),
+                                            "lpd://127.0.0.1:" + std::to_string(behind.LpdPort()) + "/labels"};
+  size_t total = 0;
+  for (const std::string& target : targets) {
+    SCOPED_TRACE(target);
+    auto options = FrontOptions("front", target);
+    options.lpdPort = 0;
+    serve::VirtualPrinterServer front(options);
+    std::string error;
+    ASSERT_TRUE(front.Start(error)) << error;
+    const std::vector<std::string> jobs = {Job(3), Job(4, 900), Job(5)};
+    for (const std::string& job : jobs) ASSERT_TRUE(SendLpd(front.LpdPort(), job));
+    WaitForForward(front.HttpPort(), 3, "forwarded");
+    total += jobs.size();
+    const nlohmann::json far = WaitForJobs(behind.HttpPort(), [&](const nlohmann::json& s) {
+      return s["jobs"].size() == total && s["jobs"][0]["finished"].get<bool>();
+    });
+    for (size_t i = 0; i < jobs.size(); ++i) {
+      const nlohmann::json& got = far["jobs"][jobs.size() - 1 - i];  // newest first
+      EXPECT_TRUE(Get(behind.HttpPort(), got["stream"]) == jobs[i]) << "job " << i;
+      if (target.rfind("lpd:", 0) == 0) {
+        EXPECT_EQ(got["title"], "labels for Ann");
+        EXPECT_EQ(got["user"].get<std::string>().rfind("ann@", 0), 0u) << got["user"];
+      }
+    }
+    front.Stop();
+    std::filesystem::remove_all(options.out);
+  }
+
+  // Killed while it sends on, then started again: nothing that went whole
+  // goes twice, and a job cut off waits for the user's word.
+  Sink slow(Sink::Way::ReadsSlowly);
+  const auto out = TestOptions("killfw").out;
+  const std::vector<std::string> args = {"--out", out.string(), "--forward",
+                                         "socket://127.0.0.1:" + std::to_string(slow.Port())};
+  std::vector<std::string> sent;
+  for (const auto delay : {0ms, 150ms, 600ms}) {
+    {
+      ServeProcess front(args);
+      ASSERT_TRUE(front.Running()) << front.Output();
+      sent.push_back(Job(static_cast<int>(sent.size()) + 10, 400));
+      SendRaw(front.RawPort(), sent.back());
+      std::this_thread::sleep_for(delay);
+      front.Kill();
+    }
+    ServeProcess again(args);
+    ASSERT_TRUE(again.Running()) << again.Output();
+    // Settled, or held by a job the kill cut off.
+    auto settled = [](bool held) {
+      return [held](const nlohmann::json& s) {
+        bool waiting = false, interrupted = false;
+        for (const auto& job : s["jobs"]) {
+          const std::string f = job["forward"]["state"];
+          if (f == "sending") return false;
+          waiting = waiting || f == "waiting";
+          interrupted = interrupted || f == "interrupted";
+        }
+        return !waiting || (held && interrupted);
+      };
+    };
+    auto expectOnce = [&](const nlohmann::json& state) {
+      const auto received = slow.Received();
+      for (const auto& job : state["jobs"]) {
+        const std::string stream = Get(again.HttpPort(), job["stream"]);
+        const auto whole = std::count(received.begin(), received.end(), stream);
+        if (job["forward"]["state"] == "forwarded") EXPECT_EQ(whole, 1) << job.dump();
+        // Cut off by the kill: the far end may have had it whole, but it is not sent again unasked.
+        if (job["forward"]["state"] == "interrupted") EXPECT_LE(whole, 1) << job.dump();
+      }
+    };
+    const nlohmann::json state = WaitForJobs(again.HttpPort(), settled(true));
+    expectOnce(state);
+    for (const auto& job : state["jobs"]) {
+      if (job["forward"]["state"] == "interrupted") {
+        EXPECT_EQ(Post(again.HttpPort(), "/api/jobs/" + job["id"].dump() + "/skip")["status"], 200);
+      }
+    }
+    expectOnce(WaitForJobs(again.HttpPort(), settled(false)));
+    again.Kill();
+  }
+  std::filesystem::remove_all(out);
+  std::filesystem::remove_all(behindDir);
 }
 
 }  // namespace
