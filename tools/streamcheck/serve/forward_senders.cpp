@@ -88,6 +88,14 @@ std::string LineSafe(std::string text, size_t most) {
   return text.substr(0, most);
 }
 
+// An RFC 1179 command or subcommand line: its code, its operands, a line end.
+std::string Command(char code, const std::string& operands) {
+  std::string line(1, code);
+  line.append(operands);
+  line.push_back('\n');
+  return line;
+}
+
 class LpdSender final : public JobSender {
  public:
   LpdSender(ForwardTarget target, SendTimeouts timeouts)
@@ -105,10 +113,10 @@ class LpdSender final : public JobSender {
     size_t before = 0;   // everything before it: nothing of the job is printed until the data file is in
     // Until the data file's bytes go, the printer holds nothing it prints: a
     // refusal or a failure up to there leaves the job to be tried again.
-    if (!Step(socket, "\2" + target_.queue + "\n", stop, before, reason) ||
-        !Step(socket, "\2" + std::to_string(control.size()) + " cfA" + number + host_ + "\n", stop, before, reason) ||
+    if (!Step(socket, Command('\2', target_.queue), stop, before, reason) ||
+        !Step(socket, Command('\2', std::to_string(control.size()) + " cfA" + number + host_), stop, before, reason) ||
         !Step(socket, control + std::string(1, '\0'), stop, before, reason) ||
-        !Step(socket, "\3" + std::to_string(job.bytes) + " " + dataName + "\n", stop, before, reason)) {
+        !Step(socket, Command('\3', std::to_string(job.bytes) + " " + dataName), stop, before, reason)) {
       return NotReached(reason);
     }
     if (!SendStream(socket, job, timeouts_, stop, written, reason) ||
