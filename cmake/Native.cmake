@@ -7,6 +7,7 @@ file(GLOB_RECURSE core_test_sources CONFIGURE_DEPENDS
 add_executable(qvr_core_tests ${core_test_sources})
 target_include_directories(qvr_core_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(qvr_core_tests PRIVATE qvr_core streamcheck_lib GTest::gtest GTest::gtest_main GTest::gmock)
+target_precompile_headers(qvr_core_tests PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
 gtest_discover_tests(qvr_core_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 

@@ -45,7 +45,7 @@ add_custom_command(OUTPUT ${release_outputs}
   VERBATIM)
 add_custom_target(release_zip ALL DEPENDS ${release_outputs})
 
-if(CMAKE_CROSSCOMPILING)
+if(CMAKE_CROSSCOMPILING AND BUILD_TESTING)
   # Installs the zip in a new Wine prefix of its own, as INSTALL.md tells a user to.
   add_test(NAME release_zip_installs
     COMMAND ${PROJECT_SOURCE_DIR}/tests/release/install_from_zip.sh ${QVR_RELEASE_ZIP} ${CMAKE_BINARY_DIR}/release-test)

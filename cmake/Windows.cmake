@@ -27,7 +27,11 @@ set_target_properties(QVR_PLUGIN_ZK-R41x0 PROPERTIES PREFIX "" OUTPUT_NAME "QVR_
 # Whole archive: the DLL is the shell, every object of it belongs in the library.
 target_link_libraries(QVR_PLUGIN_ZK-R41x0 PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,qvr_shell>" ${qvr_static_link})
 
-include(cmake/WindowsTests.cmake)
+# The Windows suite needs GoogleTest's sources, clang and lld; the main job
+# configures without it (BUILD_TESTING off) and builds only what it runs.
+if(BUILD_TESTING)
+  include(cmake/WindowsTests.cmake)
+endif()
 
 file(GLOB tool_lists CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tools/*/CMakeLists.txt)
 foreach(list_file IN LISTS tool_lists)

@@ -14,7 +14,7 @@ target_link_libraries(qvr_windows_tests PRIVATE qvr_shell qvr_host_support strea
 add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
 # The virtual printer's test runs streamcheck.exe serve and qvr_host.exe with
 # the sample job beside them, and talks to the server as a client.
-target_link_libraries(qvr_windows_tests PRIVATE streamcheck_net)
+target_link_libraries(qvr_windows_tests PRIVATE streamcheck_test_http streamcheck_net)
 add_dependencies(qvr_windows_tests streamcheck qvr_host)
 configure_file(${PROJECT_SOURCE_DIR}/samples/sample.job ${CMAKE_BINARY_DIR}/bin/sample.job COPYONLY)
 # The second process of the log tests.

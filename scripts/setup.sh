@@ -1,25 +1,44 @@
 #!/usr/bin/env bash
-# Installs everything the project needs, from Debian's packages only, and
-# fetches Debian's libpng source for the Windows build. Does nothing when all
-# of it is present already, so every entry point may call it.
-# That includes clang with libFuzzer, which CI's bounded fuzz runs need
-# (--fuzz, once needed for them, is still accepted and changes nothing), and
-# lld, whose lld-link links the Windows suite's Microsoft-ABI host.
+# Installs what its caller needs, from Debian's packages only, and fetches
+# Debian's libpng and HTTP-library sources for the Windows build. Does nothing
+# when all of it is present already, so every entry point may call it.
+#   setup.sh --main   the main job: the cross compiler, Wine, the Windows zlib,
+#                     the header-only libraries and the sources it builds from
+#   setup.sh          everything (the default, and what the tests need): the
+#                     above, plus the native suite's libraries, clang with
+#                     libFuzzer and lld for the Microsoft-ABI host, Chromium for
+#                     the page tests, CUPS as a real print client, Xvfb
+# (--fuzz, once needed for the fuzz runs, is still accepted and changes nothing.)
 set -euo pipefail
+
+purpose=all
+for arg in "$@"; do
+  case "$arg" in
+    --main) purpose=main ;;
+    --all|--fuzz) ;;
+    *) echo "usage: setup.sh [--main|--all]" >&2; exit 2 ;;
+  esac
+done
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 deps="${QVR_DEPS_DIR:-$root/.deps}"
 
+# What the main job builds and runs: the DLL, qvr_host.exe and streamcheck.exe
+# (its virtual printer takes Asio and nlohmann-json from the machine), under Wine.
 packages=(
-  cmake ninja-build g++ pkg-config dpkg-dev
-  libpng-dev zlib1g-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+  cmake ninja-build dpkg-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 libz-mingw-w64-dev
-  wine wine64 xvfb xauth
-  libcpp-httplib-dev nlohmann-json3-dev chromium
-  clang libclang-rt-14-dev lld
-  libasio-dev cups cups-client cups-bsd netcat-openbsd
+  wine wine64 libasio-dev nlohmann-json3-dev
 )
+if [ "$purpose" = all ]; then
+  packages+=(
+    g++ pkg-config libpng-dev zlib1g-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
+    xvfb xauth libcpp-httplib-dev chromium
+    clang libclang-rt-14-dev lld
+    cups cups-client cups-bsd netcat-openbsd
+  )
+fi
 
 sudo_cmd=()
 if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
@@ -91,4 +110,4 @@ for header in asio.hpp asio nlohmann; do
   [ -e "/usr/include/$header" ] || { echo "setup: /usr/include/$header missing" >&2; exit 1; }
   [ "$(readlink "$cross/$header" 2>/dev/null)" = "/usr/include/$header" ] || ln -sfn "/usr/include/$header" "$cross/$header"
 done
-echo "setup: ready"
+echo "setup: ready ($purpose)"

@@ -4,7 +4,6 @@
 // streamcheck.exe render draws from the same stream. And the spooler itself
 // prints into it: Wine's spooler hands a job whose output names a pipe
 // ("|command") to that command, here netcat to the raw port.
-#include <httplib.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -19,12 +18,14 @@
 #include "host/spooler_setup.h"
 #include "platform/win32/unique_handle.h"
 #include "png_codec.h"
+#include "support/http/http_client.h"
 #include "support/win32/test_files.h"
 #include "support/win32/test_program.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using streamcheck::testing::HttpClient;
 constexpr DWORD kProgramWaitMs = 120000;
 constexpr auto kPatience = 60s;
 
@@ -113,8 +114,8 @@ TEST(VirtualPrinterOnWindows, StoresJobsSentOverLoopbackAndThroughTheSpoolerAndD
   ASSERT_GT(http, 0);
 
   ASSERT_TRUE(SendRaw(raw, job));
-  httplib::Client client("127.0.0.1", http);
-  client.set_read_timeout(30s);
+  HttpClient client("127.0.0.1", http);
+  client.SetReadTimeout(30s);
   nlohmann::json record;
   for (auto until = std::chrono::steady_clock::now() + kPatience; std::chrono::steady_clock::now() < until;
        std::this_thread::sleep_for(100ms)) {

@@ -6,43 +6,35 @@
 #include <string>
 #include <vector>
 
-#include "forwarder.h"
-#include "job_store.h"
-#include "picture_writer.h"
-#include "print_queue.h"
-#include "receive_loop.h"
 #include "serve_options.h"
-#include "virtual_printer.h"
-#include "web_server.h"
 
 namespace streamcheck::serve {
 
+class JobStore;
+class WebServer;
+
 // The printer, its store and both ports, running until Stop or destruction.
+// Its parts are built in serve_command.cpp alone, so that a user of the server
+// does not compile the network and HTTP libraries.
 class VirtualPrinterServer {
  public:
   explicit VirtualPrinterServer(ServeOptions options);
-  ~VirtualPrinterServer() { Stop(); }
+  ~VirtualPrinterServer();
+  VirtualPrinterServer(const VirtualPrinterServer&) = delete;
+  VirtualPrinterServer& operator=(const VirtualPrinterServer&) = delete;
 
   bool Start(std::string& error);
   void Stop();
-  int RawPort() const { return rawPort_; }
+  int RawPort() const;
   // The LPD port, -1 when it is off.
-  int LpdPort() const { return lpdPort_; }
-  int HttpPort() const { return web_.Port(); }
-  JobStore& Store() { return store_; }
-  const WebServer& Web() const { return web_; }
+  int LpdPort() const;
+  int HttpPort() const;
+  JobStore& Store();
+  const WebServer& Web() const;
 
  private:
-  ServeOptions options_;
-  JobStore store_;
-  PictureWriter pictures_;
-  VirtualPrinter printer_;
-  std::unique_ptr<Forwarder> forwarder_;  // none without a printer behind
-  PrintQueue queue_;
-  WebServer web_;
-  ReceiveLoop receiver_;
-  int rawPort_ = 0;
-  int lpdPort_ = -1;
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
 };
 
 // An address as the host part of a URL: IPv6 in brackets.

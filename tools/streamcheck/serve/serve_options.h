@@ -49,6 +49,10 @@ struct ServeOptions {
   std::chrono::milliseconds forwardWriteTimeout{30000};
   std::chrono::milliseconds forwardRetryFirst{1000};
   std::chrono::milliseconds forwardRetryMost{60000};
+  // The page's and the API's password (read from --password-file), empty for
+  // none; beyond loopback one is needed unless `noPassword` (--no-password).
+  std::string password;
+  bool noPassword = false;
 };
 
 // Reads "serve" options from the words after "serve"; false with `error` set

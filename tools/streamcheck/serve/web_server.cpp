@@ -1,6 +1,6 @@
 #include "web_server.h"
 
-#include "forwarder.h"
+#include <httplib.h>
 
 #include <charconv>
 #include <fstream>
@@ -8,6 +8,11 @@
 #include <iterator>
 #include <memory>
 #include <vector>
+
+#include "forwarder.h"
+
+#include "http_guard.h"
+#include "web_page.h"
 
 namespace streamcheck::serve {
 
@@ -130,8 +135,9 @@ void WebServer::Routes() {
   httplib::Server& s = *server_;
   s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     GuardedHttpServer::HeadRead();
-    return RefuseRequest(hosts_, req, res) ? httplib::Server::HandlerResponse::Handled
-                                           : httplib::Server::HandlerResponse::Unhandled;
+    return RefuseRequest(hosts_, req, res) || RefuseWithoutPassword(options_.password, req, res)
+               ? httplib::Server::HandlerResponse::Handled
+               : httplib::Server::HandlerResponse::Unhandled;
   });
   s.Get("/", [](const httplib::Request&, httplib::Response& res) {
     res.set_content(kPageHtml, "text/html; charset=utf-8");

@@ -23,15 +23,22 @@
 #include <thread>
 
 #include "job_store.h"
+#include "host_rule.h"
 #include "print_queue.h"
 #include "serve_options.h"
 #include "virtual_printer.h"
 
-#include "http_guard.h"
+// The HTTP library stays inside web_server.cpp and http_guard.cpp.
+namespace httplib {
+struct Request;
+struct Response;
+class ContentReader;
+}  // namespace httplib
 
 namespace streamcheck::serve {
 
 class Forwarder;
+class GuardedHttpServer;
 
 class WebServer {
  public:
@@ -66,13 +73,5 @@ class WebServer {
   std::atomic<bool> stopping_{false};
   std::atomic<int> waiting_{0};  // long polls being held
 };
-
-// The page, its style and its script, served from the binary.
-extern const char* const kPageHtml;
-extern const char* const kPageCss;
-extern const char* const kPageScript;
-// The zoom viewer's rulers and compare (web_tools.cpp).
-extern const char* const kToolsCss;
-extern const char* const kToolsScript;
 
 }  // namespace streamcheck::serve

@@ -3,7 +3,7 @@
 // compare of a label with a picture the user gives (the design, or the same
 // label from another job). The compare runs in the browser on the full-size
 // pictures; the user's picture never leaves the page.
-#include "web_server.h"
+#include "web_page.h"
 
 namespace streamcheck::serve {
 

@@ -18,6 +18,8 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
+using testing::HttpClient;
+using testing::HttpHeaders;
 using testing::FetchLabels;
 using testing::RenderAlone;
 using testing::SendRaw;
@@ -81,9 +83,9 @@ bool HasFaultWith(const nlohmann::json& job, const std::string& text) {
 
 // The page and the job list answer while the printer is held up.
 void ExpectPageAnswers(int httpPort) {
-  httplib::Client client("127.0.0.1", httpPort);
-  client.set_connection_timeout(5s);
-  client.set_read_timeout(5s);
+  HttpClient client("127.0.0.1", httpPort);
+  client.SetConnectTimeout(5s);
+  client.SetReadTimeout(5s);
   const auto page = client.Get("/");
   EXPECT_TRUE(page && page->status == 200);
   const auto jobs = client.Get("/api/jobs");
@@ -156,18 +158,17 @@ TEST(VirtualPrinterUnderLoad, StoresEveryJobOfManySendersAndServesThePageWhileCl
   std::vector<std::thread> posters;
   for (int i = 0; i < 5; ++i) {
     posters.emplace_back([&, i] {
-      httplib::Client client("127.0.0.1", http);
-      client.set_read_timeout(30s);
+      HttpClient client("127.0.0.1", http);
+      client.SetReadTimeout(30s);
       // The first two send their bodies slowly and hold both places; the
       // other three come meanwhile.
       const bool slow = i < 2;
       if (!slow) std::this_thread::sleep_for(300ms);
-      const auto answer = client.Post(
+      const auto answer = client.PostPieces(
           "/api/jobs", job.size(),
-          [&](size_t offset, size_t length, httplib::DataSink& sink) {
+          [&](size_t offset, size_t length) {
             if (slow && offset > 0) std::this_thread::sleep_for(800ms);
-            sink.write(job.data() + offset, std::min<size_t>(length, slow && offset == 0 ? 100 : length));
-            return true;
+            return job.substr(offset, std::min<size_t>(length, slow && offset == 0 ? 100 : length));
           },
           "application/octet-stream");
       if (answer && answer->status == 503) ++busy;
@@ -199,11 +200,11 @@ TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrint
   std::string error;
   ASSERT_TRUE(server.Start(error)) << error;
   const int http = server.HttpPort();
-  httplib::Client client("127.0.0.1", http);
-  client.set_read_timeout(60s);
+  HttpClient client("127.0.0.1", http);
+  client.SetReadTimeout(60s);
   auto post = [&](const std::string& path, const std::string& body, const std::string& type,
-                  const httplib::Headers& headers = {}) {
-    const auto answer = client.Post(path, headers, body, type);
+                  const HttpHeaders& headers = {}) {
+    const auto answer = client.Post(path, body, type, headers);
     return answer ? answer->status : -1;
   };
 
@@ -227,15 +228,15 @@ TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrint
 
   // Requests another site could make a browser send, and names of this
   // machine that another site could point at it: refused, nothing printed.
-  const httplib::Headers foreignHost{{"Host", "attacker.example:" + std::to_string(http)}};
+  const HttpHeaders foreignHost{{"Host", "attacker.example:" + std::to_string(http)}};
   EXPECT_EQ(client.Get("/api/jobs", foreignHost)->status, 421);
-  EXPECT_EQ(client.Get("/", httplib::Headers{{"Host", "localhost:" + std::to_string(http)}})->status, 200);
+  EXPECT_EQ(client.Get("/", HttpHeaders{{"Host", "localhost:" + std::to_string(http)}})->status, 200);
   EXPECT_EQ(post("/api/power-cycle", "{}", "application/json", {{"Origin", "http://attacker.example"}}), 403);
   EXPECT_EQ(post("/api/power-cycle", "{}", "application/json", {{"Sec-Fetch-Site", "cross-site"}}), 403);
   EXPECT_EQ(post("/api/power-cycle", "", "text/plain"), 415);
   EXPECT_EQ(post("/api/jobs", SmallJob(), "application/x-www-form-urlencoded"), 415);
   EXPECT_EQ(post("/api/jobs", "--b\r\n\r\n" + SmallJob() + "\r\n--b--\r\n", "multipart/form-data; boundary=b"), 415);
-  EXPECT_EQ(client.Get("/api/jobs", httplib::Headers{{"Content-Length", "1000000000"}})->status, 413);
+  EXPECT_EQ(client.Get("/api/jobs", HttpHeaders{{"Content-Length", "1000000000"}})->status, 413);
   EXPECT_EQ(WaitForJobs(http, [](const nlohmann::json&) { return true; })["powerCycles"], 0);
 
   // An empty job is recorded with its fault.
@@ -273,14 +274,14 @@ TEST(VirtualPrinterUnderAbuse, BoundsWhatAJobCostsRefusesForeignRequestsAndPrint
     for (const RangeCase& r : ranges) {
       // The list's size changes from call to call: only ranges no size satisfies.
       if (path != url && (r.status == 206 || r.range == "bytes=" + size + "-")) continue;
-      const auto answer = client.Get(path, httplib::Headers{{"Range", r.range}});
+      const auto answer = client.Get(path, HttpHeaders{{"Range", r.range}});
       ASSERT_TRUE(answer) << r.range.substr(0, 40);
       EXPECT_EQ(answer->status, r.status) << path << " " << r.range.substr(0, 40);
       if (r.status == 206) {
         EXPECT_EQ(answer->body, r.body) << r.range;
       } else {
         EXPECT_LT(answer->body.size(), 200u) << r.range.substr(0, 40);
-        EXPECT_EQ(answer->get_header_value("Content-Type").find("multipart"), std::string::npos);
+        EXPECT_EQ(answer->Header("Content-Type").find("multipart"), std::string::npos);
       }
     }
   }

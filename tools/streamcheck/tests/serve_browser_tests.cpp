@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "serve/web_server.h"
 #include "serve_support.h"
 #include "stream_builder.h"
 

@@ -14,6 +14,7 @@
 namespace streamcheck {
 namespace {
 
+using testing::HttpClient;
 using testing::PrivateCups;
 
 // The sample job's stream as our host program prints it through the plug-in
@@ -25,7 +26,7 @@ std::string SampleJob() {
 }
 
 std::string StoredStream(int httpPort, uint64_t id) {
-  httplib::Client client("127.0.0.1", httpPort);
+  HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Get("/jobs/" + std::to_string(id) + "/stream.prn");
   return response && response->status == 200 ? response->body : std::string("(not stored)");
 }

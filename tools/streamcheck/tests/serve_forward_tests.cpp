@@ -125,7 +125,7 @@ int FreePort() {
 }
 
 nlohmann::json Post(int httpPort, const std::string& path) {
-  httplib::Client client("127.0.0.1", httpPort);
+  testing::HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Post(path, "{}", "application/json");
   return response ? nlohmann::json{{"status", response->status}, {"body", response->body}} : nlohmann::json();
 }
@@ -247,7 +247,7 @@ bool SendLpd(int port, const std::string& data) {
 }
 
 std::string Get(int httpPort, const std::string& path) {
-  httplib::Client client("127.0.0.1", httpPort);
+  testing::HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Get(path);
   return response && response->status == 200 ? response->body : std::string("(no answer)");
 }

@@ -15,6 +15,7 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
+using testing::HttpClient;
 using testing::FetchLabels;
 using testing::HasFault;
 using testing::RenderAlone;
@@ -54,7 +55,7 @@ std::string Converse(int port, const std::string& bytes, bool keepOpen = false) 
 }
 
 std::string Stored(int httpPort, uint64_t id) {
-  httplib::Client client("127.0.0.1", httpPort);
+  HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Get("/jobs/" + std::to_string(id) + "/stream.prn");
   if (response && response->status == 404) return "";  // a job that sent no stream stores none
   return response && response->status == 200 ? response->body : std::string("(no answer)");

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "serve/job_store.h"
 #include "serve_support.h"
 #include "stream_builder.h"
 

@@ -68,13 +68,13 @@ bool SendLpd(int port, const std::string& data) {
 }
 
 nlohmann::json Jobs(int httpPort) {
-  httplib::Client client("127.0.0.1", httpPort);
+  testing::HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Get("/api/jobs");
   return response && response->status == 200 ? nlohmann::json::parse(response->body) : nlohmann::json();
 }
 
 std::string Get(int httpPort, const std::string& path) {
-  httplib::Client client("127.0.0.1", httpPort);
+  testing::HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Get(path);
   return response && response->status == 200 ? response->body : std::string("(no answer)");
 }

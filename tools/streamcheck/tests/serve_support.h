@@ -3,7 +3,6 @@
 #pragma once
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -22,6 +21,7 @@
 #include <nlohmann/json.hpp>
 
 #include "png_codec.h"
+#include "support/http/http_client.h"
 #include "serve/serve_command.h"
 #include "stream_checker.h"
 
@@ -72,8 +72,8 @@ inline void SendRaw(int port, const std::string& stream, size_t piece = 0, int p
 // Reads /api/jobs until `ready` holds (waiting on the server's long poll).
 inline nlohmann::json WaitForJobs(int httpPort, const std::function<bool(const nlohmann::json&)>& ready,
                                   std::chrono::milliseconds patience = std::chrono::seconds(30)) {
-  httplib::Client client("127.0.0.1", httpPort);
-  client.set_read_timeout(std::min<std::chrono::milliseconds>(patience, std::chrono::seconds(30)));
+  HttpClient client("127.0.0.1", httpPort);
+  client.SetReadTimeout(std::min<std::chrono::milliseconds>(patience, std::chrono::seconds(30)));
   const auto deadline = std::chrono::steady_clock::now() + patience;
   std::string path = "/api/jobs";
   nlohmann::json state;
@@ -114,7 +114,7 @@ inline bool HasFault(const nlohmann::json& job, const std::string& text, std::op
 
 // A job's label pictures as the page links them, decoded.
 inline std::vector<std::vector<uint8_t>> FetchLabels(int httpPort, const nlohmann::json& job) {
-  httplib::Client client("127.0.0.1", httpPort);
+  HttpClient client("127.0.0.1", httpPort);
   std::vector<std::vector<uint8_t>> pictures;
   for (const auto& label : job["labels"]) {
     const auto response = client.Get(label["url"].get<std::string>());
