@@ -255,7 +255,7 @@ bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::R
     return true;
   }
   std::string type = Lower(req.get_header_value("Content-Type"));
-  type = type.substr(0, type.find(';'));
+  type.erase(std::find(type.begin(), type.end(), ';'), type.end());  // the parameters go
   type.erase(std::remove_if(type.begin(), type.end(), [](unsigned char c) { return std::isspace(c); }), type.end());
   if (type == "multipart/form-data") {
     Answer(res, 415,

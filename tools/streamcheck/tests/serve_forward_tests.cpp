@@ -181,7 +181,8 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
     const int port = FreePort();
     std::unique_ptr<Sink> sink;
     if (!row.refusesFirst) sink = std::make_unique<Sink>(row.way, port, 10000);
-    const auto options = FrontOptions("fw", "socket://127.0.0.1:" + std::to_string(port));
+    auto options = FrontOptions("fw", "socket://127.0.0.1:" + std::to_string(port));
+    options.maxStoredJobs = 2;
     serve::VirtualPrinterServer front(options);
     std::string error;
     ASSERT_TRUE(front.Start(error)) << error;
@@ -215,6 +216,13 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
     EXPECT_EQ(
         (*FindJob(WaitForJobs(front.HttpPort(), [](const nlohmann::json&) { return true; }), 2))["forward"]["state"],
         "waiting");
+    // Two held jobs fill a store of two: new jobs are refused, none is dropped.
+    SendRaw(front.RawPort(), Job(7));
+    testing::HttpClient client("127.0.0.1", front.HttpPort());
+    const auto posted = client.Post("/api/jobs", Job(8), "application/octet-stream");
+    ASSERT_TRUE(posted) << posted.error;
+    EXPECT_EQ(posted->status, 503);
+    EXPECT_EQ(WaitForJobs(front.HttpPort(), [](const nlohmann::json&) { return true; })["jobs"].size(), 2u);
     EXPECT_EQ(Post(front.HttpPort(), "/api/jobs/3/skip")["status"], 409);  // no such job
     EXPECT_EQ(Post(front.HttpPort(), "/api/jobs/1/send-again")["status"], 200);
     WaitForForward(front.HttpPort(), 1, "interrupted");
