@@ -188,14 +188,15 @@ void BM_FirstPage_BaseVsZlib(benchmark::State& state) {
     PageModel model;
     RasterBitmap bitmap(Tile());
     if (image.SetSourceBitmap(bitmap) != result::kOk) throw std::runtime_error("source");
-    if (image.TakeBaseTile({kPageWidth, kPageLength}) != result::kOk) throw std::runtime_error("base");
+    RasterImage tile;
+    if (!image.TakeSource(tile)) throw std::runtime_error("base");
     BaseGrid grid;
     grid.page = {kPageWidth, kPageLength};
     grid.outerCount = 2;
     grid.innerCount = 3;
     grid.outerStep = TenthsMmToDots(kVerticalPitch, kDpi);
     grid.innerStep = TenthsMmToDots(kHorizontalPitch, kDpi);
-    model.LayOutBase(grid);
+    if (!model.LayOutBase(grid, &tile)) throw std::runtime_error("lay out");
     RasterImage page;
     if (image.ComposeWindow(model, {0, 0, kPageWidth, kPageLength}, page) != result::kOk) {
       throw std::runtime_error("base rows");

@@ -17,6 +17,12 @@ add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
 target_link_libraries(qvr_windows_tests PRIVATE streamcheck_test_http streamcheck_net)
 add_dependencies(qvr_windows_tests streamcheck qvr_host)
 configure_file(${PROJECT_SOURCE_DIR}/samples/sample.job ${CMAKE_BINARY_DIR}/bin/sample.job COPYONLY)
+# The job files qvr_host.exe runs for the job-file table test.
+file(GLOB test_job_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/tools/jobs/*.job)
+foreach(job_file IN LISTS test_job_files)
+  get_filename_component(job_name ${job_file} NAME)
+  configure_file(${job_file} ${CMAKE_BINARY_DIR}/bin/jobs/${job_name} COPYONLY)
+endforeach()
 # The second process of the log tests.
 add_subdirectory(${PROJECT_SOURCE_DIR}/tests/logwriter ${CMAKE_BINARY_DIR}/tests/logwriter)
 

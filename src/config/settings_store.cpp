@@ -50,8 +50,8 @@ PositionSettings LoadPositionSettings(PrinterPort& printer) {
   return s;
 }
 
-OffsetsInDots LoadOffsetsInDots(PrinterPort& printer, int32_t resolution) {
-  OffsetsInDots dots;
+PositionAdjustment LoadOffsetsInDots(PrinterPort& printer, int32_t resolution) {
+  PositionAdjustment dots;
   if (auto v = printer.ReadSetting(setting::kVOffset)) {
     dots.vertical = TenthsMmToDots(static_cast<int32_t>(*v), resolution);
   }

@@ -70,7 +70,8 @@ struct PositionSettings {
   int32_t hOffset = 0;
   int32_t unit = 0;
 };
-struct OffsetsInDots {
+// The stored print position adjustment in dots, added to every position placed.
+struct PositionAdjustment {
   int32_t vertical = 0;
   int32_t horizontal = 0;
 };
@@ -89,7 +90,7 @@ struct QualitySettings {
 
 int32_t LoadMediaType(PrinterPort& printer);
 PositionSettings LoadPositionSettings(PrinterPort& printer);
-OffsetsInDots LoadOffsetsInDots(PrinterPort& printer, int32_t resolution);
+PositionAdjustment LoadOffsetsInDots(PrinterPort& printer, int32_t resolution);
 ErrorSettings LoadErrorSettings(PrinterPort& printer);
 CutSettings LoadCutSettings(PrinterPort& printer);
 QualitySettings LoadQualitySettings(PrinterPort& printer);

@@ -29,28 +29,26 @@ void CPrintControl::PrintErrorPage(std::u16string_view message, DotSize errorPag
 
 ResultCode CPrintControl::WriteErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode,
                                          uint32_t pagesPerCut, size_t& keep) {
-  const std::string_view media = MediaCode();
-  const QualitySettings quality = LoadQualitySettings(*printer_);
-  ResultCode code =
-      command_.AppendJobSetup(errorPageSize, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
+  ResultCode code = AppendSetup(errorPageSize, cutMode, pagesPerCut);
   if (code == result::kOk) code = command_.SendToPrinter(*printer_);
   if (code != result::kOk) return code;
   keep = 0;  // the buffer was emptied by the send
 
-  command_.BeginLabel();
-  SetUpPlainRaster(scratch_, errorPageSize.width, errorPageSize.height, RasterFill::kWhite);
-  code = SendDiffImage(scratch_, {0, 0});
-  if (code == result::kOk && !message.empty()) {
+  // A white page with the message on it, in a raster of its own just large enough for the text.
+  RasterImage text;
+  code = SendLabelFormat([&] {
+    if (const ResultCode white = emitter_.SendWhite(errorPageSize, {0, 0}); white != result::kOk) return white;
+    if (message.empty()) return result::kOk;
     DotPoint unused{0, 0};
-    code =
-        services_.text.RenderMessageText(unused, message, kMessageFontHeight, kMessageFace, kMessageRotation, scratch_);
-    if (code == result::kOk) code = SendDiffImage(scratch_, kMessagePosition);
-  }
+    const ResultCode drawn =
+        services_.text.RenderMessageText(unused, message, kMessageFontHeight, kMessageFace, kMessageRotation, text);
+    return drawn == result::kOk ? emitter_.SendRaster(text, kMessagePosition) : drawn;
+  });
   if (code != result::kOk) return code;
-  command_.EndLabel();
   if (code = command_.SendToPrinter(*printer_); code != result::kOk) return code;
+  // The printer now holds the error label, and the base is forgotten.
   image_.Reset();
-  page_.BeginJob();
+  page_.ForgetPrinted();
   page_.ForgetBase();
   return result::kOk;
 }

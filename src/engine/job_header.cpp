@@ -90,7 +90,12 @@ ResultCode CPrintControl::WritePrintJobHeader(const void* header) {
 
   headerWidth_ = width;
   headerLength_ = length;
+  return AppendSetup(LabelSize(), cutMode, pagesPerCut);
+}
+
+ResultCode CPrintControl::AppendSetup(DotSize size, char cutMode, uint32_t pagesPerCut) {
+  // "MediaType", then "PrintQuality", "Bi-d" and "BandR".
   const std::string_view media = MediaCode();
   const QualitySettings quality = LoadQualitySettings(*printer_);
-  return command_.AppendJobSetup(LabelSize(), media, cutMode, pagesPerCut, quality.printMode, quality.direction);
+  return command_.AppendJobSetup(size, media, cutMode, pagesPerCut, quality.printMode, quality.direction);
 }

@@ -2,6 +2,7 @@
 // start and end labels and empty pages into the page model and frames the
 // pages of the stream. Each operation places, then hands over to emission.
 #include <algorithm>
+#include <cstdlib>
 
 #include "config/settings_store.h"
 #include "engine/print_control.h"
@@ -17,8 +18,8 @@ namespace {
 bool MakeGrid(const LayoutData& layout, int32_t resolution, DotPoint origin, DotSize page, BaseGrid& grid) {
   const std::optional<int> turns = QuarterTurns(layout.rotation);
   if (!turns) return false;
-  const TurnedStep column = TurnStep(*turns, TenthsMmToDots(layout.horizontalPitch, resolution), 0);
-  const TurnedStep row = TurnStep(*turns, 0, TenthsMmToDots(layout.verticalPitch, resolution));
+  const DotStep column = TurnStep(*turns, TenthsMmToDots(layout.horizontalPitch, resolution), 0);
+  const DotStep row = TurnStep(*turns, 0, TenthsMmToDots(layout.verticalPitch, resolution));
   const bool columnsOuter = *turns % 2 == 1;
   grid.origin = origin;
   grid.page = page;
@@ -31,7 +32,7 @@ bool MakeGrid(const LayoutData& layout, int32_t resolution, DotPoint origin, Dot
   return true;
 }
 
-DotPoint Moved(const DotPoint& position, const OffsetsInDots& offsets) {
+DotPoint Moved(const DotPoint& position, const PositionAdjustment& offsets) {
   return {SaturateToInt32(int64_t{position.x} + offsets.horizontal),
           SaturateToInt32(int64_t{position.y} + offsets.vertical)};
 }
@@ -39,50 +40,62 @@ DotPoint Moved(const DotPoint& position, const OffsetsInDots& offsets) {
 }  // namespace
 
 void CPrintControl::CreateNewPage() {
-  variableKey_ = 0;
-  pageBaseRefers_ = 0;
   page_.BeginPage();
   command_.BeginPage();
 }
 
 ResultCode CPrintControl::ReferToBaseBitmap(const DotPoint& position) {
   const bool bitmapWaiting = !image_.Source().Empty();
-  // Later references of the job send nothing: the printer holds the page on
-  // its base. After a clear, a base bitmap the host sends again is a new design.
-  const bool newDesign = clearedSinceBase_ && bitmapWaiting && imageName_ == kBaseBitmapName;
-  if (baseReferCount_ >= 1 && !newDesign) {
-    ++baseReferCount_;
-    ++pageBaseRefers_;
+  const bool baseWaiting = bitmapWaiting && imageName_ == kBaseBitmapName;
+  if (page_.JobBaseReferences() >= 1) {
+    // Later references of the job send nothing: the printer holds the page
+    // on its base. After a clear, a base bitmap the host sends again is a
+    // new design; after a layout that moves the copies, the kept tile is
+    // laid out again on the new grid. Either sends the whole page.
+    const bool newDesign = page_.ClearedSinceBase() && baseWaiting;
+    if (newDesign || LayoutMovesBase()) {
+      if (const ResultCode code = LayOutBase(position, newDesign); code != result::kOk) return code;
+    }
+    page_.CountBaseReference();
     return result::kOk;
   }
   // The first reference of the job sends its base: from the base bitmap the
   // host sent for this job, or, when it sent none, from the one an earlier
-  // job left.
-  if (bitmapWaiting ? imageName_ != kBaseBitmapName : !image_.HasBase()) return result::kWrongBitmapName;
-  if (const ResultCode code = LayOutBase(position); code != result::kOk) return code;
-  clearedSinceBase_ = false;
-  ++baseReferCount_;
-  ++pageBaseRefers_;
+  // job left. With neither, the last bitmap's name decides: 209 for another
+  // name, 404 (nothing to lay out) for the base's own.
+  if (imageName_ != kBaseBitmapName && (bitmapWaiting || !page_.HasBase())) return result::kWrongBitmapName;
+  if (const ResultCode code = LayOutBase(position, bitmapWaiting); code != result::kOk) return code;
+  page_.CountBaseReference();
   return result::kOk;
 }
 
-ResultCode CPrintControl::LayOutBase(const DotPoint& position) {
+bool CPrintControl::LayoutMovesBase() const {
+  // Only a base this job's pages lie on is laid out again.
+  if (!page_.OnBase()) return false;
+  BaseGrid grid;
+  // A rotation that is no quarter turn lays nothing out: the closes refuse it.
+  if (!MakeGrid(layout_, resolution_, {}, LabelSize(), grid)) return false;
+  return !grid.SameCells(page_.Grid());
+}
+
+ResultCode CPrintControl::LayOutBase(const DotPoint& position, bool fromBitmap) {
   BaseGrid grid;
   if (!MakeGrid(layout_, resolution_, Moved(position, ReadAdjustment()), LabelSize(), grid)) {
     return result::kBadRotation;
   }
-  if (const ResultCode code = image_.TakeBaseTile(LabelSize()); code != result::kOk) return code;
-  // One cell is a copy of the tile, where the grid has more than one.
-  if (grid.outerCount > 1 || grid.innerCount > 1) grid.cell = image_.Tile();
-  page_.LayOutBase(grid);
+  if (!CPrintImage::PageFits(LabelSize())) return result::kStaticCompose;
+  // The waiting bitmap's pixels become the tile, handed over and not copied.
+  RasterImage tile;
+  const bool taken = fromBitmap && image_.TakeSource(tile);
+  if (!page_.LayOutBase(grid, taken ? &tile : nullptr)) return result::kStaticCompose;  // nothing to lay out
   // The whole page, with whatever this page placed before the reference.
-  return SendComposedWindow({0, 0, labelWidth_, labelLength_});
+  return SendComposedWindow(WholePage(LabelSize()));
 }
 
 ResultCode CPrintControl::ReferToVariableBitmap(const DotPoint& position, std::string_view name) {
   if (imageName_ != name) return result::kWrongBitmapName;
   if (const ResultCode code = PlaceField(Moved(position, ReadAdjustment())); code != result::kOk) return code;
-  ++variableKey_;
+  page_.NextVariableKey();
   return result::kOk;
 }
 
@@ -93,7 +106,7 @@ ResultCode CPrintControl::PlaceField(DotPoint point) {
     return code;
   }
   if (placed.Empty()) return result::kOk;  // nothing lands on the page; what the key held goes at the close
-  const DotRect window = page_.PlaceImage(placed, variableKey_, field_, LabelSize());
+  const DotRect window = page_.PlaceImage(placed, page_.VariableKey(), field_, LabelSize());
   // A field that widens nothing goes out as its own pixels.
   if (const RasterImage* pixels = page_.PlacedPixels(); window == placed && pixels != nullptr) {
     return SendOnPage(*pixels, {static_cast<int32_t>(window.x), static_cast<int32_t>(window.y)});
@@ -110,14 +123,15 @@ ResultCode CPrintControl::WriteClock(std::u16string_view text, const DotPoint& p
   }
   DotPoint point = Moved(turned, ReadAdjustment());
   if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
-  if (const ResultCode code = image_.RenderTextSource(point, text, fontHeight, faceName, layout_.rotation);
+  bool drawn = false;
+  if (const ResultCode code = image_.RenderTextSource(point, text, fontHeight, faceName, layout_.rotation, drawn);
       code != result::kOk) {
     return code;
   }
-  if (!image_.Source().Empty()) {
+  if (drawn) {
     if (const ResultCode code = PlaceField(point); code != result::kOk) return code;
   }
-  ++variableKey_;
+  page_.NextVariableKey();
   return result::kOk;
 }
 
@@ -127,25 +141,31 @@ ResultCode CPrintControl::CloseNewPageStatic(int32_t copies) {
   // a page of a job may be closed partly used, and the next one starts again
   // at the first cell. A page that referred to no base uses no cell of it.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows <= 0 || layout_.labelColumns <= 0) return result::kOk;
-  const int64_t used = pageBaseRefers_;
-  if (used <= 0 || used >= cells) return result::kOk;
+  const int64_t used = page_.PageBaseReferences();
+  if (cells == 0 || used <= 0 || used >= std::abs(cells)) return result::kOk;
   return BlankUnusedLabels(used);
 }
 
 ResultCode CPrintControl::CloseNewPageDynamic(int32_t labelsUsed) {
+  // Counts of unlike sign make a negative number of cells: the remainder
+  // keeps the sign of the labels used.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows <= 0 || layout_.labelColumns <= 0) return result::kOk;
+  if (cells == 0) return result::kOk;
   const int64_t used = labelsUsed % cells;
   if (used <= 0) return result::kOk;
   return BlankUnusedLabels(used);
 }
 
 ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
-  if (!QuarterTurns(layout_.rotation)) return result::kBadRotation;
-  // The cells lie where the base's copies were laid out, on the grid the
-  // page model recorded then.
-  page_.WhiteCells(firstCell, LabelSize(), whiteCells_, whiteRuns_);
+  // The cells are the layout's, counted as the close counted them, from
+  // where the base's first copy was laid out and of its tile's size. Every
+  // base reference after a layout that moves the copies lays the base out
+  // again on the layout's grid, so on a page that refers to the base the
+  // white cells lie on its copies, whatever the adjustment does after.
+  BaseGrid cells;
+  if (!MakeGrid(layout_, resolution_, page_.Grid().origin, LabelSize(), cells)) return result::kBadRotation;
+  cells.cell = page_.Grid().cell;
+  PageModel::WhiteCells(cells, firstCell, LabelSize(), whiteCells_, whiteRuns_);
   if (!whiteRuns_.empty()) {
     DotRect window;
     for (const WhiteArea& area : whiteRuns_) {
@@ -155,20 +175,14 @@ ResultCode CPrintControl::BlankUnusedLabels(int64_t firstCell) {
     }
     return SendComposedWindow(window);
   }
-  // The scratch raster may still hold the last image sent: the white cell
-  // is built afresh here, then reused while the size stays.
-  bool whiteReady = false;
+  // Cells that lie apart go out one white rectangle each.
   for (const DotRect& white : whiteCells_) {
     if (const ResultCode code = CoverPageOnce(); code != result::kOk) return code;
-    if (!whiteReady || scratch_.width != white.width || scratch_.height != white.height) {
-      SetUpPlainRaster(scratch_, white.width, white.height, RasterFill::kWhite);
-      whiteReady = true;
-    }
     page_.PlaceWhite({{{white.x, white.Right()}}, {{white.y, white.Bottom()}}});
-    if (const ResultCode code = SendOnPage(scratch_, {static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)});
-        code != result::kOk) {
-      return code;
-    }
+    const DotPoint at{static_cast<int32_t>(white.x), static_cast<int32_t>(white.y)};
+    const DotSize size{static_cast<int32_t>(white.width), static_cast<int32_t>(white.height)};
+    if (const ResultCode code = emitter_.SendWhite(size, at); code != result::kOk) return code;
+    page_.NoteSent(white, LabelSize());
   }
   return result::kOk;
 }
@@ -187,14 +201,15 @@ ResultCode CPrintControl::CloseNewPageFinal() {
 }
 
 ResultCode CPrintControl::AddEmptyPage() {
-  SetUpPlainRaster(scratch_, labelWidth_, labelLength_, RasterFill::kWhite);
-  return SendLabelFormat(scratch_);
+  return SendLabelFormat([&] { return emitter_.SendWhite(LabelSize(), {0, 0}); });
 }
 
 ResultCode CPrintControl::ReferToLabel(const DotPoint& position, std::string_view name) {
   if (imageName_ != name) return result::kWrongBitmapName;
   const DotPoint point = Moved(position, ReadAdjustment());
-  if (const ResultCode code = image_.ComposeStaticImage(point, LabelSize(), scratch_); code != result::kOk) return code;
-  if (scratch_.Empty()) return result::kOk;
-  return SendLabelFormat(scratch_);
+  if (const ResultCode code = image_.ComposeStaticImage(point, LabelSize(), labelImage_); code != result::kOk) {
+    return code;
+  }
+  if (labelImage_.Empty()) return result::kOk;
+  return SendLabelFormat([&] { return emitter_.SendRaster(labelImage_, {0, 0}); });
 }

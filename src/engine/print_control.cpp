@@ -6,6 +6,7 @@
 
 CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services)
     : command_(services.clock),
+      emitter_(command_, resolution),
       image_(services.text),
       services_(services),
       printer_(&printer),
@@ -14,29 +15,14 @@ CPrintControl::CPrintControl(int32_t resolution, PrinterPort& printer, JobServic
 void CPrintControl::BeginJob(PrinterPort& printer) {
   printer_ = &printer;
   command_.TruncateTo(0);
-  // A clear during the last job let it finish on its base; that base is not kept for this one.
-  if (clearedSinceBase_) {
-    image_.ForgetBase();
-    page_.ForgetBase();
-  }
   image_.BeginJob();
   page_.BeginJob();
-  baseReferCount_ = 0;
-  pageBaseRefers_ = 0;
-  clearedSinceBase_ = false;
-  variableKey_ = 0;
   extraCopies_ = 0;
 }
 
 void CPrintControl::ClearImages() {
   image_.DropSource();
-  if (baseReferCount_ > 0) {
-    clearedSinceBase_ = true;  // the printer still holds this job's pages on its base
-  } else {
-    // No page of this job lies on it: it goes now.
-    image_.ForgetBase();
-    page_.ForgetBase();
-  }
+  page_.Clear();
 }
 
 ResultCode CPrintControl::ReceiveBitmap(HostBitmap& bitmap, std::string_view name) {
@@ -53,4 +39,4 @@ std::string_view CPrintControl::MediaCode() {
   return MediaTypeCodes[static_cast<size_t>(index)];
 }
 
-OffsetsInDots CPrintControl::ReadAdjustment() const { return LoadOffsetsInDots(*printer_, resolution_); }
+PositionAdjustment CPrintControl::ReadAdjustment() const { return LoadOffsetsInDots(*printer_, resolution_); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/settings_store.h"
+#include "output/band_emitter.h"
 #include "output/print_command.h"
 #include "output/page_model.h"
 #include "output/print_image.h"
@@ -61,11 +62,10 @@ inline constexpr std::u16string_view kMessageInvalidResolution = u"ERROR: Invali
 inline constexpr std::u16string_view kMessageInvalidPaperSize = u"ERROR: Invalid Paper Size";
 inline constexpr std::u16string_view kMessageTooShortToCut = u"ERROR:\nPaper is too short to cut";
 
-// Names of the bitmaps the engine expects and of the one image it keeps in the printer.
+// Names of the bitmaps the engine expects.
 inline constexpr std::string_view kBaseBitmapName = "BASE01";
 inline constexpr std::string_view kStartLabelName = "START01";
 inline constexpr std::string_view kEndLabelName = "END01";
-inline constexpr std::string_view kDiffImageName = "DIFF";
 
 // Copies of one static close. Every extra copy is an empty page format
 // (kCopyFormatBytes bytes) that the final close appends to the command
@@ -82,10 +82,11 @@ inline constexpr int32_t kMaxCopies = static_cast<int32_t>(1 + kCopyBytesCeiling
 //
 // The engine is a pipeline. Job set-up (job_header.cpp, error_page.cpp)
 // checks the header, reads the settings and writes the set-up. Page assembly
-// (page_assembly.cpp) places what the host hands over into the page model.
-// Emission (page_emission.cpp) composes what must go out, cuts it into
-// bands, encodes them and appends the commands, then notes in the page model
-// what the printer now holds.
+// (page_assembly.cpp) places what the host hands over into the page model,
+// which owns the base, the counts and what the printer holds. Emission
+// (page_emission.cpp) hands what must go out to the band emitter, which
+// composes, cuts, encodes and appends it, then notes in the page model what
+// the printer now holds.
 class CPrintControl {
  public:
   CPrintControl(int32_t resolution, PrinterPort& printer, JobServices services);
@@ -129,7 +130,7 @@ class CPrintControl {
   // Writes what the job built to its printer and empties the buffer: 0 or 304.
   [[nodiscard]] ResultCode SendToPrinter() { return command_.SendToPrinter(*printer_); }
   // Whether a base design is at hand for a job that sends none.
-  bool HasBase() const { return image_.HasBase(); }
+  bool HasBase() const { return page_.HasBase(); }
   // What the printer holds of the page being assembled.
   const PageModel& Page() const { return page_; }
 
@@ -143,30 +144,44 @@ class CPrintControl {
   [[nodiscard]] ResultCode WriteErrorPage(std::u16string_view message, DotSize errorPageSize, char cutMode,
                                           uint32_t pagesPerCut, size_t& keep);
   // The stored print position adjustment, read once for each placement.
-  OffsetsInDots ReadAdjustment() const;
+  PositionAdjustment ReadAdjustment() const;
 
   // Page assembly: placements into the page model.
   // Records the base's grid in the page model from the waiting base bitmap
-  // (or the kept tile) at `position` and sends the whole page.
-  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position);
+  // (`fromBitmap`) or the kept tile at `position` and sends the whole page.
+  [[nodiscard]] ResultCode LayOutBase(const DotPoint& position, bool fromBitmap);
+  // Whether the layout now lays the base's copies out otherwise than the
+  // grid it was laid out on.
+  bool LayoutMovesBase() const;
   // Places the source as the page's next variable element at `point`.
   [[nodiscard]] ResultCode PlaceField(DotPoint point);
   [[nodiscard]] ResultCode BlankUnusedLabels(int64_t firstCell);
   DotSize LabelSize() const { return {labelWidth_, labelLength_}; }
 
-  // Emission: compose, cut into bands, encode, append, note.
-  [[nodiscard]] ResultCode SendDiffImage(const RasterImage& raster, DotPoint start);
+  // The job set-up for a label of `size`, with the medium and quality stored for the printer.
+  [[nodiscard]] ResultCode AppendSetup(DotSize size, char cutMode, uint32_t pagesPerCut);
+
+  // Emission: send through the band emitter, note in the page model.
   // Sends a raster of the page being assembled at `at` and notes it sent.
   [[nodiscard]] ResultCode SendOnPage(const RasterImage& raster, DotPoint at);
   // Composes the page in `window` band by band, sends it and notes it sent.
   [[nodiscard]] ResultCode SendComposedWindow(const DotRect& window);
-  // A label format of its own holding `page`: an empty page, a start or end label.
-  [[nodiscard]] ResultCode SendLabelFormat(const RasterImage& page);
+  // A label format of its own, outside the pages: an empty page, a start or
+  // end label, the error print-out. `content` sends what it holds; a failure
+  // leaves the format unfinished for the caller to drop or keep.
+  template <typename Content>
+  [[nodiscard]] ResultCode SendLabelFormat(Content&& content) {
+    command_.BeginLabel();
+    if (const ResultCode code = content(); code != result::kOk) return code;
+    command_.EndLabel();
+    return result::kOk;
+  }
   // The first page of a job that has sent no base starts from a whole white
   // page, not from whatever an earlier job left in the printer.
   [[nodiscard]] ResultCode CoverPageOnce();
 
   CPrintCommand command_;
+  CBandEmitter emitter_;  // appends to command_
   CPrintImage image_;
   PageModel page_;
   LayoutData layout_;
@@ -179,28 +194,11 @@ class CPrintControl {
   int32_t headerWidth_ = 0;
   int32_t headerLength_ = 0;
   int32_t extraCopies_ = 0;
-  int32_t baseReferCount_ = 0;
-  int32_t pageBaseRefers_ = 0;  // base references since this page's CreateNewPage
-  // A clear came after this job laid out its base: the next base bitmap the
-  // host sends replaces it, and without one the base is dropped at the job's end.
-  bool clearedSinceBase_ = false;
-  int32_t variableKey_ = 0;
+
+  // Page assembly's own storage, reused from page to page.
   std::vector<DotRect> stale_;
   std::vector<DotRect> whiteCells_;
   std::vector<WhiteArea> whiteRuns_;
-
-  // Reused from band to band and from label to label, so that steady printing
-  // does not allocate.
-  ByteImage pngBuffer_;
-  // The band pngBuffer_ encodes when it came from a plain raster (no rows
-  // when not): another band of that row, height and resolution is not
-  // encoded again.
-  struct PlainBand {
-    std::vector<uint8_t> row;
-    int64_t rows = 0;
-    int32_t dpi = 0;
-  };
-  PlainBand pngBufferBand_;
-  RasterImage scratch_;
-  RasterImage field_;
+  RasterImage field_;       // a field's pixels cut to the page, handed to the page model
+  RasterImage labelImage_;  // a start or end label's page
 };

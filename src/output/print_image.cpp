@@ -74,10 +74,10 @@ struct TileRun {
 
 // The runs the copies `copies` of a grid row show in the page columns [x0,
 // x1), left to right, as window columns (x0 is the window's column 0).
-std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, int64_t width, IndexRange copies,
+std::vector<TileRun> ColumnRuns(int64_t originX, int64_t pitch, int64_t count, int64_t width, Interval copies,
                                 int64_t x0, int64_t x1) {
   std::vector<TileRun> runs;
-  for (int64_t j = copies.first; j < copies.last; ++j) {
+  for (int64_t j = copies.begin; j < copies.end; ++j) {
     const int64_t x = originX + j * pitch;
     const Interval span = UncoveredSpan(x, pitch, width, j == count - 1);
     const int64_t left = std::max(span.begin, x0);
@@ -165,8 +165,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   // Only the copies that reach the window are visited. Each shows only the
   // part no later copy covers, so along each axis the visible parts of the
   // copies are disjoint spans: every window pixel belongs to at most one copy.
-  const IndexRange rowRange = IndicesToVisit(grid.origin.y - y0, grid.outerStep, grid.outerCount, height, outHeight);
-  const IndexRange columnRange = IndicesToVisit(grid.origin.x - x0, grid.innerStep, grid.innerCount, width, outWidth);
+  const Interval rowRange = IndicesToVisit(grid.origin.y - y0, grid.outerStep, grid.outerCount, height, outHeight);
+  const Interval columnRange = IndicesToVisit(grid.origin.x - x0, grid.innerStep, grid.innerCount, width, outWidth);
   const std::vector<TileRun> runs =
       ColumnRuns(grid.origin.x, grid.innerStep, grid.innerCount, width, columnRange, x0, x1);
 
@@ -188,8 +188,8 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   // Copies further down the page come later in the grid for a positive
   // pitch and earlier for a negative one: walk them top to bottom.
   const bool downwards = grid.outerStep >= 0;
-  for (int64_t k = rowRange.first; k < rowRange.last; ++k) {
-    const int64_t i = downwards ? k : rowRange.last - 1 - (k - rowRange.first);
+  for (int64_t k = rowRange.begin; k < rowRange.end; ++k) {
+    const int64_t i = downwards ? k : rowRange.end - 1 - (k - rowRange.begin);
     int64_t top = 0, bottom = 0, y = 0;
     tileRow(i, top, bottom, y);
     if (top >= bottom) continue;
@@ -212,16 +212,17 @@ ResultCode CPrintImage::PlaceTiled(const RasterImage& tile, const BaseGrid& grid
   return result::kOk;
 }
 
-ResultCode CPrintImage::TakeBaseTile(DotSize page) {
-  const bool fromSource = WellFormed(source_);
-  if ((!fromSource && !HasBase()) || !PageFitsRaster(page)) return result::kStaticCompose;
-  if (fromSource) std::swap(baseTile_, source_);  // the source becomes the tile: no copy
+bool CPrintImage::TakeSource(RasterImage& into) {
+  if (!WellFormed(source_)) return false;
+  std::swap(into, source_);
   source_.Clear();
-  return result::kOk;
+  return true;
 }
 
-bool CPrintImage::CopyRestoreBlock(const BaseGrid& grid, int64_t row, int64_t column, int64_t rows, int64_t columns,
-                                   RasterImage& out, int64_t toRow, int64_t toByte) {
+bool CPrintImage::PageFits(DotSize size) { return PageFitsRaster(size); }
+
+bool CPrintImage::CopyRestoreBlock(const RasterImage& tile, const BaseGrid& grid, int64_t row, int64_t column,
+                                   int64_t rows, int64_t columns, RasterImage& out, int64_t toRow, int64_t toByte) {
   const int64_t bytes = columns * kBytesPerPixel;
   if (toRow < 0 || toByte < 0 || rows < 0) return false;
   if (rows > 0 && !RunInside((toRow + rows - 1) * out.stride + toByte, bytes, out.pixels.size())) return false;
@@ -234,7 +235,7 @@ bool CPrintImage::CopyRestoreBlock(const BaseGrid& grid, int64_t row, int64_t co
   const int64_t onPage = column >= 0 && column < page.width ? std::min<int64_t>(columns, page.width - column) : 0;
   const bool composed = onPage > 0 && firstOnPage < endOnPage;
   if (composed &&
-      (PlaceTiled(baseTile_, grid, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) != result::kOk ||
+      (PlaceTiled(tile, grid, {column, firstOnPage, onPage, endOnPage - firstOnPage}, strip_) != result::kOk ||
        strip_.width != onPage || strip_.height != endOnPage - firstOnPage)) {
     return false;
   }
@@ -259,7 +260,7 @@ ResultCode CPrintImage::ComposeStaticImage(DotPoint position, DotSize page, Rast
   single.page = page;
   single.outerCount = 1;
   single.innerCount = 1;
-  const ResultCode code = PlaceTiled(source_, single, {0, 0, page.width, page.height}, out);
+  const ResultCode code = PlaceTiled(source_, single, WholePage(page), out);
   if (code == result::kOk) source_.Clear();
   return code;
 }
@@ -297,33 +298,25 @@ ResultCode CPrintImage::CutSourceToPage(DotPoint position, DotSize page, DotRect
 }
 
 ResultCode CPrintImage::RenderTextSource(DotPoint& position, std::u16string_view text, int32_t fontHeight,
-                                         std::u16string_view faceName, int32_t rotation) {
+                                         std::u16string_view faceName, int32_t rotation, bool& drawn) {
+  drawn = false;
   if (fontHeight < 0) return result::kBadTextArgument;
-  if (text.empty()) {
-    source_.Clear();  // nothing to print
-    return result::kOk;
-  }
+  if (text.empty()) return result::kOk;  // nothing to print, and the bitmap waiting stays
   DotPoint at = position;
   rendered_.Clear();
-  const ResultCode drawn = text_.RenderMessageText(at, text, fontHeight, faceName, rotation, rendered_);
-  if (drawn != result::kOk) return drawn;
-  if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) {
-    source_.Clear();  // a text without extent (only line breaks): nothing to print
-    return result::kOk;
-  }
+  const ResultCode code = text_.RenderMessageText(at, text, fontHeight, faceName, rotation, rendered_);
+  if (code != result::kOk) return code;
+  // A text without extent (only line breaks) prints nothing either.
+  if (rendered_.Empty() || rendered_.width <= 0 || rendered_.height <= 0) return result::kOk;
   std::swap(source_, rendered_);
   rendered_.Clear();
   position = at;
+  drawn = true;
   return result::kOk;
 }
 
 void CPrintImage::Reset() {
   BeginJob();
-  ForgetBase();
-}
-
-void CPrintImage::ForgetBase() {
-  baseTile_.Clear();
   strip_.Clear();
 }
 
@@ -334,19 +327,19 @@ void CPrintImage::BeginJob() {
 
 ResultCode CPrintImage::ComposeWindow(const PageModel& page, const DotRect& window, RasterImage& out) {
   const BaseGrid& grid = page.Grid();
-  const DotRect pageRect{0, 0, grid.page.width, grid.page.height};
+  const DotRect pageRect = WholePage(grid.page);
   out.Clear();
   if (window.Empty()) return result::kOk;
-  const bool onBase = page.OnBase() && HasBase();
+  const bool onBase = page.OnBase() && page.HasBase();
   if (onBase && pageRect.Contains(window)) {
     // Every byte of the window is written by the tiling itself.
-    const ResultCode tiled = PlaceTiled(baseTile_, grid, window, out);
+    const ResultCode tiled = PlaceTiled(page.Tile(), grid, window, out);
     if (tiled != result::kOk) return tiled;
     if (out.width != window.width || out.height != window.height) return result::kStaticCompose;
   } else if (onBase) {
     // The restore writes every pixel of every row; the padding is cleared after.
     SetUpRasterOrThrow(out, window.width, window.height, RasterFill::kUnset);
-    if (!CopyRestoreBlock(grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
+    if (!CopyRestoreBlock(page.Tile(), grid, window.y, window.x, window.height, window.width, out, 0, 0)) {
       return result::kStaticCompose;
     }
     ClearRowPadding(out.pixels.data(), out.stride, window.width * kBytesPerPixel, window.height);

@@ -1,9 +1,9 @@
-// CPrintImage: the label raster. Holds the host's latest bitmap (the source)
-// and the tile of the job's base image, cuts the source to the page for the
-// engine to place, and composes the windows to send: the base tiled over the
-// grid the page model recorded, with what the page model holds on top of it.
+// CPrintImage: the label raster. Holds the host's latest bitmap (the source),
+// cuts it to the page for the engine to place, and composes the windows to
+// send: the page model's base tile tiled over its grid, with what the page
+// model holds on top of it.
 //
-// The base image is kept as what it is made of: the tile and the grid it was
+// The base image is kept as what it is made of: the tile and the grid it is
 // tiled over on a white page. Any window of it (a band to send, a restore
 // strip) is composed on demand, so a job never holds the 68 MB of a full
 // page nor pays for first touching that much memory.
@@ -30,14 +30,11 @@ class CPrintImage {
   // is neither 1 nor 24 bits per pixel, or the previous source is not consumed.
   ResultCode SetSourceBitmap(HostBitmap& bitmap);
 
-  // The tile of the job's base: the source becomes the tile (and is
-  // emptied), or, without a source, the tile kept from an earlier job stays.
-  // 404 when there is neither or `page` is too large for any raster.
-  ResultCode TakeBaseTile(DotSize page);
-  bool HasBase() const { return !baseTile_.Empty(); }
-  DotSize Tile() const { return {baseTile_.width, baseTile_.height}; }
-  // Forgets the base tile.
-  void ForgetBase();
+  // Hands the source over as `into` (its pixels swapped, not copied) and
+  // empties it; false, leaving `into` alone, when there is no well-formed source.
+  bool TakeSource(RasterImage& into);
+  // Whether a page of `size` can be held in one raster: a window of it can be composed.
+  static bool PageFits(DotSize size);
   // Places the source once on a white page.
   ResultCode ComposeStaticImage(DotPoint position, DotSize page, RasterImage& out);
   // The source at `position`, cut to the page: `placed` is the rectangle it
@@ -45,17 +42,18 @@ class CPrintImage {
   // page gives an empty `placed`. The source is emptied; 405 when there is none.
   ResultCode CutSourceToPage(DotPoint position, DotSize page, DotRect& placed, RasterImage& pixels);
   // Renders a clock's text into the source, moving `position` to the text's
-  // top-left corner on the page. The text takes the place of the bitmap
-  // waiting whatever it measures: a text without extent leaves the source
-  // empty. 402 for a negative height; 406, 407 from the renderer, which
-  // leave the source as it was.
+  // top-left corner on the page; `drawn` tells whether it did. A text that
+  // prints nothing (empty, or without extent) leaves the source, and the
+  // bitmap waiting in it, as it was; one that prints takes its place. 402
+  // for a negative height; 406, 407 from the renderer, which leave the
+  // source as it was.
   ResultCode RenderTextSource(DotPoint& position, std::u16string_view text, int32_t fontHeight,
-                              std::u16string_view faceName, int32_t rotation);
-  // Forgets the base tile, the source and the text drawn.
+                              std::u16string_view faceName, int32_t rotation, bool& drawn);
+  // Forgets the source, the text drawn and the restore strip.
   void Reset();
   // Drops the bitmap waiting to be placed.
   void DropSource() { source_.Clear(); }
-  // A new job: the source is dropped; the base tile is kept for a job that sends none.
+  // A new job: the source is dropped.
   void BeginJob();
   // The composed page in `window` (cut to the page): the base, or white
   // while the job's pages lie on none, with everything placed on `page` on top.
@@ -75,12 +73,11 @@ class CPrintImage {
   // `rows` x `columns` pixels of the base from page row `row` and column
   // `column` on, written from `toByte` of `out`'s row `toRow` down; white
   // where the base page has no pixels. False when the output cannot take them.
-  bool CopyRestoreBlock(const BaseGrid& grid, int64_t row, int64_t column, int64_t rows, int64_t columns,
-                        RasterImage& out, int64_t toRow, int64_t toByte);
+  bool CopyRestoreBlock(const RasterImage& tile, const BaseGrid& grid, int64_t row, int64_t column, int64_t rows,
+                        int64_t columns, RasterImage& out, int64_t toRow, int64_t toByte);
 
   TextRenderer& text_;
   RasterImage source_;
-  RasterImage baseTile_;  // the source the base image was tiled from; empty when there is none
   RasterImage strip_;     // a block of the base, composed before it is copied
   RasterImage rendered_;  // a message text, drawn here before it becomes the source
 };

@@ -40,7 +40,7 @@ void CPrinterLedger::DropFlatPage() {
 void CPrinterLedger::FlattenPlaced() {
   const DotSize page = placedPage_;
   if (page.width <= 0 || page.height <= 0) return;
-  const DotRect whole{0, 0, page.width, page.height};
+  const DotRect whole = WholePage(page);
   if (flatPage_.pixels.empty()) {
     // Only the pixels the mask marks are ever read, so the page starts as
     // zeroes. Both or neither: the mask is read wherever the page has pixels.
@@ -164,7 +164,7 @@ void CPrinterLedger::PaintItems(const DotRect& window, RasterImage& out) const {
 
 void CPrinterLedger::PaintOver(const DotRect& window, RasterImage& out) const {
   if (!flatPage_.pixels.empty()) {
-    const DotRect common = Intersection(window, {0, 0, flatPage_.width, flatPage_.height});
+    const DotRect common = Intersection(window, WholePage({flatPage_.width, flatPage_.height}));
     for (int64_t row = common.y; row < common.Bottom(); ++row) {
       const uint8_t* mask = &flatMask_[static_cast<size_t>(row * flatPage_.width)];
       const uint8_t* from = flatPage_.pixels.data() + row * flatPage_.stride;
@@ -179,7 +179,7 @@ void CPrinterLedger::PaintOver(const DotRect& window, RasterImage& out) const {
 
 void CPrinterLedger::NoteSent(const DotRect& window, DotSize page) {
   if (window.Empty()) return;
-  if (window.Contains({0, 0, page.width, page.height})) {
+  if (window.Contains(WholePage(page))) {
     pageSent_ = true;
     sent_.clear();
     return;
@@ -228,13 +228,4 @@ bool CoveredFrom(const DotRect& area, const std::vector<DotRect>& cover, size_t 
 bool CoveredBy(const DotRect& area, const std::vector<DotRect>& cover) {
   int steps = kCoverSteps;
   return CoveredFrom(area, cover, 0, steps);
-}
-
-DotRect WhiteArea::Bounds() const {
-  if (columns.empty() || rows.empty()) return {};
-  int64_t left = columns.front().begin, right = columns.front().end;
-  for (const Interval& c : columns) left = std::min(left, c.begin), right = std::max(right, c.end);
-  int64_t top = rows.front().begin, bottom = rows.front().end;
-  for (const Interval& r : rows) top = std::min(top, r.begin), bottom = std::max(bottom, r.end);
-  return DotRect{left, top, right - left, bottom - top};
 }

@@ -22,15 +22,6 @@
 // again, which is never wrong.
 bool CoveredBy(const DotRect& area, const std::vector<DotRect>& cover);
 
-// White over the page: every run of `columns` crossed with every run of
-// `rows`. One rectangle is one run each; the cells of a dense layout are a
-// few runs each however many cells there are.
-struct WhiteArea {
-  std::vector<Interval> columns;
-  std::vector<Interval> rows;
-  DotRect Bounds() const;
-};
-
 class CPrinterLedger {
  public:
   // Pixel bytes the elements of one page may hold before they are painted

@@ -4,6 +4,7 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
+#include <vector>
 
 // A position in dots: x to the right, y down from the label's top-left
 // corner. Also the host's position record.
@@ -12,6 +13,12 @@ struct DotPoint {
   int32_t y = 0;
 };
 static_assert(sizeof(DotPoint) == 8, "DotPoint crosses the host boundary as two 32-bit values");
+
+// A displacement in dots: dx to the right, dy down.
+struct DotStep {
+  int64_t dx = 0;
+  int64_t dy = 0;
+};
 
 // A width and a height in dots (a label's height is its length along the feed).
 struct DotSize {
@@ -36,10 +43,12 @@ struct DotRect {
   bool operator==(const DotRect&) const = default;
 };
 
-// Half-open run [begin, end) along one axis.
+// Half-open run [begin, end) along one axis: of dots, or of the indices of a grid's copies.
 struct Interval {
   int64_t begin = 0;
   int64_t end = 0;
+  bool Empty() const { return begin >= end; }
+  int64_t Size() const { return Empty() ? 0 : end - begin; }
 };
 
 inline DotRect Intersection(const DotRect& a, const DotRect& b) {
@@ -62,3 +71,19 @@ inline DotRect BoundingBox(const DotRect& a, const DotRect& b) {
 
 // The whole of a page of `size`.
 inline DotRect WholePage(DotSize size) { return {0, 0, size.width, size.height}; }
+
+// An area of the page made of runs: every run of `columns` crossed with every
+// run of `rows`. One rectangle is one run each; the white cells of a dense
+// layout are a few runs each however many cells there are.
+struct WhiteArea {
+  std::vector<Interval> columns;
+  std::vector<Interval> rows;
+  DotRect Bounds() const {
+    if (columns.empty() || rows.empty()) return {};
+    int64_t left = columns.front().begin, right = columns.front().end;
+    for (const Interval& c : columns) left = std::min(left, c.begin), right = std::max(right, c.end);
+    int64_t top = rows.front().begin, bottom = rows.front().end;
+    for (const Interval& r : rows) top = std::min(top, r.begin), bottom = std::max(bottom, r.end);
+    return DotRect{left, top, right - left, bottom - top};
+  }
+};

@@ -31,11 +31,7 @@ constexpr std::optional<int> QuarterTurns(int32_t degrees) {
 
 // A step (dx, dy) on the host's label as it lies on the printed label after
 // `turns` quarter turns: x along the host's y, y against the host's x, and so on.
-struct TurnedStep {
-  int64_t dx = 0;
-  int64_t dy = 0;
-};
-constexpr TurnedStep TurnStep(int turns, int64_t dx, int64_t dy) {
+constexpr DotStep TurnStep(int turns, int64_t dx, int64_t dy) {
   switch (turns & 3) {
     case 0: return {dx, dy};
     case 1: return {dy, -dx};
@@ -46,10 +42,10 @@ constexpr TurnedStep TurnStep(int turns, int64_t dx, int64_t dy) {
 
 // Where the top-left corner of a box of `width` x `height`, turned about its
 // own top-left corner, lies relative to that corner.
-constexpr TurnedStep TurnedTopLeft(int turns, int64_t width, int64_t height) {
-  const TurnedStep corners[] = {TurnStep(turns, width, 0), TurnStep(turns, 0, height), TurnStep(turns, width, height)};
-  TurnedStep least{0, 0};
-  for (const TurnedStep& c : corners) least = {std::min(least.dx, c.dx), std::min(least.dy, c.dy)};
+constexpr DotStep TurnedTopLeft(int turns, int64_t width, int64_t height) {
+  const DotStep corners[] = {TurnStep(turns, width, 0), TurnStep(turns, 0, height), TurnStep(turns, width, height)};
+  DotStep least{0, 0};
+  for (const DotStep& c : corners) least = {std::min(least.dx, c.dx), std::min(least.dy, c.dy)};
   return least;
 }
 
@@ -60,8 +56,8 @@ inline bool TurnPosition(int32_t degrees, DotPoint position, DotSize label, DotP
   const std::optional<int> turns = QuarterTurns(degrees);
   if (!turns) return false;
   const bool across = *turns % 2 == 1;
-  const TurnedStep step = TurnStep(*turns, position.x, position.y);
-  const TurnedStep corner =
+  const DotStep step = TurnStep(*turns, position.x, position.y);
+  const DotStep corner =
       TurnedTopLeft(*turns, across ? label.height : label.width, across ? label.width : label.height);
   turned = {SaturateToInt32(step.dx - corner.dx), SaturateToInt32(step.dy - corner.dy)};
   return true;

@@ -48,7 +48,7 @@ bool LayoutFor(int32_t rotation, LONG textWidth, LONG textHeight, RotatedLayout&
   if (!turns) return false;
   // The text is drawn turned about its first character's corner: the bitmap
   // holds the turned box, and that corner lies where the box's top-left was.
-  const TurnedStep corner = TurnedTopLeft(*turns, textWidth, textHeight);
+  const DotStep corner = TurnedTopLeft(*turns, textWidth, textHeight);
   const bool across = *turns % 2 == 1;
   layout = {across ? textHeight : textWidth,
             across ? textWidth : textHeight,

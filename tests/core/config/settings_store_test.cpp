@@ -76,7 +76,7 @@ TEST(SettingsStore, OffsetsInDotsRoundHalvesAwayFromZero) {
     MemoryPrinter printer;
     printer.Set(u"VOffset", static_cast<uint32_t>(tenths));
     printer.Set(u"HOffset", static_cast<uint32_t>(-tenths));
-    const OffsetsInDots offsets = LoadOffsetsInDots(printer, 360);
+    const PositionAdjustment offsets = LoadOffsetsInDots(printer, 360);
     EXPECT_EQ(offsets.vertical, dots) << tenths;
     EXPECT_EQ(offsets.horizontal, -dots) << tenths;
   }
@@ -84,7 +84,7 @@ TEST(SettingsStore, OffsetsInDotsRoundHalvesAwayFromZero) {
   MemoryPrinter extreme;
   extreme.Set(u"VOffset", 0x7FFFFFFF);
   extreme.Set(u"HOffset", 0x80000000);
-  const OffsetsInDots offsets = LoadOffsetsInDots(extreme, 360);
+  const PositionAdjustment offsets = LoadOffsetsInDots(extreme, 360);
   EXPECT_EQ(offsets.vertical, INT32_MAX);
   EXPECT_EQ(offsets.horizontal, INT32_MIN);
 }

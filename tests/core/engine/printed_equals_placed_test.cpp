@@ -98,6 +98,11 @@ class PlacedPages {
   }
   void Variable(int32_t w, int32_t h, uint8_t tag, int32_t x, int32_t y) {
     Give(w, h, tag, "FIELD");
+    Place(x, y);
+  }
+  // The field sent last, placed now.
+  void SendField(int32_t w, int32_t h, uint8_t tag) { Give(w, h, tag, "FIELD"); }
+  void Place(int32_t x, int32_t y) {
     const DotPoint at{x, y};
     ASSERT_EQ(engine->ReferToVariableBitmap(at, "FIELD"), 0);
     model.Variable(at);
@@ -286,6 +291,22 @@ TEST(PrintedEqualsPlaced, WhiteCellsStayOnTheBaseWhenTheAdjustmentChangesAfterIt
   p.ExpectPrintedEqualsPlaced("the adjustment changed after the base");
 }
 
+TEST(PrintedEqualsPlaced, AnEmptyClockLeavesTheFieldSentBeforeItToBePlaced) {
+  PlacedPages p;
+  p.StartJob(600, 400);
+  p.Layout(0, 300, 300, 1, 1);
+  p.SendBase(500, 300, 1);
+  p.NewPage();
+  p.Base(10, 10);
+  p.SendField(200, 40, 2);
+  p.Clock(u"", 20, 200);
+  p.Clock(u"\n", 20, 250);  // no extent: nothing printed either
+  p.Place(20, 100);
+  p.CloseStatic(1);
+  p.Final();
+  p.ExpectPrintedEqualsPlaced("an empty clock between a field's bitmap and its reference");
+}
+
 // Downloads in the stream from byte `from` on.
 size_t DownloadsFrom(PlacedPages& p, size_t from) {
   const std::vector<uint8_t>& written = Written(*p.engine, p.printer);
@@ -293,6 +314,43 @@ size_t DownloadsFrom(PlacedPages& p, size_t from) {
   size_t count = 0;
   for (size_t at = bytes.find("~DYR:", from); at != std::string_view::npos; at = bytes.find("~DYR:", at + 1)) ++count;
   return count;
+}
+
+TEST(PrintedEqualsPlaced, ALayoutSentBetweenPagesLaysTheBaseOutAgain) {
+  // Page 1 fills a 2 x 2 grid; page 2 is three across in one row: the base
+  // goes out again on that grid, and no copy of the old fourth cell stays.
+  PlacedPages p;
+  p.StartJob(600, 800);
+  p.Layout(0, 212, 283, 2, 2);
+  p.SendBase(280, 380, 1);
+  p.NewPage();
+  for (int cell = 0; cell < 4; ++cell) p.Base(10, 10);
+  p.CloseStatic(1);
+  p.Final();
+  p.Layout(0, 141, 0, 3, 1);
+  p.NewPage();
+  for (int cell = 0; cell < 3; ++cell) p.Base(10, 10);
+  p.CloseStatic(1);
+  p.Final();
+  // Two of three used on a page of the new grid: the third cell is blanked on it.
+  p.NewPage();
+  p.Base(10, 10);
+  p.Base(10, 10);
+  p.CloseStatic(1);
+  p.Final();
+  // The same layout again lays nothing out anew.
+  p.Layout(0, 141, 0, 3, 1);
+  const size_t mark = Written(*p.engine, p.printer).size();
+  p.NewPage();
+  p.Base(10, 10);
+  p.CloseDynamic(3);
+  p.Final();
+  // Only the cell the page before blanked comes back: no whole page at 0,0.
+  const std::vector<uint8_t>& written = Written(*p.engine, p.printer);
+  const std::string_view tail(reinterpret_cast<const char*>(written.data()) + mark, written.size() - mark);
+  EXPECT_EQ(DownloadsFrom(p, mark), 1u);
+  EXPECT_EQ(tail.find("^FO0,0^"), std::string_view::npos);
+  p.ExpectPrintedEqualsPlaced("a layout between pages");
 }
 
 TEST(PrintedEqualsPlaced, PagesClosedPartlyUsedMidJobAndClearsInsideAJob) {
@@ -337,7 +395,7 @@ TEST(PrintedEqualsPlaced, PagesClosedPartlyUsedMidJobAndClearsInsideAJob) {
   p.StartJob(600, 240);
   p.NewPage();
   const DotPoint at{0, 0};
-  EXPECT_EQ(p.engine->ReferToBaseBitmap(at), 209);
+  EXPECT_EQ(p.engine->ReferToBaseBitmap(at), 404);  // the last bitmap was the dropped base: nothing to lay out
 }
 
 TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedTogether) {
@@ -362,10 +420,12 @@ TEST(PrintedEqualsPlaced, APageOfManyLargeImagesStaysRightWhenTheyArePaintedToge
 // jobs on one object, at the printer's resolution or a forced other one,
 // with a stored position adjustment; each page compared with the naive painter.
 // With `adjusting`, the stored adjustment also changes between and inside
-// pages, drawn from a generator of its own so that the jobs stay the same.
-void RandomRun(uint32_t run, bool adjusting = false) {
+// pages, and with `relayouting` the host sends a new layout between pages,
+// each drawn from a generator of its own so that the jobs stay the same.
+void RandomRun(uint32_t run, bool adjusting = false, bool relayouting = false) {
   std::mt19937 random(run);
   std::mt19937 adjustRandom(run);
+  std::mt19937 layoutRandom(run * 7919u);
   const auto pick = [&](int32_t low, int32_t high) {
     return std::uniform_int_distribution<int32_t>(low, high)(random);
   };
@@ -388,8 +448,17 @@ void RandomRun(uint32_t run, bool adjusting = false) {
     const int32_t width = pick(425, 640), length = pick(212, 320);
     p.StartJob(width, length);
     const int32_t rotation = pick(0, 3) * 90;
-    const int32_t columns = pick(1, 3), rows = pick(1, 3);
+    int32_t columns = pick(1, 3), rows = pick(1, 3);
     p.Layout(rotation, pick(0, 1500), pick(0, 1200), columns, rows);
+    // Another layout between pages: often only the counts or the pitches, sometimes the same again.
+    const auto maybeRelayout = [&] {
+      if (!relayouting || layoutRandom() % 3 != 0) return;
+      const auto draw = [&](int32_t low, int32_t high) {
+        return std::uniform_int_distribution<int32_t>(low, high)(layoutRandom);
+      };
+      columns = draw(1, 3), rows = draw(1, 3);
+      p.Layout(draw(0, 1) == 0 ? rotation : draw(0, 3) * 90, draw(0, 1500), draw(0, 1200), columns, rows);
+    };
     const bool usesBase = pick(0, 4) != 0;
     const bool sendsBase = usesBase && (!p.HasKeptBase() || pick(0, 2) != 0);
     if (sendsBase) p.SendBase(pick(20, 200), pick(20, 150), ++tag);
@@ -410,6 +479,7 @@ void RandomRun(uint32_t run, bool adjusting = false) {
     const int32_t baseX = pick(-50, 200), baseY = pick(-50, 150);
     for (int page = 0; page < pages; ++page) {
       if (page > 0 && pick(0, 5) == 0) clear(true);
+      if (page > 0) maybeRelayout();
       maybeAdjust();
       p.NewPage();
       if (pick(0, 7) == 0) clear(true);
@@ -449,6 +519,13 @@ void RandomRun(uint32_t run, bool adjusting = false) {
 TEST(PrintedEqualsPlaced, RandomJobsPrintWhatTheNaivePainterPaints) {
   for (uint32_t run = 1; run <= 40; ++run) {
     RandomRun(run);
+    if (testing::Test::HasFailure()) break;
+  }
+}
+
+TEST(PrintedEqualsPlaced, RandomJobsWhoseLayoutChangesBetweenPages) {
+  for (uint32_t run = 1; run <= 30; ++run) {
+    RandomRun(run, run % 2 == 0, true);
     if (testing::Test::HasFailure()) break;
   }
 }

@@ -261,13 +261,14 @@ TEST(PluginProtocol, CopyCountsBeyondTheBufferCeilingAreRefusedAndTheLargestStay
   EXPECT_EQ(grown, 7 + static_cast<size_t>(kMaxCopies - 1) * kCopyFormatBytes);
 }
 
-// Regression: a clock of line breaks only left the pending bitmap in place,
-// and the next bitmap was refused.
-TEST(PluginProtocol, AClockWithoutExtentStillTakesThePendingBitmapsPlace) {
+// A clock that prints nothing (an empty text, or line breaks only) leaves
+// the bitmap waiting for its reference: the host places it after the clock.
+TEST(PluginProtocol, AClockThatPrintsNothingLeavesThePendingBitmapWaiting) {
   for (const char16_t* text : {u"\n\n", u""}) {
     Harness h;
     Reach(h, PageOpen);  // "BASE01" is pending
     ASSERT_TRUE(h.protocol.lpxWriteClock(text, &kAt, 24, u"Arial"));
+    EXPECT_TRUE(h.protocol.lpxReferToBaseBitmap(&kAt));
     EXPECT_TRUE(h.Send(20, 10, "LOT"));
     EXPECT_TRUE(h.protocol.lpxReferToVariableBitmap("LOT", &kAt));
     EXPECT_EQ(h.protocol.State(), PageOpen);

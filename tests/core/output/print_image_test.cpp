@@ -57,7 +57,7 @@ struct Fixture {
   ResultCode Give(MemoryBitmap bitmap) { return image.SetSourceBitmap(bitmap); }
   // The tile (the source, or the kept one) laid over a grid of the page.
   ResultCode LayOut(DotPoint at, DotSize page, int32_t rows, int32_t columns, int32_t dy, int32_t dx) {
-    if (ResultCode code = image.TakeBaseTile(page)) return code;
+    if (!CPrintImage::PageFits(page)) return result::kStaticCompose;
     BaseGrid grid;
     grid.origin = at;
     grid.page = page;
@@ -66,9 +66,14 @@ struct Fixture {
     grid.outerStep = dy;
     grid.innerStep = dx;
     grid.columns = columns;
-    if (rows > 1 || columns > 1) grid.cell = image.Tile();
-    model.LayOutBase(grid);
-    return result::kOk;
+    RasterImage tile;
+    const bool taken = image.TakeSource(tile);
+    return model.LayOutBase(grid, taken ? &tile : nullptr) ? result::kOk : result::kStaticCompose;
+  }
+  // The source and the base are forgotten.
+  void Reset() {
+    image.Reset();
+    model.ForgetBase();
   }
   ResultCode Base(MemoryBitmap bitmap, DotSize page, DotPoint at = {}, int32_t rows = 1, int32_t columns = 1,
                   int32_t dy = 0, int32_t dx = 0) {
@@ -91,9 +96,10 @@ struct Fixture {
   }
   ResultCode Text(DotPoint& at, DotSize page, std::u16string_view text, int32_t height, std::u16string_view face,
                   int32_t rotation, int32_t key) {
-    if (ResultCode code = image.RenderTextSource(at, text, height, face, rotation)) return code;
+    bool drawn = false;
+    if (ResultCode code = image.RenderTextSource(at, text, height, face, rotation, drawn)) return code;
     out.Clear();
-    return image.Source().Empty() ? result::kOk : PlaceSource(at, page, key);
+    return drawn ? PlaceSource(at, page, key) : result::kOk;
   }
 };
 
@@ -177,7 +183,7 @@ TEST(PrintImageTiling, ClipsAtEveryEdgeOnAWhitePage) {
 // The whole base page, composed window by window in bands of `bandRows` rows.
 RasterImage WholeBase(Fixture& f, DotSize page, int64_t bandRows = 0) {
   RasterImage whole;
-  if (!f.image.HasBase()) return whole;
+  if (!f.model.HasBase()) return whole;
   CPrintImage::CreatePageCanvas(page, whole);
   if (bandRows <= 0) bandRows = page.height;
   RasterImage band;
@@ -216,19 +222,19 @@ TEST(PrintImageTiling, HugeOrFarOffGridsFinishAndStayCorrect) {
   EXPECT_EQ(At(WholeBase(f, {100, 80}), 99, 79), Tag(3, 0, 0));
   EXPECT_EQ(At(WholeBase(f, {100, 80}), 0, 0), Tag(3, 0, 0));
 
-  f.image.Reset();
+  f.Reset();
   ASSERT_EQ(f.Base(Tagged(4, 4, 4), {100, 80}, {5, 5}, INT32_MAX, INT32_MAX, 0, 0), 0);  // all on one spot
   EXPECT_EQ(At(WholeBase(f, {100, 80}), 8, 8), Tag(4, 3, 3));
 
-  f.image.Reset();
+  f.Reset();
   ASSERT_EQ(f.Base(Tagged(4, 4, 5), {100, 80}, {INT32_MIN, INT32_MAX}, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MIN), 0);
   RasterImage white;
   CPrintImage::CreatePageCanvas({100, 80}, white);
   EXPECT_EQ(WholeBase(f, {100, 80}).pixels, white.pixels);
 
-  f.image.Reset();
+  f.Reset();
   EXPECT_EQ(f.Base(Tagged(4, 4, 6), {INT32_MAX, INT32_MAX}), 404);  // no raster could hold that page
-  EXPECT_FALSE(f.image.HasBase());
+  EXPECT_FALSE(f.model.HasBase());
   EXPECT_FALSE(f.image.Source().Empty());  // a failing composition keeps its source
 }
 
@@ -249,8 +255,8 @@ TEST(PrintImageBase, EachJobTakesItsNewSourceOrLaysTheKeptTileOverItsGrid) {
   EXPECT_EQ(At(WholeBase(f, {20, 10}), 1, 0), Tag(2, 0, 0));
   EXPECT_EQ(At(WholeBase(f, {20, 10}), 9, 0), kWhitePixel);
 
-  f.image.Reset();
-  EXPECT_FALSE(f.image.HasBase());
+  f.Reset();
+  EXPECT_FALSE(f.model.HasBase());
   EXPECT_EQ(f.LayOut({0, 0}, {20, 10}, 1, 1, 0, 0), 404);  // nothing to lay out
   ASSERT_EQ(f.Base(Tagged(4, 3, 2), {20, 10}, {0, 0}, 2, 3, 5, 6), 0);
   EXPECT_EQ(f.model.Grid().cell.width, 4);
@@ -346,7 +352,7 @@ TEST(PrintImageVariable, WithoutABaseTheOldAreaGoesBackToWhite) {
   EXPECT_EQ(f.out.width, 6);
   EXPECT_EQ(At(f.out, 0, 0), Tag(2, 0, 0));
   EXPECT_EQ(At(f.out, 4, 0), kWhitePixel);
-  f.image.Reset();
+  f.Reset();
   EXPECT_EQ(f.PlaceSource(at, {20, 12}, 5), 405);  // empty source
 }
 
@@ -368,4 +374,8 @@ TEST(PrintImageText, RendersThroughTheRendererAndPlacesLikeAVariable) {
   EXPECT_EQ(f.Text(at, {100, 100}, u"", 20, u"Face", 0, 1), 0);
   EXPECT_TRUE(f.out.Empty());
   EXPECT_EQ(f.text.rendered.size(), 2u);
+  // Nor does it take the place of the bitmap waiting for its reference.
+  ASSERT_EQ(f.Give(Tagged(4, 2, 9)), 0);
+  EXPECT_EQ(f.Text(at, {100, 100}, u"", 20, u"Face", 0, 1), 0);
+  EXPECT_EQ(f.image.Source().width, 4);
 }

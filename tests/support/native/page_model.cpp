@@ -191,14 +191,25 @@ void PageModel::NewPage() {
 
 void PageModel::Base(DotPoint at) {
   ++pageRefers_;
-  // After a clear, a base bitmap sent again is a new design, laid out as the job's first was.
+  const std::optional<Grid> grid = GridOf(layout_, resolution_);
+  // After a clear, a base bitmap sent again is a new design, laid out as the
+  // job's first was. A layout that lays the copies out otherwise than the
+  // base's grid lays the same tile out again on the new one.
   const bool newDesign = clearedSinceBase_ && hasPending_ && pendingName_ == kBaseBitmapName;
-  if (referCount_++ > 0 && !newDesign) return;
-  clearedSinceBase_ = false;
+  const bool moved = grid && baseGrid_ &&
+                     (grid->outer != baseGrid_->outer || grid->inner != baseGrid_->inner ||
+                      grid->outerStep != baseGrid_->outerStep || grid->innerStep != baseGrid_->innerStep ||
+                      grid->columnsOuter != baseGrid_->columnsOuter || layout_.labelColumns != baseColumns_);
+  const bool again = referCount_++ > 0;
+  if (again && !newDesign && !moved) return;
+  if (!again || newDesign) clearedSinceBase_ = false;
   // The job's first reference lays out its base: the base bitmap it sent,
   // or the tile an earlier job left.
   std::shared_ptr<const Picture> tile;
-  if (hasPending_) {
+  if (again && !newDesign) {
+    if (!keptKnown_) return GiveUp("the base laid out again is not known");
+    tile = keptTile_;
+  } else if (hasPending_) {
     if (pendingName_ != kBaseBitmapName) Disagree("a base reference took the bitmap \"" + pendingName_ + "\"");
     tile = TakePending();
     keptTile_ = tile;
@@ -210,7 +221,6 @@ void PageModel::Base(DotPoint at) {
   } else {
     tile = keptTile_;
   }
-  const std::optional<Grid> grid = GridOf(layout_, resolution_);
   if (!grid) return Disagree("a base reference was accepted at rotation " + std::to_string(layout_.rotation));
   cell_ = tile != nullptr && (grid->outer > 1 || grid->inner > 1) ? Cell{tile->width, tile->height} : Cell{};
   const std::optional<DotPoint> start = Moved(at);
@@ -249,10 +259,9 @@ void PageModel::Variable(DotPoint at) {
 }
 
 void PageModel::Clock(std::u16string_view text, DotPoint at, int32_t fontHeight, std::u16string_view face) {
-  // The clock's text takes the waiting bitmap's place, whatever it draws.
-  hasPending_ = false;
-  pending_.reset();
-  if (text.empty() || !Modelled()) return;
+  // A text that prints nothing leaves the waiting bitmap waiting; one that
+  // prints takes its place.
+  if (text.empty()) return;
   // Clock positions are on the label as the host laid it out: turned with the layout.
   const int64_t x = at.x, y = at.y, w = headerWidth_, l = headerLength_;
   int64_t tx = x, ty = y;
@@ -263,16 +272,21 @@ void PageModel::Clock(std::u16string_view text, DotPoint at, int32_t fontHeight,
     case 270: tx = w - y, ty = x; break;
     default: return Disagree("a clock was accepted at rotation " + std::to_string(layout_.rotation));
   }
-  if (!FitsInt32(tx) || !FitsInt32(ty)) return GiveUp("a turned clock position beyond 32 bits");
-  const std::optional<DotPoint> moved = Moved({static_cast<int32_t>(tx), static_cast<int32_t>(ty)});
-  if (!moved) return;
+  const std::optional<DotPoint> moved =
+      FitsInt32(tx) && FitsInt32(ty) ? Moved({static_cast<int32_t>(tx), static_cast<int32_t>(ty)}) : std::nullopt;
+  if (!moved) {
+    hasPending_ = false;  // whether the text printed is not known: nor is what waits
+    return GiveUp("a turned clock position beyond 32 bits");
+  }
   DotPoint drawAt{moved->x, moved->y};
   RasterImage raster;
   if (text_.RenderMessageText(drawAt, text, fontHeight, face, layout_.rotation, raster) != result::kOk) {
     return Disagree("a clock was accepted that its renderer refuses");
   }
   if (raster.Empty() || raster.width <= 0 || raster.height <= 0) return;
-  if (!Spend(int64_t{raster.width} * raster.height)) return;
+  hasPending_ = false;
+  pending_.reset();
+  if (!Modelled() || !Spend(int64_t{raster.width} * raster.height)) return;
   auto pixels = std::make_shared<Picture>(raster.width, raster.height);
   for (int32_t ry = 0; ry < raster.height; ++ry) {
     for (int32_t rx = 0; rx < raster.width; ++rx) {
@@ -285,32 +299,33 @@ void PageModel::Clock(std::u16string_view text, DotPoint at, int32_t fontHeight,
 
 void PageModel::CloseStatic(int32_t copies) {
   extraCopies_ = copies - 1;
-  // The page's cells from the first it did not refer to the base in.
+  // The page's cells from the first it did not refer to the base in. Counts
+  // of unlike sign make a negative number of cells.
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows > 0 && layout_.labelColumns > 0 && pageRefers_ > 0 && pageRefers_ < cells) Blank(pageRefers_);
+  if (cells != 0 && pageRefers_ > 0 && pageRefers_ < std::abs(cells)) Blank(pageRefers_);
 }
 
 void PageModel::CloseDynamic(int32_t labelsUsed) {
   const int64_t cells = int64_t{layout_.labelRows} * layout_.labelColumns;
-  if (layout_.labelRows > 0 && layout_.labelColumns > 0 && labelsUsed % cells > 0) Blank(labelsUsed % cells);
+  if (cells != 0 && labelsUsed % cells > 0) Blank(labelsUsed % cells);
 }
 
 void PageModel::Blank(int64_t firstCell) {
   // The cells from `firstCell` on go white, on top of whatever this page
   // placed so far, on the copies of the base as it was last laid out.
-  if (!GridOf(layout_, resolution_)) {
-    return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
-  }
+  // The cells are the layout's, from the base's first copy.
+  const std::optional<Grid> cells = GridOf(layout_, resolution_);
+  if (!cells) return Disagree("a close was accepted at rotation " + std::to_string(layout_.rotation));
   if (!keptKnown_) return GiveUp("the base cell an earlier job left is not known");
   if (cell_.width <= 0 || cell_.height <= 0 || !Modelled() || !baseGrid_) return;
-  const Grid* grid = &*baseGrid_;
+  const Grid* grid = &*cells;
   const int64_t originX = baseX_, originY = baseY_;
   const Range lines = Reaching(originY, grid->outerStep, grid->outer, cell_.height, labelLength_);
   const Range places = Reaching(originX, grid->innerStep, grid->inner, cell_.width, labelWidth_);
   if (lines.Size() * places.Size() > 250'000) return GiveUp("too many cells to blank");
   for (int64_t j = lines.begin; j < lines.end; ++j) {
     for (int64_t i = places.begin; i < places.end; ++i) {
-      if (grid->Index(j, i, baseColumns_) < firstCell) continue;
+      if (grid->Index(j, i, layout_.labelColumns) < firstCell) continue;
       const Element white{originX + i * grid->innerStep, originY + j * grid->outerStep, cell_.width, cell_.height,
                           nullptr};
       elements_.push_back(white);

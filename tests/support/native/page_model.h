@@ -141,7 +141,8 @@ class PageModel {
   bool keptKnown_ = true;
   Cell cell_;  // the tile's size when the base's grid has more than one cell
   // Where the last base laid out put its copies: its first copy's corner and
-  // its grid. White cells lie on them, whatever the layout or the adjustment does after.
+  // its grid. White cells start from that corner, whatever the adjustment
+  // does after; a layout that moves the copies lays the base out again.
   int64_t baseX_ = 0, baseY_ = 0;
   std::optional<Grid> baseGrid_;
   int64_t baseColumns_ = 0;

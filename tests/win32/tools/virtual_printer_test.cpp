@@ -4,6 +4,9 @@
 // streamcheck.exe render draws from the same stream. And the spooler itself
 // prints into it: Wine's spooler hands a job whose output names a pipe
 // ("|command") to that command, here netcat to the raw port.
+// Winsock before windows.h, which would bring the old Winsock otherwise.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 

@@ -12,7 +12,7 @@
 #include "forwarder.h"
 
 #include "http_guard.h"
-#include "web_page.h"
+#include "web_files.h"
 
 namespace streamcheck::serve {
 
@@ -87,6 +87,18 @@ void SendShared(const httplib::Request& req, httplib::Response& res, std::shared
 
 }  // namespace
 
+const char* WebFileType(std::string_view name) {
+  const auto endsWith = [name](std::string_view end) {
+    return name.size() >= end.size() && name.substr(name.size() - end.size()) == end;
+  };
+  if (endsWith(".html")) return "text/html; charset=utf-8";
+  if (endsWith(".css")) return "text/css; charset=utf-8";
+  if (endsWith(".js")) return "text/javascript; charset=utf-8";
+  if (endsWith(".svg")) return "image/svg+xml";
+  if (endsWith(".png")) return "image/png";
+  return "application/octet-stream";
+}
+
 WebServer::WebServer(const ServeOptions& options, JobStore& store, PrintQueue& queue, VirtualPrinter& printer,
                      Forwarder* forwarder)
     : options_(options),
@@ -139,15 +151,16 @@ void WebServer::Routes() {
                ? httplib::Server::HandlerResponse::Handled
                : httplib::Server::HandlerResponse::Unhandled;
   });
-  s.Get("/", [](const httplib::Request&, httplib::Response& res) {
-    res.set_content(kPageHtml, "text/html; charset=utf-8");
-  });
-  s.Get("/style.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageCss, "text/css"); });
-  s.Get("/app.js",
-        [](const httplib::Request&, httplib::Response& res) { res.set_content(kPageScript, "text/javascript"); });
-  s.Get("/tools.css", [](const httplib::Request&, httplib::Response& res) { res.set_content(kToolsCss, "text/css"); });
-  s.Get("/tools.js",
-        [](const httplib::Request&, httplib::Response& res) { res.set_content(kToolsScript, "text/javascript"); });
+  // The page's files, as they are in serve/web/; index.html is also "/".
+  for (const EmbeddedFile& file : WebFiles()) {
+    const auto send = [file](const httplib::Request&, httplib::Response& res) {
+      res.set_content(file.bytes.data(), file.bytes.size(), WebFileType(file.name));
+    };
+    std::string pattern = "/";  // the HTTP library matches paths as regular expressions
+    for (const char c : file.name) pattern += std::string(c == '.' ? "\\" : "") + c;
+    s.Get(pattern, send);
+    if (file.name == "index.html") s.Get("/", send);
+  }
 
   s.Get("/api/jobs", [this](const httplib::Request& req, httplib::Response& res) {
     JobStore& store = store_;

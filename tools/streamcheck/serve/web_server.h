@@ -1,8 +1,8 @@
 // The virtual printer's web side: the page that shows the jobs as they
 // arrive, the label pictures and streams, a JSON API, jobs sent by HTTP POST
 // and the power cycle.
-//   GET  /                       the page (/style.css, /app.js; the viewer's
-//                                tools /tools.css, /tools.js)
+//   GET  /                       the page (index.html); its other files from
+//                                serve/web/ by name: /app.js, /style.css, ...
 //   GET  /api/jobs[?after=V]     all records, newest first; with `after`, waits
 //                                (a while) until there is something newer than V
 //   GET  /api/jobs/ID            one record

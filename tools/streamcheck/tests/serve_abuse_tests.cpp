@@ -7,6 +7,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -81,13 +83,32 @@ bool HasFaultWith(const nlohmann::json& job, const std::string& text) {
   return false;
 }
 
-// The page and the job list answer while the printer is held up.
+std::string FileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The page and the job list answer while the printer is held up; the page's
+// files come exactly as they are in the source tree.
 void ExpectPageAnswers(int httpPort) {
   HttpClient client("127.0.0.1", httpPort);
   client.SetConnectTimeout(5s);
   client.SetReadTimeout(5s);
   const auto page = client.Get("/");
-  EXPECT_TRUE(page && page->status == 200);
+  ASSERT_TRUE(page && page->status == 200);
+  const std::filesystem::path web = STREAMCHECK_WEB_DIR;
+  EXPECT_EQ(page->body, FileText(web / "index.html"));
+  EXPECT_EQ(page->Header("Content-Type"), "text/html; charset=utf-8");
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(web)) {
+    const std::string name = entry.path().filename().string();
+    const auto served = client.Get("/" + name);
+    ASSERT_TRUE(served && served->status == 200) << name;
+    EXPECT_EQ(served->body, FileText(entry.path())) << name;
+    ++files;
+  }
+  EXPECT_GE(files, 5u);
+  EXPECT_EQ(client.Get("/appxjs")->status, 404);  // a name is not a pattern
   const auto jobs = client.Get("/api/jobs");
   EXPECT_TRUE(jobs && jobs->status == 200);
 }

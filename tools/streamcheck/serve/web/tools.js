@@ -1,63 +1,3 @@
-// The zoom viewer's tools, served as a script and a style sheet of their own:
-// rulers in dots and millimetres with the position under the pointer, and the
-// compare of a label with a picture the user gives (the design, or the same
-// label from another job). The compare runs in the browser on the full-size
-// pictures; the user's picture never leaves the page.
-#include "web_page.h"
-
-namespace streamcheck::serve {
-
-const char* const kToolsCss = R"CSS(
-.ruled { flex: 1; min-height: 0; display: grid; grid-template-columns: 44px 1fr; grid-template-rows: 34px 1fr; }
-.ruled > .viewer-body { min-width: 0; min-height: 0; }
-.ruler { position: relative; overflow: hidden; background: #f9fafb; color: #374151; font: 10px/1 system-ui, sans-serif;
-         user-select: none; }
-.ruler-corner { background: #e5e7eb; color: #4b5563; font: 10px/1 system-ui, sans-serif; display: flex;
-                flex-direction: column; justify-content: space-between; padding: 3px 4px; box-sizing: border-box; }
-.ruler-corner span:last-child { text-align: right; }
-.ruler-top { border-bottom: 1px solid #9ca3af; }
-.ruler-left { border-right: 1px solid #9ca3af; }
-.ruler .tick { position: absolute; background: #6b7280; }
-.ruler .tick.major { background: #111827; }
-.ruler .tick span { position: absolute; white-space: nowrap; }
-.ruler-top .tick { width: 1px; height: 5px; }
-.ruler-top .tick.major { height: 16px; }
-.ruler-top .tick.dots { top: 0; }
-.ruler-top .tick.mm { bottom: 0; }
-.ruler-top .tick.dots span { left: 3px; top: 1px; }
-.ruler-top .tick.mm span { left: 3px; bottom: 1px; }
-.ruler-left .tick { height: 1px; width: 5px; }
-.ruler-left .tick.major { width: 20px; }
-.ruler-left .tick.dots { left: 0; }
-.ruler-left .tick.mm { right: 0; }
-.ruler-left .tick span { top: 3px; writing-mode: vertical-rl; }
-.ruler-left .tick.dots span { left: 1px; }
-.ruler-left .tick.mm span { right: 1px; }
-.ruler .pointer { position: absolute; background: #dc2626; }
-.ruler-top .pointer { top: 0; bottom: 0; width: 1px; }
-.ruler-left .pointer { left: 0; right: 0; height: 1px; }
-.tools-bar { display: flex; flex-wrap: wrap; gap: .4em 1em; align-items: center; padding: .3em 1em; background: #1f2937;
-             color: #e5e7eb; font-size: .9em; }
-.viewer .tools-bar span:first-child { flex: none; }
-.tools-bar .pointer-readout { min-width: 20em; font-variant-numeric: tabular-nums; }
-.tools-bar input[type=range] { width: 7em; vertical-align: middle; }
-.tools-bar input[type=number] { width: 3.5em; }
-.tools-bar button { padding: .1em .6em; }
-.compare-result { flex: 1 1 24em; }
-.compare-result.hint { color: #9ca3af; }
-.compare-result.fault { color: #fca5a5; }
-.compare-result.same { color: #86efac; }
-.compare-result.differ { color: #fde68a; }
-.viewer.dropping .viewer-body { outline: 3px dashed #93c5fd; outline-offset: -6px; }
-.picture.dropping { outline: 3px dashed #2563eb; }
-.picture .design, .picture .differences { position: absolute; left: 0; top: 0; pointer-events: none; }
-.picture .differences { image-rendering: pixelated; opacity: .7; }
-.picture .difference-box { position: absolute; box-sizing: border-box; border: 2px dashed #dc2626; pointer-events: none;
-                           box-shadow: 0 0 0 1px rgba(255,255,255,.8); }
-.picture.hide-differences .differences, .picture.hide-differences .difference-box { display: none; }
-)CSS";
-
-const char* const kToolsScript = R"JS(
 'use strict';
 // The zoom viewer's rulers and its compare with a picture the user gives.
 // app.js calls viewerTools.shown(viewed) each time it draws the viewed label.
@@ -437,6 +377,3 @@ window.viewerTools = (() => {
     },
   };
 })();
-)JS";
-
-}  // namespace streamcheck::serve
