@@ -12,7 +12,9 @@
    /proc at the end.
 
 usage: scripts/serve-load.py [--streamcheck build/release/tools/streamcheck/streamcheck]
-                             [--pages N] [--seconds N] [--targets-only]
+                             [--pages N] [--seconds N] [--targets-only] [--forward]
+--forward: every job also goes on to a printer behind (a listener here that
+reads it), and the time that took is set beside the end-to-end time.
 """
 import argparse
 import json
@@ -76,8 +78,8 @@ def steady_job(pages):
 
 
 class Server:
-    def __init__(self, binary, out):
-        self.process = subprocess.Popen([binary, "serve", "--out", out, "--port", "0", "--http", "0"],
+    def __init__(self, binary, out, extra=()):
+        self.process = subprocess.Popen([binary, "serve", "--out", out, "--port", "0", "--http", "0", *extra],
                                         stdout=subprocess.PIPE, text=True)
         line = self.process.stdout.readline()
         found = re.search(r"raw jobs on [^ ]+:(\d+), page on http://[^ ]+:(\d+)/", line)
@@ -147,11 +149,12 @@ def timed(command):
 
 def through_serve(server, out, stream, patience):
     """Seconds from the first byte sent to the job's record finished (its
-    summary.json written) and to its last picture filed, and the record; None
-    for the first when the job did not finish within `patience` seconds."""
+    summary.txt written, just before the record closes) and to its last
+    picture filed, and the record; None for the first when the job did not
+    finish within `patience` seconds."""
     ids = [job["id"] for job in server.jobs()["jobs"]]
     job_id = max(ids, default=0) + 1  # a fresh output folder numbers jobs on
-    record = os.path.join(out, f"job-{job_id:06d}", "summary.json")
+    record = os.path.join(out, f"job-{job_id:06d}", "summary.txt")
     start = time.monotonic()
     sender = threading.Thread(target=send_raw, args=(server.raw, stream), daemon=True)
     sender.start()
@@ -191,6 +194,13 @@ def targets(binary, server, out, pages):
     print(f"  serve, end to end:     {serve:6.2f} s = {serve / check:.1f} x check (target 3 x): "
           f"{printed / serve:.0f} pages/s (server's own time {job['tookMs']} ms), faults: {len(job['faults'])}")
     print(f"  serve, pictures filed: {filed:6.2f} s after the first byte")
+    if job["forward"]["state"] != "none":
+        while job["forward"]["state"] in ("waiting", "sending"):
+            time.sleep(0.01)
+            job = json.loads(server.get(f"/api/jobs/{job['id']}"))
+        forward = job["forward"]
+        print(f"  forwarded: {forward['state']}, {forward['sent']} bytes in {forward['tookMs']} ms "
+              f"({forward['tookMs'] / 1000 / serve * 100:.1f} % of end to end)")
     print(f"  streamcheck render:    {render:6.2f} s")
     labels = len(tall_record["labels"])
     shown = (f"{tall:.2f} s, pictures filed after {tall_filed:.2f} s" if tall is not None
@@ -280,15 +290,34 @@ def abuse(server, seconds):
     print(f"jobs recorded: {len(state['jobs'])}, stored {state['storedBytes'] / 2**20:.1f} MiB")
 
 
+def sink():
+    """A printer behind that reads every job at once: the port it listens on."""
+    listener = socket.socket()
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(16)
+
+    def serve_forever():
+        while True:
+            connection, _ = listener.accept()
+            while connection.recv(1 << 16):
+                pass
+            connection.close()
+
+    threading.Thread(target=serve_forever, daemon=True).start()
+    return listener.getsockname()[1]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--streamcheck", default="build/release/tools/streamcheck/streamcheck")
     parser.add_argument("--pages", type=int, default=200)
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--targets-only", action="store_true", help="measure the targets only, not the abuse")
+    parser.add_argument("--forward", action="store_true", help="pass every job on to a printer behind that reads it")
     options = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix="serve-load-") as out:
-        server = Server(options.streamcheck, out)
+        extra = ["--forward", f"socket://127.0.0.1:{sink()}"] if options.forward else []
+        server = Server(options.streamcheck, out, extra)
         try:
             targets(options.streamcheck, server, out, options.pages)
             if not options.targets_only:

@@ -13,4 +13,7 @@ struct HostRule {
 };
 bool HostAllowed(const HostRule& rule, const std::string& host);
 
+// An address only this machine reaches: 127.0.0.0/8, ::1 or "localhost".
+bool IsLoopbackListen(const std::string& listen);
+
 }  // namespace streamcheck::serve

@@ -68,6 +68,40 @@ bool IsAddress(const std::string& name, bool* loopback = nullptr) {
   return false;
 }
 
+std::string Base64Decoded(const std::string& text) {
+  constexpr int kBits = 6;
+  std::string out;
+  uint32_t buffer = 0;
+  int bits = 0;
+  for (const char c : text) {
+    int value = -1;
+    if (c >= 'A' && c <= 'Z') value = c - 'A';
+    if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+    if (c >= '0' && c <= '9') value = c - '0' + 52;
+    if (c == '+') value = 62;
+    if (c == '/') value = 63;
+    if (c == '=' || c == ' ') continue;
+    if (value < 0) return {};
+    buffer = (buffer << kBits) | static_cast<uint32_t>(value);
+    bits += kBits;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<char>((buffer >> bits) & 0xff));
+    }
+  }
+  return out;
+}
+
+// Equal texts, in a time that depends on the password's length only.
+bool SameInConstantTime(const std::string& given, const std::string& password) {
+  unsigned difference = given.size() == password.size() ? 0 : 1;
+  for (size_t i = 0; i < password.size(); ++i) {
+    const char g = i < given.size() ? given[i] : '\0';
+    difference |= static_cast<unsigned char>(g ^ password[i]);
+  }
+  return difference == 0;
+}
+
 bool Wildcard(const std::string& listen) { return listen.empty() || listen == "0.0.0.0" || listen == "::"; }
 
 void Answer(httplib::Response& res, int status, const std::string& message) {
@@ -221,7 +255,7 @@ bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::R
     return true;
   }
   std::string type = Lower(req.get_header_value("Content-Type"));
-  type = type.substr(0, type.find(';'));
+  type.erase(std::find(type.begin(), type.end(), ';'), type.end());  // the parameters go
   type.erase(std::remove_if(type.begin(), type.end(), [](unsigned char c) { return std::isspace(c); }), type.end());
   if (type == "multipart/form-data") {
     Answer(res, 415,
@@ -240,6 +274,25 @@ bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::R
     }
   }
   return false;
+}
+
+bool IsLoopbackListen(const std::string& listen) {
+  std::string name = Lower(listen);
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') name = name.substr(1, name.size() - 2);
+  bool loopback = false;
+  return name == "localhost" || (IsAddress(name, &loopback) && loopback);
+}
+
+bool RefuseWithoutPassword(const std::string& password, const httplib::Request& req, httplib::Response& res) {
+  if (password.empty()) return false;
+  const std::string given = Lower(req.get_header_value("Authorization").substr(0, 6)) == "basic "
+                                ? Base64Decoded(req.get_header_value("Authorization").substr(6))
+                                : std::string();
+  const size_t colon = given.find(':');
+  if (colon != std::string::npos && SameInConstantTime(given.substr(colon + 1), password)) return false;
+  Answer(res, 401, "this printer's page asks for its password (HTTP Basic; any user name)");
+  res.set_header("WWW-Authenticate", "Basic realm=\"virtual printer\", charset=\"UTF-8\"");
+  return true;
 }
 
 std::optional<ByteSpan> RequestedSpan(const httplib::Request& req, httplib::Response& res, size_t size) {

@@ -35,7 +35,6 @@ class GuardedHttpServer : public httplib::Server {
   const std::chrono::milliseconds idle_;
 };
 
-
 // The checks before routing. Answers the request itself (true) when it is
 // refused: 421 for a foreign Host, 403 for a state-changing request from
 // another origin, 415 for one a page of another site could send unasked,
@@ -47,6 +46,11 @@ bool RefuseRequest(const HostRule& rule, const httplib::Request& req, httplib::R
 // that range cannot be satisfied: `res` is then a short 416. Either way the
 // request's ranges are taken over here, so that the library does not cut the
 // answer again.
+// With a password (not empty), a request must carry it by HTTP Basic (any
+// user name); it is compared in constant time. Answers the request itself
+// (true) with 401 when it does not.
+bool RefuseWithoutPassword(const std::string& password, const httplib::Request& req, httplib::Response& res);
+
 struct ByteSpan {
   size_t offset = 0;
   size_t length = 0;

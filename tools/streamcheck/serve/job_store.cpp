@@ -1,63 +1,17 @@
 #include "job_store.h"
 
 #include <algorithm>
-
 #include <cstdio>
-#include <ctime>
-#include <fstream>
 #include <random>
 #include <system_error>
 
+#include "durable_file.h"
 #include "job_summary.h"
+#include "store_files.h"
 
 namespace streamcheck::serve {
 
 namespace {
-
-constexpr const char* kFolderPrefix = "job-";
-constexpr size_t kFolderDigits = 6;
-constexpr const char* kStreamName = "stream.prn";
-constexpr const char* kSummaryName = "summary.txt";
-constexpr const char* kRecordName = "summary.json";
-
-std::string Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &now);
-#else
-  gmtime_r(&now, &utc);
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
-std::string FolderName(uint64_t id) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%s%0*llu", kFolderPrefix, static_cast<int>(kFolderDigits),
-                static_cast<unsigned long long>(id));
-  return name;
-}
-
-std::string LabelName(size_t number) {
-  char name[32];
-  std::snprintf(name, sizeof name, "label-%03zu.png", number);
-  return name;
-}
-
-// The number of a folder this store made ("job-000123", "job-1234567"), or 0.
-uint64_t FolderNumber(const std::string& name) {
-  constexpr size_t kMostDigits = 18;  // as job addresses take them
-  const size_t prefix = std::char_traits<char>::length(kFolderPrefix);
-  if (name.size() <= prefix || name.size() > prefix + kMostDigits || name.rfind(kFolderPrefix, 0) != 0) return 0;
-  uint64_t number = 0;
-  for (size_t i = prefix; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    number = number * 10 + static_cast<uint64_t>(name[i] - '0');
-  }
-  return number;
-}
 
 // Stream bytes as the page shows them: printable ASCII as it is, the rest as \xNN.
 std::string Printable(std::string_view bytes) {
@@ -83,95 +37,18 @@ std::string Bounded(std::string message) {
   return message;
 }
 
-nlohmann::json FaultJson(const Fault& fault) {
-  nlohmann::json json{{"message", fault.message}, {"before", fault.before}, {"after", fault.after}};
-  json["offset"] = fault.offset ? nlohmann::json(*fault.offset) : nlohmann::json(nullptr);
-  return json;
-}
-
-nlohmann::json JobJson(const JobRecord& job, const std::string& runToken) {
-  nlohmann::json json{
-      {"id", job.id},
-      {"received", job.received},
-      {"source", job.source},
-      {"via", job.via},
-      {"title", job.title},
-      {"user", job.user},
-      {"state", job.state},
-      {"finished", job.finished},
-      {"freshPrinter", job.freshPrinter},
-      {"bytes", job.bytes},
-      {"formats", job.stats.formats},
-      {"downloads", job.stats.downloads},
-      {"recalls", job.stats.recalls},
-      {"stream", "/jobs/" + std::to_string(job.id) + "/" + kStreamName + "?v=" + runToken},
-  };
-  json["tookMs"] = job.tookMs ? nlohmann::json(*job.tookMs) : nlohmann::json(nullptr);
-  json["setups"] = nlohmann::json::array();
-  for (const LabelSetup& setup : job.setups) json["setups"].push_back(SetupJson(setup));
-  json["setup"] = job.inForce ? SetupJson(*job.inForce) : nlohmann::json(nullptr);
-  json["picturesDone"] = job.picturesDone;
-  json["labels"] = nlohmann::json::array();
-  for (const LabelRecord& label : job.labels) {
-    nlohmann::json areas = nlohmann::json::array();
-    for (const SentArea& a : label.areas) {
-      areas.push_back({{"x", a.x},
-                       {"y", a.y},
-                       {"width", a.width},
-                       {"height", a.height},
-                       {"bytes", a.pngBytes},
-                       {"download", a.downloadOffset},
-                       {"recall", a.recallOffset}});
-    }
-    json["labels"].push_back(
-        {{"number", label.number},
-         {"areas", std::move(areas)},
-         {"areaCount", label.areaCount},
-         {"offset", label.offset},
-         {"width", label.width},
-         {"height", label.height},
-         {"sameAs", label.sameAs},
-         // A pending picture has its address already: asking for it waits for it.
-         {"url", label.picture != PictureState::Missing
-                     ? "/jobs/" + std::to_string(job.id) + "/" + LabelName(label.number) + "?v=" + runToken
-                     : std::string()}});
-  }
-  json["faults"] = nlohmann::json::array();
-  for (const Fault& fault : job.faults) json["faults"].push_back(FaultJson(fault));
-  return json;
-}
-
 }  // namespace
 
-nlohmann::json SetupJson(const LabelSetup& s) {
-  char clock[40];
-  std::snprintf(clock, sizeof clock, "%04d-%02d-%02d %02d:%02d:%02d", s.clock.year, s.clock.month, s.clock.day,
-                s.clock.hour, s.clock.minute, s.clock.second);
-  return {{"offset", s.offset},
-          {"media", s.media},
-          {"width", s.width},
-          {"length", s.length},
-          {"cutting", s.cutMode == 'E' ? "on" : "off"},
-          {"pagesPerCut", s.pagesPerCut},
-          {"quality", s.printMode},
-          {"direction", s.direction == 'B' ? "bidirectional" : "unidirectional"},
-          {"clock", clock}};
-}
-
-JobStore::JobStore(std::filesystem::path out, StoreLimits limits) : out_(std::move(out)), limits_(limits) {
+JobStore::JobStore(std::filesystem::path out, StoreLimits limits, std::string forwardTo)
+    : out_(std::move(out)), limits_(limits), forwardTo_(std::move(forwardTo)) {
   std::random_device random;
   char token[24];
   std::snprintf(token, sizeof token, "%08x%08x", random(), random());
   runToken_ = token;
-  // Folders of an earlier run keep their numbers; new jobs count on after them.
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(out_, ec), end; !ec && it != end; it.increment(ec)) {
-    const uint64_t number = FolderNumber(it->path().filename().string());
-    if (number >= nextId_) nextId_ = number + 1;
-  }
+  Load();
 }
 
-std::filesystem::path JobStore::Folder(uint64_t id) const { return out_ / FolderName(id); }
+std::filesystem::path JobStore::Folder(uint64_t id) const { return out_ / JobFolderName(id); }
 
 JobRecord* JobStore::Find(uint64_t id) {
   const auto found = std::find_if(jobs_.begin(), jobs_.end(), [id](const JobRecord& job) { return job.id == id; });
@@ -188,17 +65,19 @@ void JobStore::Changed() {
   changed_.notify_all();
 }
 
-uint64_t JobStore::Begin(const std::string& source, const std::string& via) {
+std::optional<uint64_t> JobStore::Begin(const std::string& source, const std::string& via) {
   std::lock_guard lock(mutex_);
+  if (FullOfHeldJobs()) return std::nullopt;
   JobRecord job;
   job.id = nextId_++;
-  job.received = Now();
+  job.received = UtcNow();
   job.source = source;
   job.via = via;
   std::error_code ec;
   std::filesystem::create_directories(Folder(job.id), ec);
-  if (ec) job.faults.push_back({std::nullopt, "cannot create the job's folder: " + ec.message(), {}, {}});
+  if (ec) job.faults.push_back({std::nullopt, FaultText::CannotCreateFolder(ec.message()), {}, {}});
   jobs_.push_back(std::move(job));
+  WriteRecord(jobs_.back());  // a crash from now on leaves it interrupted, not unknown
   Changed();
   return jobs_.back().id;
 }
@@ -212,31 +91,57 @@ void JobStore::Describe(uint64_t id, const std::string& title, const std::string
   Changed();
 }
 
-void JobStore::Arrived(uint64_t id, size_t bytes, bool complete) {
+void JobStore::Arrived(uint64_t id, size_t bytes) {
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
-  if (job == nullptr || job->state != "arriving") return;
+  if (job == nullptr || job->state != JobState::Arriving) return;
   job->bytes = bytes;
-  if (complete) job->state = "waiting";
   Changed();
+}
+
+bool JobStore::Received(uint64_t id, Spool& spool, const std::vector<std::string>& faults) {
+  // The stream is written outside the lock: the job's folder is its receiver's alone until now.
+  std::string error;
+  DurableWriter writer(Folder(id) / kStreamName);
+  const bool read = spool.Read([&](std::string_view piece) { return writer.Write(piece); }, error);
+  const bool stored = read && writer.Commit(error);
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return false;
+  for (const std::string& fault : faults) job->faults.push_back({std::nullopt, Bounded(fault), {}, {}});
+  if (!stored) job->faults.push_back({std::nullopt, error, {}, {}});
+  job->bytes = spool.Size();
+  job->state = JobState::Waiting;
+  job->streamStored = stored;
+  job->storedBytes += stored ? writer.Size() : 0;
+  storedBytes_ += stored ? writer.Size() : 0;
+  // Only a job stored whole goes on: the printer behind gets what this one got.
+  if (!forwardTo_.empty() && stored) {
+    job->forward.state = ForwardState::Waiting;
+    job->forward.order = nextForward_++;
+    job->forward.total = writer.Size();
+  }
+  WriteRecord(*job);
+  Changed();
+  return stored;
 }
 
 void JobStore::Printing(uint64_t id, bool freshPrinter) {
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
   if (job == nullptr) return;
-  job->state = "printing";
+  job->state = JobState::Printing;
   job->freshPrinter = freshPrinter;
   Changed();
 }
 
-size_t JobStore::WriteFile(JobRecord& job, const std::filesystem::path& path, const void* data, size_t size) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  if (!file || !file.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)) || !file.flush()) {
-    job.faults.push_back({std::nullopt, "cannot write " + path.filename().string(), {}, {}});
+size_t JobStore::WriteFile(JobRecord& job, const std::filesystem::path& path, std::string_view bytes) {
+  std::string error;
+  if (!WriteDurably(path, bytes, error)) {
+    job.faults.push_back({std::nullopt, error, {}, {}});
     return 0;
   }
-  return size;
+  return bytes.size();
 }
 
 LabelRecord* JobStore::FindLabel(JobRecord& job, size_t number) {
@@ -282,7 +187,8 @@ size_t JobStore::AddPicture(uint64_t id, size_t number, const std::vector<uint8_
   JobRecord* job = Find(id);
   LabelRecord* label = job != nullptr ? FindLabel(*job, number) : nullptr;
   if (label == nullptr || label->picture != PictureState::Pending) return 0;
-  const size_t written = WriteFile(*job, Folder(id) / LabelName(number), png.data(), png.size());
+  const size_t written = WriteFile(*job, Folder(id) / LabelFileName(number),
+                                   std::string_view(reinterpret_cast<const char*>(png.data()), png.size()));
   job->storedBytes += written;
   storedBytes_ += written;
   SettlePicture(*label, written > 0);
@@ -300,25 +206,14 @@ size_t JobStore::SharePicture(uint64_t id, size_t number, size_t sameAs) {
     SettlePicture(*label, false);
     return 0;
   }
-  // A second name for the same file costs no bytes; where the file system
-  // has no links, a copy does.
-  const std::filesystem::path from = Folder(id) / LabelName(sameAs), to = Folder(id) / LabelName(number);
-  std::error_code ec;
-  std::filesystem::create_hard_link(from, to, ec);
-  size_t bytes = 0;
-  bool placed = !ec;
-  if (!placed) {
-    ec.clear();
-    placed = std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec) && !ec;
-    bytes = placed ? static_cast<size_t>(std::filesystem::file_size(to, ec)) : 0;
-    if (ec) bytes = 0;
-  }
-  if (!placed) job->faults.push_back({std::nullopt, "cannot write " + to.filename().string(), {}, {}});
-  job->storedBytes += bytes;
-  storedBytes_ += bytes;
-  SettlePicture(*label, placed);
+  const std::filesystem::path from = Folder(id) / LabelFileName(sameAs), to = Folder(id) / LabelFileName(number);
+  const std::optional<size_t> bytes = LinkOrCopy(from, to);
+  if (!bytes) job->faults.push_back({std::nullopt, FaultText::CannotWrite(to.filename().string()), {}, {}});
+  job->storedBytes += bytes.value_or(0);
+  storedBytes_ += bytes.value_or(0);
+  SettlePicture(*label, bytes.has_value());
   DropOldJobs();
-  return bytes;
+  return bytes.value_or(0);
 }
 
 void JobStore::MissPicture(uint64_t id, size_t number, const std::string& fault) {
@@ -339,7 +234,7 @@ void JobStore::PicturesDone(uint64_t id) {
   }
   job->picturesDone = true;
   pictures_.notify_all();
-  if (job->finished) WriteRecord(*job);  // now with every picture in place
+  if (job->Settled()) WriteRecord(*job);  // now with every picture in place
   DropOldJobs();
   Changed();
 }
@@ -348,9 +243,12 @@ void JobStore::AbandonPictures() {
   std::lock_guard lock(mutex_);
   abandoned_ = true;
   for (JobRecord& job : jobs_) {
+    if (job.picturesDone) continue;
     for (LabelRecord& label : job.labels) {
       if (label.picture == PictureState::Pending) label.picture = PictureState::Missing;
     }
+    job.picturesDone = true;
+    if (job.Settled()) WriteRecord(job);  // its labels are marked as without a picture
   }
   pictures_.notify_all();
   Changed();
@@ -370,9 +268,7 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
   std::lock_guard lock(mutex_);
   JobRecord* job = Find(id);
   if (job == nullptr) return;
-  job->state = "finished";
-  job->finished = true;
-  job->bytes = stream.size();
+  job->state = JobState::Finished;
   job->stats = result.stats;
   job->setups = result.stats.setups;
   job->inForce = inForce;
@@ -380,19 +276,17 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
   if (result.error) job->faults.push_back({result.error->offset, Bounded(result.error->message), {}, {}});
   constexpr size_t kContext = 32;  // bytes shown on either side of a fault's offset
   for (Fault& fault : job->faults) {
-    if (!fault.offset || *fault.offset > stream.size()) continue;
+    if (!fault.offset || *fault.offset > stream.size() || !fault.before.empty() || !fault.after.empty()) continue;
     const size_t from = *fault.offset - std::min(*fault.offset, kContext);
     fault.before = Printable(stream.substr(from, *fault.offset - from));
     fault.after = Printable(stream.substr(*fault.offset, kContext));
   }
-  const std::filesystem::path folder = Folder(id);
-  size_t written = WriteFile(*job, folder / kStreamName, stream.data(), stream.size());
   std::string summary = FormatSummary(result.stats);
   for (const Fault& fault : job->faults) {
     summary += "fault" + (fault.offset ? " at offset " + std::to_string(*fault.offset) : std::string()) + ": " +
                fault.message + "\n";
   }
-  written += WriteFile(*job, folder / kSummaryName, summary.data(), summary.size());
+  const size_t written = WriteFile(*job, Folder(id) / kSummaryName, summary);
   job->storedBytes += written;
   storedBytes_ += written;
   WriteRecord(*job);
@@ -403,19 +297,29 @@ void JobStore::Finish(uint64_t id, std::string_view stream, const CheckResult& r
 // (Re)writes summary.json; the store counts its size once, as last written.
 void JobStore::WriteRecord(JobRecord& job) {
   const std::string record = JobJson(job, runToken_).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-  const size_t written = WriteFile(job, Folder(job.id) / kRecordName, record.data(), record.size());
+  const size_t written = WriteFile(job, Folder(job.id) / kRecordName, record);
   const size_t before = std::min(job.recordBytes, job.storedBytes);
   job.storedBytes = job.storedBytes - before + written;
   storedBytes_ = storedBytes_ - std::min(storedBytes_, before) + written;
   job.recordBytes = written;
 }
 
+bool JobStore::FullOfHeldJobs() const {
+  size_t count = 0, bytes = 0;
+  for (const JobRecord& job : jobs_) {
+    if (!job.Held()) continue;
+    ++count;
+    bytes += job.storedBytes;
+  }
+  return count > 0 && (count >= limits_.maxStoredJobs || bytes >= limits_.maxStoredBytes);
+}
+
 void JobStore::DropOldJobs() {
-  // The oldest finished jobs go first; jobs still arriving or printing stay,
-  // and so does the newest job, whatever its size.
+  // The oldest settled jobs go first; jobs still arriving, printing or to go
+  // on stay, and so does the newest job, whatever its size.
   for (auto it = jobs_.begin(); it != jobs_.end() && jobs_.size() > 1 && std::next(it) != jobs_.end() &&
                                 (jobs_.size() > limits_.maxStoredJobs || storedBytes_ > limits_.maxStoredBytes);) {
-    if (!it->finished) {
+    if (!it->Settled() || it->Held()) {
       ++it;
       continue;
     }
@@ -427,16 +331,50 @@ void JobStore::DropOldJobs() {
   }
 }
 
+std::vector<uint64_t> JobStore::ForwardQueue() const {
+  std::lock_guard lock(mutex_);
+  std::vector<const JobRecord*> held;
+  for (const JobRecord& job : jobs_) {
+    if (job.Held()) held.push_back(&job);
+  }
+  std::sort(held.begin(), held.end(),
+            [](const JobRecord* a, const JobRecord* b) { return a->forward.order < b->forward.order; });
+  std::vector<uint64_t> ids;
+  for (const JobRecord* job : held) ids.push_back(job->id);
+  return ids;
+}
+
+std::optional<ForwardRecord> JobStore::Forward(uint64_t id) const {
+  std::lock_guard lock(mutex_);
+  const JobRecord* job = Find(id);
+  if (job == nullptr) return std::nullopt;
+  return job->forward;
+}
+
+void JobStore::SetForward(uint64_t id, const ForwardRecord& forward) {
+  std::lock_guard lock(mutex_);
+  JobRecord* job = Find(id);
+  if (job == nullptr) return;
+  job->forward = forward;
+  WriteRecord(*job);
+  if (!job->Held()) DropOldJobs();
+  Changed();
+}
+
 void JobStore::NotePowerCycle() {
   std::lock_guard lock(mutex_);
   ++powerCycles_;
-  lastPowerCycle_ = Now();
+  lastPowerCycle_ = UtcNow();
   Changed();
 }
 
 nlohmann::json JobStore::Snapshot() const {
   std::lock_guard lock(mutex_);
-  nlohmann::json json{{"version", version_}, {"storedBytes", storedBytes_}, {"powerCycles", powerCycles_}};
+  nlohmann::json json{{"version", version_},
+                      {"storedBytes", storedBytes_},
+                      {"powerCycles", powerCycles_},
+                      {"earlierJobs", earlierJobs_},
+                      {"forwardTo", forwardTo_}};
   json["lastPowerCycle"] = lastPowerCycle_;
   json["jobs"] = nlohmann::json::array();
   for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) json["jobs"].push_back(JobJson(*it, runToken_));
@@ -479,7 +417,8 @@ uint64_t JobStore::WaitForChange(uint64_t seen, std::chrono::milliseconds timeou
   return version_;
 }
 
-std::filesystem::path JobStore::LabelFile(uint64_t id, size_t number, std::chrono::milliseconds patience) const {
+std::filesystem::path JobStore::LabelFile(uint64_t id, size_t number, std::chrono::milliseconds patience,
+                                          bool* pending) const {
   std::unique_lock lock(mutex_);
   auto state = [&]() -> std::optional<PictureState> {
     const JobRecord* job = Find(id);
@@ -490,13 +429,15 @@ std::filesystem::path JobStore::LabelFile(uint64_t id, size_t number, std::chron
     return std::nullopt;
   };
   pictures_.wait_for(lock, patience, [&] { return state() != PictureState::Pending; });
-  return state() == PictureState::Stored ? Folder(id) / LabelName(number) : std::filesystem::path();
+  const auto now = state();
+  if (pending != nullptr) *pending = now == PictureState::Pending;
+  return now == PictureState::Stored ? Folder(id) / LabelFileName(number) : std::filesystem::path();
 }
 
 std::filesystem::path JobStore::StreamFile(uint64_t id) const {
   std::lock_guard lock(mutex_);
   const JobRecord* job = Find(id);
-  if (job == nullptr || !job->finished) return {};
+  if (job == nullptr || !job->streamStored) return {};
   return Folder(id) / kStreamName;
 }
 

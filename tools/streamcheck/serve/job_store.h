@@ -1,9 +1,12 @@
 // The jobs the virtual printer has received: one folder each under the output
-// folder (the stream, the label pictures, a summary), named by job number only,
-// and their records for the web page. Keeps within a count and a byte budget
-// by dropping the oldest finished jobs. Thread-safe; readers can wait for news.
-// A label is recorded as soon as it is printed; its picture is filed later
-// (see PictureWriter), and a reader who asks for it first waits for it.
+// folder (the stream, the label pictures, a record), named by job number only.
+// The records are read back when the store starts on a folder an earlier run
+// used, so a restart forgets nothing; every file is written whole or not at
+// all (durable_file). Keeps within a count and a byte budget by dropping the
+// oldest finished jobs, never one that still has to go on to the printer
+// behind. Thread-safe; readers can wait for news. A label is recorded as soon
+// as it is printed; its picture is filed later (see PictureWriter), and a
+// reader who asks for it first waits for it.
 #pragma once
 #include <chrono>
 #include <condition_variable>
@@ -19,7 +22,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "rgb_image.h"
+#include "job_json.h"
+#include "job_record.h"
+#include "spool.h"
 #include "stream_checker.h"
 
 namespace streamcheck::serve {
@@ -29,61 +34,23 @@ struct StoreLimits {
   size_t maxStoredJobs = 0;
 };
 
-struct Fault {
-  std::optional<size_t> offset;  // none for faults of the connection (timeout, size limit)
-  std::string message;
-  std::string before, after;  // the stream's bytes around the offset, filled in when the job ends
-};
-
-// Where a label's picture stands: being drawn and encoded, in the job's
-// folder, or never to be stored (a limit, a failure, the server stopping).
-enum class PictureState { Pending, Stored, Missing };
-
-struct LabelRecord {
-  size_t number = 0;
-  size_t offset = 0;
-  int32_t width = 0;
-  int32_t height = 0;
-  PictureState picture = PictureState::Pending;
-  size_t sameAs = 0;            // an earlier label of the job drawn the same, whose picture this one shares; 0 none
-  std::vector<SentArea> areas;  // the first of them; a label of thousands of bands lists no more
-  size_t areaCount = 0;
-};
-
-struct JobRecord {
-  uint64_t id = 0;
-  std::string received;  // UTC, ISO 8601
-  std::string source;
-  std::string via;    // the way it came: "raw", "lpd" or "http"
-  std::string title;  // the job's name and user, where its protocol gives them (LPD)
-  std::string user;
-  // arriving (its bytes coming in), waiting (for the printer), printing, finished
-  std::string state = "arriving";
-  bool finished = false;
-  bool freshPrinter = false;  // started on a printer that held nothing
-  size_t bytes = 0;
-  std::vector<LabelSetup> setups;     // set-up labels in the job
-  std::optional<LabelSetup> inForce;  // the set-up its labels were printed with (last one)
-  std::vector<LabelRecord> labels;
-  std::vector<Fault> faults;
-  JobStats stats;
-  size_t storedBytes = 0;
-  size_t recordBytes = 0;         // of summary.json as last written
-  std::optional<int64_t> tookMs;  // from taking the printer to the end of the job
-  bool picturesDone = false;      // no picture of the job is pending any more
-};
-
 class JobStore {
  public:
-  JobStore(std::filesystem::path out, StoreLimits limits);
+  // Reads back the jobs an earlier run left in `out`. `forwardTo`: the
+  // printer behind this one every job received whole goes on to; empty for none.
+  JobStore(std::filesystem::path out, StoreLimits limits, std::string forwardTo = {});
 
-  // Creates the job's folder and record, as arriving; the id numbers the folder.
-  uint64_t Begin(const std::string& source, const std::string& via);
+  // Creates the job's folder and record, as arriving; the id numbers the
+  // folder. None when jobs that still have to go on fill the store.
+  std::optional<uint64_t> Begin(const std::string& source, const std::string& via);
   // The job's name and user as its client gave them.
   void Describe(uint64_t id, const std::string& title, const std::string& user);
-  // The bytes of an arriving job so far; `complete`: its last byte is in, it
-  // waits for the printer.
-  void Arrived(uint64_t id, size_t bytes, bool complete = false);
+  // The bytes of an arriving job so far.
+  void Arrived(uint64_t id, size_t bytes);
+  // Its last byte is in: the spool's bytes go to the job's folder as its
+  // stream, with the connection's `faults`, before the job waits for the
+  // printer (and to go on). False (with a fault) when it cannot be stored.
+  bool Received(uint64_t id, Spool& spool, const std::vector<std::string>& faults);
   // The printer takes the job, empty (`freshPrinter`) or as the last job left it.
   void Printing(uint64_t id, bool freshPrinter);
   // Records a printed label, its picture pending; `sameAs`: the earlier label
@@ -101,12 +68,20 @@ class JobStore {
   // No more pictures of the job will come: pending ones are missing, and the
   // job's record file is written again when that changed it.
   void PicturesDone(uint64_t id);
-  // Every pending picture of every job is missing (the server stops).
+  // Every pending picture of every job is missing (the server stops), and
+  // their records say so.
   void AbandonPictures();
   void AddFault(uint64_t id, Fault fault);
-  // Stores the stream and the summary, closes the record and drops old jobs.
+  // Closes the record after printing (`stream`: the bytes printed, for the
+  // faults' context) and drops old jobs.
   void Finish(uint64_t id, std::string_view stream, const CheckResult& result, const std::optional<LabelSetup>& inForce,
               std::chrono::milliseconds took);
+
+  // Forwarding: the jobs still to go on, in their order; one job's state,
+  // changed and written to its record at once.
+  std::vector<uint64_t> ForwardQueue() const;
+  std::optional<ForwardRecord> Forward(uint64_t id) const;
+  void SetForward(uint64_t id, const ForwardRecord& forward);
 
   // A note for the page (power cycles): bumps the version.
   void NotePowerCycle();
@@ -123,40 +98,46 @@ class JobStore {
   uint64_t WaitForChange(uint64_t seen, std::chrono::milliseconds timeout) const;
 
   // Paths built from numbers only; empty when the job or label is not stored.
-  // A picture still pending is waited for, up to `patience`.
+  // A picture still pending is waited for, up to `patience`; `pending` then
+  // says it is still being drawn.
   std::filesystem::path LabelFile(uint64_t id, size_t number,
-                                  std::chrono::milliseconds patience = std::chrono::seconds(30)) const;
+                                  std::chrono::milliseconds patience = std::chrono::seconds(30),
+                                  bool* pending = nullptr) const;
   std::filesystem::path StreamFile(uint64_t id) const;
   // The job's folder (made by Begin).
   std::filesystem::path Folder(uint64_t id) const;
 
  private:
+  void Load();
+  JobRecord LoadJob(uint64_t id, bool& rewrite);
   JobRecord* Find(uint64_t id);
   const JobRecord* Find(uint64_t id) const;
   void Changed();
   void DropOldJobs();
-  size_t WriteFile(JobRecord& job, const std::filesystem::path& path, const void* data, size_t size);
+  bool FullOfHeldJobs() const;
+  size_t WriteFile(JobRecord& job, const std::filesystem::path& path, std::string_view bytes);
   void WriteRecord(JobRecord& job);
   LabelRecord* FindLabel(JobRecord& job, size_t number);
   void SettlePicture(LabelRecord& label, bool stored);
 
   const std::filesystem::path out_;
   const StoreLimits limits_;
+  const std::string forwardTo_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   mutable std::condition_variable pictures_;  // a pending picture was settled
   std::deque<JobRecord> jobs_;                // oldest first
   uint64_t nextId_ = 1;
+  uint64_t nextForward_ = 1;
   uint64_t version_ = 0;
   size_t storedBytes_ = 0;
   size_t powerCycles_ = 0;
+  size_t earlierJobs_ = 0;  // read back from an earlier run
   bool abandoned_ = false;  // AbandonPictures was called
   std::string lastPowerCycle_;
   std::string runToken_;
   mutable std::shared_ptr<const std::string> snapshotText_;  // guarded by mutex_
   mutable uint64_t snapshotTextVersion_ = 0;
 };
-
-nlohmann::json SetupJson(const LabelSetup& setup);
 
 }  // namespace streamcheck::serve

@@ -139,7 +139,12 @@ class LpdProtocol final : public ConnectionProtocol {
       Refuse(connection, "an unknown subcommand");
       return;
     }
-    OpenJob(connection);
+    if (!OpenJob(connection)) {
+      connection.Send(std::string(1, kRefuse));  // the store is full of jobs still to go on
+      closing_ = true;
+      connection.Close();
+      return;
+    }
     announced_ = *count;
     remaining_ = *count;
     if (code == kControlFile) {
@@ -198,7 +203,6 @@ class LpdProtocol final : public ConnectionProtocol {
       connection.Close();
       return;
     }
-    connection.Send(std::string(1, kAccept));
     state_ = State::Subcommand;
     if (inData_) {
       haveData_ = true;
@@ -206,7 +210,10 @@ class LpdProtocol final : public ConnectionProtocol {
       haveControl_ = true;
       ReadControl(connection);
     }
+    // The job's last file is acknowledged once the job is stored: a client
+    // that has its answer may forget the job.
     if (haveData_ && haveControl_) EndJob(connection);
+    connection.Send(std::string(1, kAccept));
   }
 
   void ReadControl(Connection& connection) {
@@ -247,18 +254,18 @@ class LpdProtocol final : public ConnectionProtocol {
   }
 
   void Refuse(Connection& connection, const std::string& what) {
-    OpenJob(connection);
+    (void)OpenJob(connection);
     connection.Fault("refused " + what);
     connection.Send(std::string(1, kRefuse));
     closing_ = true;
     connection.Close();
   }
 
-  void OpenJob(Connection& connection) {
-    if (connection.JobOpen()) return;
-    connection.BeginJob("LPD queue " + Name(queue_) + " on port " + std::to_string(connection.LocalPort()) + " from " +
-                            connection.Peer(),
-                        "lpd");
+  [[nodiscard]] bool OpenJob(Connection& connection) {
+    if (connection.JobOpen()) return true;
+    return connection.BeginJob("LPD queue " + Name(queue_) + " on port " + std::to_string(connection.LocalPort()) +
+                                   " from " + connection.Peer(),
+                               "lpd");
   }
 
   static std::string Name(const std::string& queue) { return queue.empty() ? "(no queue)" : queue; }

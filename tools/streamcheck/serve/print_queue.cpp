@@ -1,12 +1,21 @@
 #include "print_queue.h"
 
+#include <fstream>
+
+#include "store_files.h"
+
 namespace streamcheck::serve {
 
 namespace {
 // How often the record of an arriving job is told its bytes so far: the page
 // follows a job as it comes, without a new version for every packet.
 constexpr auto kReportEvery = std::chrono::milliseconds(250);
-constexpr const char* kSpoolName = "receiving.part";
+constexpr size_t kReadPiece = 64 * 1024;
+
+std::string JobTooLargeFault(size_t limit) {
+  return "the job is larger than the limit of " + std::to_string(limit) +
+         " bytes: the rest was not read, the stream is checked as far as the limit";
+}
 }  // namespace
 
 ArrivingJob::ArrivingJob(PrintQueue& queue, uint64_t id, std::unique_ptr<Spool> spool)
@@ -14,7 +23,7 @@ ArrivingJob::ArrivingJob(PrintQueue& queue, uint64_t id, std::unique_ptr<Spool> 
 
 bool ArrivingJob::Add(std::string_view bytes) {
   if (cut_) return false;
-  const size_t limit = queue_->printer_.Options().maxJobBytes;
+  const size_t limit = queue_->options_.maxJobBytes;
   const size_t room = limit - std::min(limit, spool_->Size());
   const bool over = bytes.size() > room;
   std::string error;
@@ -22,35 +31,44 @@ bool ArrivingJob::Add(std::string_view bytes) {
     Fault("the job could not be kept while it arrived (" + error + "): the stream is checked as far as it was kept");
     cut_ = true;
   } else if (over) {
-    Fault("the job is larger than the limit of " + std::to_string(limit) +
-          " bytes: the rest was not read, the stream is checked as far as the limit");
+    Fault(JobTooLargeFault(limit));
     cut_ = true;
   }
   const auto now = std::chrono::steady_clock::now();
   if (now - reported_ >= kReportEvery) {
     reported_ = now;
-    queue_->printer_.Store().Arrived(id_, spool_->Size());
+    queue_->store_.Arrived(id_, spool_->Size());
   }
   return !cut_;
 }
 
-PrintQueue::PrintQueue(VirtualPrinter& printer) : printer_(printer), budget_(printer.Options().spoolMemoryBytes) {}
+PrintQueue::PrintQueue(const ServeOptions& options, JobStore& store, VirtualPrinter& printer, StoredHook stored)
+    : options_(options),
+      store_(store),
+      printer_(printer),
+      stored_(std::move(stored)),
+      budget_(options.spoolMemoryBytes) {}
 
 void PrintQueue::Start() {
   if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
 }
 
-ArrivingJob PrintQueue::Arrive(const std::string& source, const std::string& via) {
-  JobStore& store = printer_.Store();
-  const uint64_t id = store.Begin(source, via);
-  return ArrivingJob(
-      *this, id,
-      std::make_unique<Spool>(budget_, printer_.Options().spoolJobMemoryBytes, store.Folder(id) / kSpoolName));
+std::optional<ArrivingJob> PrintQueue::Arrive(const std::string& source, const std::string& via) {
+  const std::optional<uint64_t> id = store_.Begin(source, via);
+  if (!id) return std::nullopt;
+  return ArrivingJob(*this, *id,
+                     std::make_unique<Spool>(budget_, options_.spoolJobMemoryBytes, store_.Folder(*id) / kSpoolName));
 }
 
 void PrintQueue::Submit(ArrivingJob job, std::function<void()> printed) {
   Entry entry{std::move(job), std::move(printed)};
-  printer_.Store().Arrived(entry.job.Id(), entry.job.Bytes(), true);
+  const uint64_t id = entry.job.Id();
+  // Stored whole before anything else: the printer reads it back from the
+  // folder, and the spool's memory goes back to the budget at once.
+  if (store_.Received(id, *entry.job.spool_, entry.job.faults_)) {
+    entry.job.spool_.reset();
+    if (stored_) stored_(id);
+  }
   {
     std::lock_guard lock(mutex_);
     if (!stopping_) {
@@ -86,28 +104,28 @@ void PrintQueue::Run() {
 
 void PrintQueue::Print(Entry& entry) {
   const auto job = printer_.StartJob(entry.job.Id());
-  for (const std::string& fault : entry.job.faults_) job->Fault(fault);
+  if (!entry.job.faults_.empty()) job->Faulted();  // recorded with the stream
+  const auto feed = [&](std::string_view piece) { return job->Feed(piece); };
   std::string error;
-  if (!entry.job.spool_->Read([&](std::string_view piece) { return job->Feed(piece); }, error)) job->Fault(error);
+  if (entry.job.spool_) {
+    // Its stream could not be stored: printed from the spool all the same.
+    if (!entry.job.spool_->Read(feed, error)) job->Fault(error);
+  } else {
+    std::ifstream in(store_.StreamFile(entry.job.Id()), std::ios::binary);
+    std::vector<char> piece(kReadPiece);
+    while (in) {
+      in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+      if (in.gcount() <= 0 || !feed(std::string_view(piece.data(), static_cast<size_t>(in.gcount())))) break;
+    }
+    if (in.bad()) job->Fault("cannot read the job's stream back from its folder");
+  }
   job->Finish();
 }
 
 void PrintQueue::StoreUnprinted(Entry& entry) {
-  JobStore& store = printer_.Store();
   const uint64_t id = entry.job.Id();
-  for (const std::string& fault : entry.job.faults_) store.AddFault(id, {std::nullopt, fault, {}, {}});
-  store.AddFault(
-      id, {std::nullopt, "the virtual printer was stopped before it printed the job: it is kept as received", {}, {}});
-  std::string stream, error;
-  if (!entry.job.spool_->Read(
-          [&](std::string_view piece) {
-            stream.append(piece);
-            return true;
-          },
-          error)) {
-    store.AddFault(id, {std::nullopt, error, {}, {}});
-  }
-  store.Finish(id, stream, CheckResult{}, std::nullopt, std::chrono::milliseconds(0));
+  store_.AddFault(id, {std::nullopt, FaultText::StoppedBeforePrinted(), {}, {}});
+  store_.Finish(id, {}, CheckResult{}, std::nullopt, std::chrono::milliseconds(0));
   if (entry.printed) entry.printed();
 }
 

@@ -7,7 +7,10 @@ namespace {
 class RawProtocol final : public ConnectionProtocol {
  public:
   void Opened(Connection& connection) override {
-    connection.BeginJob("port " + std::to_string(connection.LocalPort()) + " from " + connection.Peer(), "raw");
+    // A store full of jobs still to go on to the printer behind takes no more: refused, as a busy printer would.
+    if (!connection.BeginJob("port " + std::to_string(connection.LocalPort()) + " from " + connection.Peer(), "raw")) {
+      connection.Close();
+    }
   }
 
   void Received(Connection& connection, std::string_view bytes) override {

@@ -25,7 +25,7 @@ Connection::Connection(ReceiveLoop& loop, asio::ip::tcp::socket socket, std::uni
       peer_(PeerName(socket_)),
       localPort_(localPort) {}
 
-const ServeOptions& Connection::Options() const { return loop_.queue_.Printer().Options(); }
+const ServeOptions& Connection::Options() const { return loop_.options_; }
 
 void Connection::Start() {
   protocol_->Opened(*this);
@@ -54,14 +54,17 @@ void Connection::ArmQuiet() {
   });
 }
 
-void Connection::BeginJob(const std::string& source, const std::string& via) {
+bool Connection::BeginJob(const std::string& source, const std::string& via) {
   EndJob();
-  job_ = std::make_unique<ArrivingJob>(loop_.queue_.Arrive(source, via));
+  std::optional<ArrivingJob> job = loop_.queue_.Arrive(source, via);
+  if (!job) return false;
+  job_ = std::make_unique<ArrivingJob>(std::move(*job));
   late_.expires_after(Options().jobDeadline);
   late_.async_wait([self = shared_from_this()](asio::error_code ec) {
     if (ec || self->ended_) return;
     self->End(ConnectionEnd::Late, {});
   });
+  return true;
 }
 
 bool Connection::Spool(std::string_view bytes) { return job_ != nullptr && job_->Add(bytes); }
@@ -71,7 +74,7 @@ void Connection::Fault(std::string message) {
 }
 
 void Connection::Describe(const std::string& title, const std::string& user) {
-  if (job_) loop_.queue_.Printer().Store().Describe(job_->Id(), title, user);
+  if (job_) loop_.store_.Describe(job_->Id(), title, user);
 }
 
 void Connection::Send(std::string_view bytes) {
@@ -194,7 +197,7 @@ void ReceiveLoop::Start() {
 
 void ReceiveLoop::Accept(Port& port) {
   if (stopped_) return;
-  if (open_ >= std::max<size_t>(1, queue_.Printer().Options().maxConnections)) {
+  if (open_ >= std::max<size_t>(1, options_.maxConnections)) {
     paused_.push_back(&port);  // the rest wait in the listen queue
     return;
   }

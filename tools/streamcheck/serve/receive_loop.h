@@ -68,8 +68,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const ServeOptions& Options() const;
 
   // Opens a job: its record appears as arriving, its deadline starts. `via`
-  // names the way in ("raw", "lpd").
-  void BeginJob(const std::string& source, const std::string& via);
+  // names the way in ("raw", "lpd"). False when the store refuses new jobs
+  // (full of jobs that still have to go on to the printer behind).
+  bool BeginJob(const std::string& source, const std::string& via);
   bool JobOpen() const { return job_ != nullptr; }
   size_t JobBytes() const { return job_ ? job_->Bytes() : 0; }
   // Keeps bytes of the open job within its size bound; false once the job is
@@ -81,7 +82,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Sends bytes to the client (answers, acknowledgements), in order; a
   // connection that ends waits for them to go, within the read timeout.
   void Send(std::string_view bytes);
-  // The open job's last byte has arrived: to the print queue.
+  // The open job's last byte has arrived: stored, then to the print queue.
   void EndJob();
   // Stops reading: the connection ends (ConnectionEnd::Cut).
   void Close() { End(ConnectionEnd::Cut, {}); }
@@ -113,7 +114,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
 class ReceiveLoop {
  public:
-  explicit ReceiveLoop(PrintQueue& queue) : queue_(queue) {}
+  ReceiveLoop(const ServeOptions& options, JobStore& store, PrintQueue& queue)
+      : options_(options), store_(store), queue_(queue) {}
   ~ReceiveLoop() { Stop(); }
   ReceiveLoop(const ReceiveLoop&) = delete;
   ReceiveLoop& operator=(const ReceiveLoop&) = delete;
@@ -129,8 +131,6 @@ class ReceiveLoop {
   // listen queue are refused.
   void Stop();
 
-  PrintQueue& Queue() { return queue_; }
-
  private:
   friend class Connection;
   struct Port {
@@ -143,6 +143,8 @@ class ReceiveLoop {
   void AcceptWhenRoom();
   void Closed(const std::shared_ptr<Connection>& connection);
 
+  const ServeOptions& options_;
+  JobStore& store_;
   PrintQueue& queue_;
   asio::io_context io_;
   std::vector<std::unique_ptr<Port>> ports_;

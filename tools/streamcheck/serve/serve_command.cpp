@@ -9,13 +9,18 @@
 
 #include <atomic>
 #include <charconv>
+#include <fstream>
 #include <chrono>
 #include <system_error>
 #include <thread>
 
 #include "command_line.h"
+#include "forward_target.h"
+#include "host_rule.h"
+#include "forwarder.h"
 #include "job_store.h"
 #include "lpd_protocol.h"
+#include "picture_writer.h"
 #include "print_queue.h"
 #include "raw_protocol.h"
 #include "receive_loop.h"
@@ -30,12 +35,13 @@ constexpr const char* kServeUsage =
     "usage: streamcheck serve [--out DIR] [--port N] [--http N] [--listen ADDRESS] [--fresh-each-job]\n"
     "                         [--max-job-mb N] [--max-stored-mb N] [--max-jobs N] [--max-connections N]\n"
     "                         [--spool-memory-mb N] [--printer-memory-mb N] [--read-timeout-ms N]\n"
-    "                         [--job-deadline-s N] [--lpd-port N]\n"
+    "                         [--job-deadline-s N] [--lpd-port N] [--forward URI] [--forward-timeout-s N]\n"
+    "                         [--password-file FILE | --no-password]\n"
     "A virtual printer: every connection to the raw port (default 9100) is one job; the page on the\n"
     "HTTP port (default 8631) shows each job's set-up, labels and faults. Each connection is received\n"
     "on its own; a job is printed once its last byte is in, in the order jobs finished arriving.\n"
-    "Loopback only unless --listen: both ports then take jobs and power cycles from anyone who can\n"
-    "reach that address. Ctrl+C stops it.\n"
+    "Loopback only unless --listen: the printing ports then take jobs from anyone who can reach that\n"
+    "address, and the page asks for a password (--password-file). Ctrl+C stops it.\n"
     "  --out DIR              where the jobs are stored (default printer-jobs)\n"
     "  --port N, --http N     the raw printing port and the page's port (0: any free port)\n"
     "  --lpd-port N           also take jobs by the line printer daemon protocol (RFC 1179) on port N\n"
@@ -50,7 +56,16 @@ constexpr const char* kServeUsage =
     "                         (or 1 MiB for one job) they are kept in a file of the job's folder (default 64)\n"
     "  --printer-memory-mb N  images the printer holds by name (default 256)\n"
     "  --read-timeout-ms N    a job ends when its client sends nothing for this long (default 30000)\n"
-    "  --job-deadline-s N     a job ends this long after it started, however it trickles (default 120)\n";
+    "  --job-deadline-s N     a job ends this long after it started, however it trickles (default 120)\n"
+    "  --password-file FILE   beyond loopback, the page and the API ask for the password on the file's first\n"
+    "                         line (HTTP Basic, any user name); the raw and LPD ports stay open\n"
+    "  --no-password          listen beyond loopback without a password\n"
+    "  --forward URI          pass every job on, byte for byte, once stored: socket://HOST[:PORT] (raw, port\n"
+    "                         9100), lpd://HOST[:PORT]/QUEUE (RFC 1179) or, on Windows, printer:NAME (an\n"
+    "                         installed printer). A job cut off mid-send holds the queue until \"Send again\"\n"
+    "                         or \"Skip\" on the page; jobs still to go on are never dropped from the store\n"
+    "  --forward-timeout-s N  the printer behind must connect, and take more bytes, within N s\n"
+    "                         (default 30, connecting 10)\n";
 
 constexpr int kHighestPort = 65535;
 constexpr uint64_t kMostConnections = 4096;  // each holds a descriptor and a 16 KiB buffer
@@ -94,6 +109,24 @@ class StopSignals {
 };
 #endif
 
+std::unique_ptr<Forwarder> MakeForwarder(const ServeOptions& options, JobStore& store) {
+  if (options.forward.empty()) return nullptr;
+  std::string error;
+  const std::optional<ForwardTarget> target = ParseForwardTarget(options.forward, error);
+  std::unique_ptr<JobSender> sender =
+      target ? MakeJobSender(*target, {options.forwardConnectTimeout, options.forwardWriteTimeout}) : nullptr;
+  return sender ? std::make_unique<Forwarder>(options, store, std::move(sender)) : nullptr;
+}
+
+// The first line of the file, without its line end.
+bool ReadPassword(const std::string& path, std::string& password, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  std::getline(in, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) error = "--password-file " + path + ": cannot read a password from its first line";
+  return !password.empty();
+}
+
 bool Number(const std::string& text, uint64_t low, uint64_t high, uint64_t& value) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   return ec == std::errc() && end == text.data() + text.size() && value >= low && value <= high;
@@ -105,8 +138,8 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
   constexpr uint64_t kMostMiB = uint64_t{1} << 20;  // a terabyte: more is a typing error
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& name = args[i];
-    if (name == "--fresh-each-job") {
-      options.freshEachJob = true;
+    if (name == "--fresh-each-job" || name == "--no-password") {
+      (name == "--no-password" ? options.noPassword : options.freshEachJob) = true;
       continue;
     }
     if (i + 1 >= args.size()) {
@@ -122,6 +155,15 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
     };
     if (name == "--out") {
       options.out = value;
+    } else if (name == "--password-file") {
+      if (!ReadPassword(value, options.password, error)) return false;
+    } else if (name == "--forward") {
+      if (!ParseForwardTarget(value, error)) return false;
+      options.forward = value;
+    } else if (name == "--forward-timeout-s") {
+      if (!number(1, 3600)) return false;
+      options.forwardWriteTimeout = std::chrono::seconds(n);
+      options.forwardConnectTimeout = std::chrono::seconds(n);
     } else if (name == "--listen") {
       options.listen = value;
     } else if (name == "--port") {
@@ -165,17 +207,23 @@ bool ParseServeOptions(const std::vector<std::string>& args, ServeOptions& optio
   return true;
 }
 
+// The server's parts, built here and handed the references each uses.
 struct VirtualPrinterServer::Parts {
   explicit Parts(ServeOptions serveOptions)
       : options(std::move(serveOptions)),
-        store(options.out, StoreLimits{options.maxStoredBytes, options.maxStoredJobs}),
-        printer(options, store),
-        queue(printer),
-        web(queue),
-        receiver(queue) {}
+        store(options.out, StoreLimits{options.maxStoredBytes, options.maxStoredJobs}, options.forward),
+        pictures(options, store),
+        printer(options, store, pictures),
+        forwarder(MakeForwarder(options, store)),
+        queue(options, store, printer,
+              forwarder ? StoredHook([this](uint64_t id) { forwarder->Enqueue(id); }) : StoredHook()),
+        web(options, store, queue, printer, forwarder.get()),
+        receiver(options, store, queue) {}
   ServeOptions options;
   JobStore store;
+  PictureWriter pictures;
   VirtualPrinter printer;
+  std::unique_ptr<Forwarder> forwarder;  // none without a printer behind
   PrintQueue queue;
   WebServer web;
   ReceiveLoop receiver;
@@ -202,6 +250,17 @@ bool VirtualPrinterServer::Start(std::string& error) {
     error = "cannot create " + p.options.out.string() + ": " + ec.message();
     return false;
   }
+  if (!IsLoopbackListen(p.options.listen) && p.options.password.empty() && !p.options.noPassword) {
+    error = "refusing to show the jobs and take power cycles beyond loopback (" + p.options.listen +
+            ") without a password: give --password-file FILE, or --no-password to let anyone who reaches it in";
+    return false;
+  }
+  if (!p.options.forward.empty() && !p.forwarder) {
+    ParseForwardTarget(p.options.forward, error);
+    if (error.empty()) error = "--forward " + p.options.forward + ": cannot send there from this system";
+    return false;
+  }
+  if (p.forwarder) p.forwarder->Start();
   p.queue.Start();
   if (!p.web.Start(p.options.listen, p.options.httpPort, error)) return false;
   p.rawPort = p.receiver.Listen(p.options.listen, p.options.rawPort, MakeRawProtocol, error);
@@ -220,6 +279,8 @@ void VirtualPrinterServer::Stop() {
   parts_->queue.Stop();
   parts_->receiver.Stop();
   parts_->web.Stop();
+  // A job being sent on is cut off and held for the user's word at the next start.
+  if (parts_->forwarder) parts_->forwarder->Stop();
 }
 
 std::string UrlHost(const std::string& address) {

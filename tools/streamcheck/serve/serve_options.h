@@ -41,6 +41,18 @@ struct ServeOptions {
   // Job bytes printed but not yet drawn into pictures (see PictureWriter);
   // past it the printer waits for the pictures to catch up.
   size_t pictureBacklogBytes = 256 * kMiB;
+  // The printer behind this one (--forward URI), empty for none; how long it
+  // may take to connect or to take more bytes, and the waits between tries
+  // while it refuses or cannot be reached.
+  std::string forward;
+  std::chrono::milliseconds forwardConnectTimeout{10000};
+  std::chrono::milliseconds forwardWriteTimeout{30000};
+  std::chrono::milliseconds forwardRetryFirst{1000};
+  std::chrono::milliseconds forwardRetryMost{60000};
+  // The page's and the API's password (read from --password-file), empty for
+  // none; beyond loopback one is needed unless `noPassword` (--no-password).
+  std::string password;
+  bool noPassword = false;
 };
 
 // Reads "serve" options from the words after "serve"; false with `error` set

@@ -78,20 +78,11 @@ bool PrinterJob::TakeLabel(const PrintedLabel& label) {
 
 bool PrinterJob::Feed(std::string_view piece) {
   if (overLimit_ || finished_ || StopRequested()) return false;
-  const size_t limit = printer_.options_.maxJobBytes;
-  const size_t room = limit - std::min(limit, feed_->Bytes().size());
-  const std::string_view taken = piece.substr(0, std::min(piece.size(), room));
   // Once the replay has ended (a fault), the picture writer's has ended at the
   // same byte: the rest is kept as the job's stream but not passed on.
   const bool replaying = !feed_->Done();
-  feed_->Feed(taken);
-  if (replaying) PassOn(taken);
-  if (piece.size() > room) {
-    overLimit_ = true;
-    Fault("the job is larger than the limit of " + std::to_string(limit) +
-          " bytes: the rest was not read, the stream is checked as far as the limit");
-    return false;
-  }
+  feed_->Feed(piece);
+  if (replaying) PassOn(piece);
   return !overLimit_;
 }
 

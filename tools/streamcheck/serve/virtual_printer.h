@@ -35,12 +35,12 @@ class PrinterJob {
 
   uint64_t Id() const { return id_; }
   // Takes the next piece of the stream; false once the job has reached a
-  // limit (the piece is then cut there and the fault recorded).
+  // limit of what it may print (the fault recorded) or the printer stops.
   bool Feed(std::string_view piece);
-  // A limit of the job or its deadline was reached: nothing more is read.
-  bool Cut() const { return overLimit_; }
   // A fault of the connection rather than of the stream (timeout, ...).
   void Fault(const std::string& message);
+  // The job's record holds faults of its connection already.
+  void Faulted() { faulted_ = true; }
   // The end of the stream: checks the rest and stores the job. Runs by itself
   // at destruction if not called.
   void Finish();
@@ -72,7 +72,9 @@ class PrinterJob {
 
 class VirtualPrinter {
  public:
-  VirtualPrinter(const ServeOptions& options, JobStore& store) : options_(options), store_(store) {
+  // `pictures` draws and files the pictures of the labels it prints.
+  VirtualPrinter(const ServeOptions& options, JobStore& store, PictureWriter& pictures)
+      : options_(options), store_(store), pictures_(pictures) {
     Empty();
     TakeSnapshot();
   }
@@ -82,7 +84,8 @@ class VirtualPrinter {
   std::unique_ptr<PrinterJob> StartJob(uint64_t id);
   // Switched off and on: the memory is empty again. Waits for a running job.
   void PowerCycle();
-  // The server stops: a running job is cut at its next piece or label.
+  // The server stops: a running job is cut at its next piece or label, and
+  // the pictures still to draw are marked as without one.
   void Stop() {
     stopping_ = true;
     pictures_.Stop();
@@ -97,9 +100,6 @@ class VirtualPrinter {
   std::vector<uint8_t> KeptPicture(std::optional<uint64_t> version = std::nullopt) const;
   // What the snapshots' URLs of the kept label end in: "-" and this.
   std::string KeptToken() const;
-
-  const ServeOptions& Options() const { return options_; }
-  JobStore& Store() { return store_; }
 
  private:
   friend class PrinterJob;
@@ -120,7 +120,7 @@ class VirtualPrinter {
   };
   KeptPage kept_, keptBefore_;  // the current and the one before; guarded by snapshotMutex_
   uint64_t snapshots_ = 0;      // guarded by snapshotMutex_
-  PictureWriter pictures_{options_, store_};
+  PictureWriter& pictures_;
 };
 
 }  // namespace streamcheck::serve

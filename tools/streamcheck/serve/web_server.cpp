@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "diff_report.h"
+#include "forwarder.h"
 #include "http_guard.h"
 #include "job_diff.h"
 #include "web_files.h"
@@ -25,6 +26,11 @@ constexpr auto kWaitSlice = std::chrono::milliseconds(200);
 constexpr time_t kHttpTimeoutSeconds = 10;
 constexpr auto kStartPatience = std::chrono::seconds(5);
 constexpr const char* kJson = "application/json";
+constexpr const char* kStoreFullMessage =
+    "the store is full of jobs that still have to go on to the printer behind: send again once they have gone "
+    "(or were skipped)";
+constexpr auto kPicturePatience = std::chrono::seconds(30);  // a reader waits this long for a picture being drawn
+constexpr int kPictureRetrySeconds = 2;
 
 std::string Dump(const nlohmann::json& json) {
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -95,13 +101,16 @@ const char* WebFileType(std::string_view name) {
   return "application/octet-stream";
 }
 
-WebServer::WebServer(PrintQueue& queue)
-    : queue_(queue),
-      printer_(queue.Printer()),
-      server_(std::make_unique<GuardedHttpServer>(printer_.Options().requestHeadTimeout,
-                                                  std::chrono::seconds(kHttpTimeoutSeconds),
+WebServer::WebServer(const ServeOptions& options, JobStore& store, PrintQueue& queue, VirtualPrinter& printer,
+                     Forwarder* forwarder)
+    : options_(options),
+      store_(store),
+      queue_(queue),
+      printer_(printer),
+      forwarder_(forwarder),
+      server_(std::make_unique<GuardedHttpServer>(options.requestHeadTimeout, std::chrono::seconds(kHttpTimeoutSeconds),
                                                   std::chrono::seconds(kHttpTimeoutSeconds / 2))) {
-  const size_t threads = std::max<size_t>(2, printer_.Options().httpThreads);
+  const size_t threads = std::max<size_t>(2, options_.httpThreads);
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   Routes();
 }
@@ -140,8 +149,9 @@ void WebServer::Routes() {
   httplib::Server& s = *server_;
   s.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
     GuardedHttpServer::HeadRead();
-    return RefuseRequest(hosts_, req, res) ? httplib::Server::HandlerResponse::Handled
-                                           : httplib::Server::HandlerResponse::Unhandled;
+    return RefuseRequest(hosts_, req, res) || RefuseWithoutPassword(options_.password, req, res)
+               ? httplib::Server::HandlerResponse::Handled
+               : httplib::Server::HandlerResponse::Unhandled;
   });
   // The page's files, as they are in serve/web/; index.html is also "/".
   for (const EmbeddedFile& file : WebFiles()) {
@@ -155,7 +165,7 @@ void WebServer::Routes() {
   }
 
   s.Get("/api/jobs", [this](const httplib::Request& req, httplib::Response& res) {
-    JobStore& store = printer_.Store();
+    JobStore& store = store_;
     uint64_t after = 0;
     if (req.has_param("after") && ParseNumber(req.get_param_value("after"), after) && store.Version() <= after) {
       if (waiting_.fetch_add(1) < kMostWaiting) {
@@ -172,7 +182,7 @@ void WebServer::Routes() {
 
   s.Get(R"(/api/jobs/(\d{1,18}))", [this](const httplib::Request& req, httplib::Response& res) {
     uint64_t id = 0;
-    const auto job = ParseNumber(req.matches[1].str(), id) ? printer_.Store().Job(id) : std::nullopt;
+    const auto job = ParseNumber(req.matches[1].str(), id) ? store_.Job(id) : std::nullopt;
     if (!job) return SendError(res, 404, "no such job");
     res.set_header("Cache-Control", "no-store");
     res.set_content(Dump(*job), kJson);
@@ -188,6 +198,17 @@ void WebServer::Routes() {
 
   s.Post("/api/jobs", [this](const httplib::Request& req, httplib::Response& res,
                              const httplib::ContentReader& content) { PostJob(req, res, content); });
+
+  // The user's word for a job held on its way to the printer behind.
+  s.Post(R"(/api/jobs/(\d{1,18})/(send-again|skip))", [this](const httplib::Request& req, httplib::Response& res) {
+    uint64_t id = 0;
+    if (forwarder_ == nullptr) return SendError(res, 409, "no printer behind this one (--forward)");
+    if (!ParseNumber(req.matches[1].str(), id)) return SendError(res, 404, "no such job");
+    std::string error;
+    const bool done = req.matches[2].str() == "skip" ? forwarder_->Skip(id, error) : forwarder_->SendAgain(id, error);
+    if (!done) return SendError(res, 409, error);
+    res.set_content(Dump(*store_.Job(id)), kJson);
+  });
 
   s.Post("/api/power-cycle", [this](const httplib::Request&, httplib::Response& res) {
     printer_.PowerCycle();
@@ -228,16 +249,21 @@ void WebServer::FileRoutes() {
   s.Get(R"(/jobs/(\d{1,18})/label-(\d{1,9})\.png)", [this](const httplib::Request& req, httplib::Response& res) {
     uint64_t id = 0;
     size_t number = 0;
-    if (!ParseNumber(req.matches[1].str(), id) || !ParseNumber(req.matches[2].str(), number) ||
-        !SendFile(req, res, printer_.Store().LabelFile(id, number), "image/png")) {
-      SendError(res, 404, "no such label");
+    bool pending = false;
+    if (ParseNumber(req.matches[1].str(), id) && ParseNumber(req.matches[2].str(), number) &&
+        SendFile(req, res, store_.LabelFile(id, number, kPicturePatience, &pending), "image/png")) {
+      return;
     }
+    if (!pending) return SendError(res, 404, "no such label");
+    // Still being drawn when the wait ended: it will come.
+    res.set_header("Retry-After", std::to_string(kPictureRetrySeconds));
+    SendError(res, 503, "the label's picture is still being drawn: ask again");
   });
 
   s.Get(R"(/jobs/(\d{1,18})/stream\.prn)", [this](const httplib::Request& req, httplib::Response& res) {
     uint64_t id = 0;
     if (!ParseNumber(req.matches[1].str(), id) ||
-        !SendFile(req, res, printer_.Store().StreamFile(id), "application/octet-stream")) {
+        !SendFile(req, res, store_.StreamFile(id), "application/octet-stream")) {
       SendError(res, 404, "no such stream");
     }
   });
@@ -256,7 +282,7 @@ void WebServer::DiffRoute() {
     }
     std::string streams[2];
     for (int i = 0; i < 2; ++i) {
-      const std::filesystem::path file = printer_.Store().StreamFile(ids[i]);
+      const std::filesystem::path file = store_.StreamFile(ids[i]);
       std::ifstream in(file, std::ios::binary);
       if (file.empty() || !in) return SendError(res, 404, "no finished job " + std::to_string(ids[i]));
       streams[i].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -279,7 +305,7 @@ void WebServer::DiffRoute() {
 }
 
 void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content) {
-  const ServeOptions& options = printer_.Options();
+  const ServeOptions& options = options_;
   // Refused before anything is read: the client sees it and may send again.
   if (httpJobs_.fetch_add(1) >= options.maxHttpJobs) {
     httpJobs_.fetch_sub(1);
@@ -289,7 +315,14 @@ void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, con
         res, 503, "the printer is busy with " + std::to_string(options.maxHttpJobs) + " jobs sent by HTTP: send again");
   }
   try {
-    ArrivingJob job = queue_.Arrive("HTTP from " + req.remote_addr, "http");
+    std::optional<ArrivingJob> arriving = queue_.Arrive("HTTP from " + req.remote_addr, "http");
+    if (!arriving) {
+      httpJobs_.fetch_sub(1);
+      res.set_header("Retry-After", "30");
+      res.set_header("Connection", "close");
+      return SendError(res, 503, kStoreFullMessage);
+    }
+    ArrivingJob& job = *arriving;
     const uint64_t id = job.Id();
     const auto deadline = std::chrono::steady_clock::now() + options.jobDeadline;
     bool late = false;
@@ -311,7 +344,7 @@ void WebServer::PostJob(const httplib::Request& req, httplib::Response& res, con
     std::future<void> done = printed->get_future();
     queue_.Submit(std::move(job), [printed] { printed->set_value(); });
     done.wait();
-    const auto record = printer_.Store().Job(id);
+    const auto record = store_.Job(id);
     res.status = 201;
     res.set_content(Dump(record ? *record : nlohmann::json{{"id", id}}), kJson);
   } catch (...) {

@@ -14,6 +14,8 @@
 //   POST /api/jobs               the body is a job, printed after the jobs that
 //                                arrived before it; answers with its record
 //   POST /api/power-cycle        empties the printer's memory
+//   POST /api/jobs/ID/send-again a job held on its way to the printer behind
+//   POST /api/jobs/ID/skip       (--forward): sent again now, or dropped from its queue
 // State-changing requests must be ones a page of another site cannot send
 // unasked (see http_guard.h).
 #pragma once
@@ -22,8 +24,10 @@
 #include <string>
 #include <thread>
 
+#include "job_store.h"
 #include "host_rule.h"
 #include "print_queue.h"
+#include "serve_options.h"
 #include "virtual_printer.h"
 
 // The HTTP library stays inside web_server.cpp and http_guard.cpp.
@@ -35,11 +39,14 @@ class ContentReader;
 
 namespace streamcheck::serve {
 
+class Forwarder;
 class GuardedHttpServer;
 
 class WebServer {
  public:
-  explicit WebServer(PrintQueue& queue);
+  // `forwarder`: the printer behind, none when jobs do not go on.
+  WebServer(const ServeOptions& options, JobStore& store, PrintQueue& queue, VirtualPrinter& printer,
+            Forwarder* forwarder);
   ~WebServer();
   WebServer(const WebServer&) = delete;
   WebServer& operator=(const WebServer&) = delete;
@@ -56,8 +63,11 @@ class WebServer {
   void DiffRoute();
   void PostJob(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& content);
 
+  const ServeOptions& options_;
+  JobStore& store_;
   PrintQueue& queue_;
   VirtualPrinter& printer_;
+  Forwarder* forwarder_;
   std::unique_ptr<GuardedHttpServer> server_;
   std::thread thread_;
   int port_ = 0;

@@ -17,9 +17,9 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
-using testing::HttpClient;
 using testing::FetchLabels;
 using testing::HasFault;
+using testing::HttpClient;
 using testing::PluginPng;
 using testing::RenderAlone;
 using testing::SendRaw;
@@ -370,13 +370,24 @@ TEST(VirtualPrinter, RefusesBadOptionsAndBusyPorts) {
                                                        {"--spool-memory-mb", "1"},
                                                        {"--printer-memory-mb", "1"},
                                                        {"--read-timeout-ms", "1"},
-                                                       {"--job-deadline-s", "1"}};
+                                                       {"--job-deadline-s", "1"},
+                                                       {"--forward", "lpd://printer.example:5515/labels"},
+                                                       {"--forward-timeout-s", "3"},
+                                                       {"--no-password"}};
   const std::string listed = out.str().substr(out.str().find("\n  --"));  // the lines that explain them
   for (const auto& words : every) {
     EXPECT_TRUE(serve::ParseServeOptions(words, parsed, error)) << words[0] << ": " << error;
     EXPECT_NE(listed.find(words[0] + " "), std::string::npos) << words[0];
   }
   EXPECT_EQ(parsed.spoolMemoryBytes, serve::kMiB);
+  EXPECT_EQ(parsed.forward, "lpd://printer.example:5515/labels");
+  for (const std::string& bad : {"ftp://host", "lpd://host", "lpd://host/", "socket://", "socket://host:0",
+                                 "socket://host:x", "socket://[::1", "printer:queue"}) {
+    EXPECT_FALSE(serve::ParseServeOptions({"--forward", bad}, parsed, error)) << bad;
+    EXPECT_NE(error.find("--forward"), std::string::npos) << error;
+  }
+  EXPECT_TRUE(serve::ParseServeOptions({"--forward", "socket://[::1]:9101"}, parsed, error)) << error;
+  EXPECT_FALSE(serve::ParseServeOptions({"--password-file", "/nonexistent/password"}, parsed, error));
   EXPECT_EQ(serve::UrlHost("::1"), "[::1]");
   EXPECT_EQ(serve::UrlHost("127.0.0.1"), "127.0.0.1");
 
@@ -389,6 +400,62 @@ TEST(VirtualPrinter, RefusesBadOptionsAndBusyPorts) {
   EXPECT_FALSE(second.Start(error));
   EXPECT_NE(error.find("cannot listen"), std::string::npos) << error;
   first.Stop();
+  std::filesystem::remove_all(options.out);
+}
+
+TEST(VirtualPrinter, AsksForItsPasswordBeyondLoopbackButKeepsItsPrintingPortsOpen) {
+  auto options = TestOptions("password");
+  options.listen = "0.0.0.0";
+  std::string error;
+  {
+    serve::VirtualPrinterServer refused(options);
+    EXPECT_FALSE(refused.Start(error));
+    EXPECT_NE(error.find("--password-file"), std::string::npos) << error;
+  }
+  const std::filesystem::path file = options.out.string() + "-password";
+  std::ofstream(file) << "s3cret label printer\n";
+  serve::ServeOptions parsed;
+  ASSERT_TRUE(serve::ParseServeOptions({"--password-file", file.string()}, parsed, error)) << error;
+  std::filesystem::remove(file);
+  options.password = parsed.password;
+  serve::VirtualPrinterServer server(options);
+  ASSERT_TRUE(server.Start(error)) << error;
+  testing::HttpClient client("127.0.0.1", server.HttpPort());
+  // "user:s3cret label printer", "user:s3cret label printeR", "user:s3cret"
+  const std::vector<std::pair<std::string, int>> tries = {
+      {"", 401},
+      {"Basic dXNlcjpzM2NyZXQgbGFiZWwgcHJpbnRlcg==", 200},
+      {"basic dXNlcjpzM2NyZXQgbGFiZWwgcHJpbnRlcg==", 200},
+      {"Basic dXNlcjpzM2NyZXQgbGFiZWwgcHJpbnRlUg==", 401},
+      {"Basic dXNlcjpzM2NyZXQ=", 401},
+      {"Basic !!!", 401},
+      {"Bearer s3cret label printer", 401},
+  };
+  for (const auto& [authorization, status] : tries) {
+    for (const std::string path : {"/", "/api/jobs"}) {
+      const auto answer =
+          authorization.empty() ? client.Get(path) : client.Get(path, {{"Authorization", authorization}});
+      ASSERT_TRUE(answer) << answer.error;
+      EXPECT_EQ(answer->status, status) << authorization << " " << path;
+      if (status == 401) EXPECT_NE(answer->Header("WWW-Authenticate").find("Basic"), std::string::npos);
+    }
+  }
+  const auto cycle = client.Post("/api/power-cycle", "{}", "application/json");
+  ASSERT_TRUE(cycle);
+  EXPECT_EQ(cycle->status, 401);
+  // A printer's port asks nobody: the job is printed.
+  SendRaw(server.RawPort(), FirstJob());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  nlohmann::json state;
+  while (std::chrono::steady_clock::now() < deadline) {
+    const auto jobs = client.Get("/api/jobs", {{"Authorization", tries[1].first}});
+    state = jobs && jobs->status == 200 ? nlohmann::json::parse(jobs->body) : nlohmann::json();
+    if (state.is_object() && state["jobs"].size() == 1 && state["jobs"][0]["finished"].get<bool>()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(state["jobs"].size(), 1u);
+  EXPECT_EQ(state["jobs"][0]["labels"].size(), 1u);
+  server.Stop();
   std::filesystem::remove_all(options.out);
 }
 

@@ -104,6 +104,34 @@ function faultList(job) {
   return list;
 }
 
+// The job on its way to the printer behind: where it stands, and the user's
+// word when it is held.
+function forwardLine(job) {
+  const f = job.forward;
+  const line = make('div', 'forward ' + f.state);
+  const text = {
+    waiting: () => 'waiting to go on' + (f.reason ? ': ' + f.reason : '') + (f.nextTry ? ' · next try ' +
+        f.nextTry.replace('T', ' ').replace('Z', ' UTC') : ''),
+    sending: () => 'being sent on…',
+    forwarded: () => 'forwarded ' + f.when.replace('T', ' ').replace('Z', ' UTC') + ' · ' +
+        f.sent.toLocaleString() + ' bytes in ' + f.tookMs.toLocaleString() + ' ms',
+    interrupted: () => 'interrupted at byte ' + f.sent.toLocaleString() + ' of ' + f.total.toLocaleString() +
+        (f.reason ? ': ' + f.reason : '') + ' · the queue waits for your word',
+    skipped: () => 'not sent on: skipped',
+  }[f.state];
+  line.append(make('span', '', text ? text() : f.state));
+  if (f.state === 'interrupted' || f.state === 'waiting') {
+    for (const [label, action] of [['Send again', 'send-again'], ['Skip', 'skip']]) {
+      const button = make('button', action, label);
+      button.type = 'button';
+      button.addEventListener('click', () => fetch('/api/jobs/' + job.id + '/' + action,
+          { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{}' }));
+      line.append(button);
+    }
+  }
+  return line;
+}
+
 function renderJob(job) {
   const box = make('section', 'job' + (job.faults.length ? ' faulty' : ''));
   box.dataset.job = job.id;
@@ -119,12 +147,15 @@ function renderJob(job) {
     const counts = pairs('counts', [
       ['took', job.tookMs === null ? '?' : job.tookMs.toLocaleString() + ' ms'],
       ['formats', String(job.formats)], ['downloads', String(job.downloads)], ['recalls', String(job.recalls)]]);
-    const link = make('a', 'stream', 'stream');
-    link.href = job.stream;
-    link.download = 'job-' + job.id + '.prn';
-    counts.append(link);
+    if (job.stream) {
+      const link = make('a', 'stream', 'stream');
+      link.href = job.stream;
+      link.download = 'job-' + job.id + '.prn';
+      counts.append(link);
+    }
     box.append(counts);
   }
+  if (job.forward.state !== 'none') box.append(forwardLine(job));
   if (job.setup) {
     box.append(describeSetup(job.setup));
     if (!job.setups.length) box.append(make('div', 'setup', '(set-up kept from an earlier job)'));
@@ -263,7 +294,10 @@ function render(state) {
   lastState = state;
   summaryBox.textContent = state.jobs.length + ' job' + (state.jobs.length === 1 ? '' : 's') + ' stored (' +
       bytes(state.storedBytes) + ')' +
-      (state.powerCycles ? ' · power cycled ' + state.powerCycles + '× (last ' + state.lastPowerCycle + ')' : '');
+      (state.powerCycles ? ' · power cycled ' + state.powerCycles + '× (last ' + state.lastPowerCycle + ')' : '') +
+      (state.earlierJobs ? ' · ' + state.earlierJobs + ' from before the last start: the printer started empty, ' +
+          'as after a power cycle' : '') +
+      (state.forwardTo ? ' · passing jobs on to ' + state.forwardTo : '');
   const keep = new Set();
   let previous = null;
   for (const job of state.jobs.slice(0, jobsShown)) {
