@@ -191,15 +191,16 @@ class OpenPage {
   std::string session_;
 };
 
-// A label that looks like one: a frame, a title bar and a few fields.
-std::string LabelJob() {
+// A label that looks like one: a frame, a title bar and a few fields, the
+// first dark one at `darkFieldY`.
+std::string LabelJob(int32_t darkFieldY = 110) {
   return StreamBuilder()
       .Setup(600, 360)
       .Raw("^XA^C(L")
       .Band(Solid(600, 360, {250, 250, 245}), 0, 0)
       .Band(Solid(600, 70, {30, 64, 175}), 0, 0)
       .Band(Solid(260, 200, {234, 179, 8}), 20, 100)
-      .Band(Solid(280, 40, {17, 24, 39}), 300, 110)
+      .Band(Solid(280, 40, {17, 24, 39}), 300, darkFieldY)
       .Band(Solid(280, 40, {17, 24, 39}), 300, 170)
       .Raw("^C(S^XZ^XA^C(L")
       .Band(Solid(260, 200, {220, 38, 38}), 20, 100)
@@ -590,20 +591,7 @@ TEST(VirtualPrinterPage, MeasuresALabelWithRulersAndComparesItWithAPicture) {
 }
 
 // LabelJob with its first dark field 140 dots lower.
-std::string MovedFieldJob() {
-  return StreamBuilder()
-      .Setup(600, 360)
-      .Raw("^XA^C(L")
-      .Band(Solid(600, 360, {250, 250, 245}), 0, 0)
-      .Band(Solid(600, 70, {30, 64, 175}), 0, 0)
-      .Band(Solid(260, 200, {234, 179, 8}), 20, 100)
-      .Band(Solid(280, 40, {17, 24, 39}), 300, 250)
-      .Band(Solid(280, 40, {17, 24, 39}), 300, 170)
-      .Raw("^C(S^XZ^XA^C(L")
-      .Band(Solid(260, 200, {220, 38, 38}), 20, 100)
-      .Raw("^C(S^XZ")
-      .Text();
-}
+std::string MovedFieldJob() { return LabelJob(250); }
 
 // The bounding box ("x,y,width,height") and count of the pixels that differ
 // between two pictures of one size, in rows from..to.
