@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "forward_target.h"
+
 namespace streamcheck::serve {
 
 namespace {
@@ -42,8 +44,6 @@ void NonBlocking(Native s) {
 constexpr int kSendFlags = 0;
 constexpr int kShutWrite = SD_SEND;
 constexpr int kRefused = WSAECONNREFUSED;
-constexpr int kNetUnreachable = WSAENETUNREACH;
-constexpr int kHostUnreachable = WSAEHOSTUNREACH;
 constexpr int kTimedOut = WSAETIMEDOUT;
 #else
 using Native = int;
@@ -57,8 +57,6 @@ void NonBlocking(Native s) { fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK
 constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kShutWrite = SHUT_WR;
 constexpr int kRefused = ECONNREFUSED;
-constexpr int kNetUnreachable = ENETUNREACH;
-constexpr int kHostUnreachable = EHOSTUNREACH;
 constexpr int kTimedOut = ETIMEDOUT;
 #endif
 
@@ -75,7 +73,6 @@ std::string Describe(int error) {
 std::string ConnectReason(int error) {
   if (error == kRefused) return "refused (" + Describe(error) + ")";
   if (error == kTimedOut) return "timed out (" + Describe(error) + ")";
-  if (error == kNetUnreachable || error == kHostUnreachable) return "unreachable (" + Describe(error) + ")";
   return "unreachable (" + Describe(error) + ")";
 }
 
@@ -148,7 +145,7 @@ bool ForwardSocket::Write(std::string_view bytes, std::chrono::milliseconds stal
   while (!bytes.empty()) {
     const int ready = WaitFor(POLLOUT, stall, stop);
     if (ready <= 0) {
-      reason = stop         ? "the virtual printer was stopped while it sent the job"
+      reason = stop         ? kStoppedWhileSending
                : ready == 0 ? "the printer took nothing for " + std::to_string(stall.count()) + " ms"
                             : "the connection failed";
       return false;
@@ -171,7 +168,7 @@ bool ForwardSocket::ReadByte(char& byte, std::chrono::milliseconds timeout, cons
   const int ready = WaitFor(POLLIN, timeout, stop);
   const auto n = ready > 0 ? recv(Of(socket_), &byte, 1, 0) : -1;
   if (n == 1) return true;
-  reason = stop         ? "the virtual printer was stopped while it sent the job"
+  reason = stop         ? kStoppedWhileSending
            : ready == 0 ? "no answer within " + std::to_string(timeout.count()) + " ms"
            : n == 0     ? "the printer closed the connection"
                         : "the connection failed";
@@ -201,7 +198,7 @@ bool ForwardSocket::FinishAndWaitForClose(std::chrono::milliseconds timeout, con
       return false;
     }
   }
-  reason = stop ? "the virtual printer was stopped while it sent the job"
+  reason = stop ? kStoppedWhileSending
                 : "the printer did not take the end of the job within " + std::to_string(timeout.count()) + " ms";
   return false;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "forward_target.h"
+#include "platform/win32/unique_handle.h"
 
 namespace streamcheck::serve {
 
@@ -26,35 +27,27 @@ std::wstring Wide(const std::string& text) {
   return wide;
 }
 
-// The printer handle, closed on every path.
-struct PrinterHandle {
-  HANDLE handle = nullptr;
-  ~PrinterHandle() {
-    if (handle != nullptr) ClosePrinter(handle);
-  }
-};
-
 class SpoolerSender final : public JobSender {
  public:
   explicit SpoolerSender(const ForwardTarget& target) : name_(Wide(target.printer)) {}
 
   SendOutcome Send(const ForwardJob& job, const std::atomic<bool>& stop) override {
-    PrinterHandle printer;
-    if (!OpenPrinterW(name_.data(), &printer.handle, nullptr)) {
+    UniquePrinter printer;  // closed on every path
+    if (!OpenPrinterW(name_.data(), printer.put(), nullptr)) {
       return {SendOutcome::Kind::NotReached,
               "unreachable (no printer of that name: error " + std::to_string(GetLastError()) + ")", 0};
     }
     std::wstring title = Wide(job.title.empty() ? "job " + std::to_string(job.id) : job.title);
     std::wstring datatype = L"RAW";
     DOC_INFO_1W document{title.data(), nullptr, datatype.data()};
-    if (StartDocPrinterW(printer.handle, 1, reinterpret_cast<BYTE*>(&document)) == 0) {
+    if (StartDocPrinterW(printer.get(), 1, reinterpret_cast<BYTE*>(&document)) == 0) {
       return {SendOutcome::Kind::NotReached,
               "refused (the spooler would not start the job: error " + std::to_string(GetLastError()) + ")", 0};
     }
     // From here the spooler holds a job of ours: a failure leaves part of it there.
     size_t sent = 0;
-    std::string reason = WriteStream(printer.handle, job, stop, sent);
-    if (!EndDocPrinter(printer.handle) && reason.empty()) {
+    std::string reason = WriteStream(printer.get(), job, stop, sent);
+    if (!EndDocPrinter(printer.get()) && reason.empty()) {
       reason = "the spooler did not end the job: error " + std::to_string(GetLastError());
     }
     if (!reason.empty()) return {SendOutcome::Kind::Cut, reason, sent};
@@ -66,15 +59,16 @@ class SpoolerSender final : public JobSender {
     std::ifstream in(job.stream, std::ios::binary);
     std::vector<char> piece(kPiece);
     for (size_t left = job.bytes; left > 0;) {
-      if (stop) return "the virtual printer was stopped while it sent the job";
+      if (stop) return kStoppedWhileSending;
       in.read(piece.data(), static_cast<std::streamsize>(std::min(left, piece.size())));
       const auto got = static_cast<DWORD>(in.gcount());
       if (got == 0) return "the job's stored stream cannot be read";
       DWORD written = 0;
       if (!WritePrinter(printer, piece.data(), got, &written) || written != got) {
+        const DWORD error = GetLastError();
         sent += written;
         return "the spooler took " + std::to_string(written) + " of " + std::to_string(got) + " bytes: error " +
-               std::to_string(GetLastError());
+               std::to_string(error);
       }
       sent += written;
       left -= got;

@@ -34,6 +34,9 @@ struct ForwardJob {
   std::string user;
 };
 
+// Why a send ended when the virtual printer stopped in the middle of it.
+inline constexpr const char* kStoppedWhileSending = "the virtual printer was stopped while it sent the job";
+
 // What one attempt came to: the job went whole; nothing of it went (the
 // printer refused, could not be reached or did not answer: it may be tried
 // again); or it was cut off after some bytes may have reached the printer.

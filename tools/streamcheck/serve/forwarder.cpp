@@ -1,7 +1,6 @@
 #include "forwarder.h"
 
 #include <algorithm>
-#include <ctime>
 
 #include "store_files.h"
 
@@ -10,19 +9,6 @@ namespace streamcheck::serve {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string UtcIn(std::chrono::milliseconds wait) {
-  const std::time_t at = std::time(nullptr) + static_cast<std::time_t>((wait.count() + 999) / 1000);
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &at);
-#else
-  gmtime_r(&at, &utc);
-#endif
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 }  // namespace
 
@@ -114,7 +100,7 @@ void Forwarder::Attempt(uint64_t id, ForwardRecord record) {
     case SendOutcome::Kind::NotReached: {
       record.state = ForwardState::Waiting;
       backoff_ = std::clamp(backoff_ * 2, options_.forwardRetryFirst, options_.forwardRetryMost);
-      record.nextTry = UtcIn(backoff_);
+      record.nextTry = UtcNow(backoff_);
       std::lock_guard lock(mutex_);
       nextTry_ = Clock::now() + backoff_;
       break;

@@ -31,13 +31,14 @@ uint64_t JobFolderNumber(const std::string& name) {
   return number;
 }
 
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
+std::string UtcNow(std::chrono::milliseconds later) {
+  // Whole seconds, rounded up: a time said to come is never one already past.
+  const std::time_t at = std::time(nullptr) + static_cast<std::time_t>((later.count() + 999) / 1000);
   std::tm utc{};
 #ifdef _WIN32
-  gmtime_s(&utc, &now);
+  gmtime_s(&utc, &at);
 #else
-  gmtime_r(&now, &utc);
+  gmtime_r(&at, &utc);
 #endif
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);

@@ -1,6 +1,7 @@
 // The job store's files and words: folder names, the clock its records use,
 // second names for shared pictures, and the texts of the faults it records.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -15,8 +16,8 @@ uint64_t JobFolderNumber(const std::string& name);
 // The spool of a job still arriving, in its folder.
 inline constexpr const char* kSpoolName = "receiving.part";
 
-// Now, UTC, ISO 8601.
-std::string UtcNow();
+// Now (or `later` from now), UTC, ISO 8601.
+std::string UtcNow(std::chrono::milliseconds later = {});
 
 // `to` names the same picture as `from`: a hard link, or a copy where the
 // file system has none. The bytes it took (0 for a link); none on failure.
