@@ -42,8 +42,10 @@ std::string Job(int n, int32_t height = 150) {
 class Sink {
  public:
   enum class Way { Reads, NeverReads, ResetsAfter, ReadsSlowly };
-  // `port` 0: any free one.
-  Sink(Way way, int port = 0, size_t resetAfter = 0) : way_(way), resetAfter_(resetAfter) {
+  // `port` 0: any free one. Not `up`: the port is held, bound but not
+  // listening, so that connections to it are refused and no other server can
+  // take it, until ComeUp.
+  Sink(Way way, int port = 0, size_t resetAfter = 0, bool up = true) : way_(way), resetAfter_(resetAfter) {
     listener_ = socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -56,17 +58,20 @@ class Sink {
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     EXPECT_EQ(bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    listen(listener_, 8);
     socklen_t length = sizeof address;
     getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
+    if (up) ComeUp();
+  }
+  void ComeUp() {
+    listen(listener_, 8);
     thread_ = std::thread([this] { Run(); });
   }
   ~Sink() {
     stop_ = true;
     shutdown(listener_, SHUT_RDWR);
     close(listener_);
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     for (int fd : held_) close(fd);
   }
   int Port() const { return port_; }
@@ -118,11 +123,6 @@ class Sink {
   std::vector<int> held_;
   std::thread thread_;
 };
-
-int FreePort() {
-  Sink probe(Sink::Way::Reads);
-  return probe.Port();
-}
 
 nlohmann::json Post(int httpPort, const std::string& path) {
   testing::HttpClient client("127.0.0.1", httpPort);
@@ -178,9 +178,8 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    const int port = FreePort();
-    std::unique_ptr<Sink> sink;
-    if (!row.refusesFirst) sink = std::make_unique<Sink>(row.way, port, 10000);
+    auto sink = std::make_unique<Sink>(row.way, 0, 10000, !row.refusesFirst);
+    const int port = sink->Port();
     auto options = FrontOptions("fw", "socket://127.0.0.1:" + std::to_string(port));
     options.maxStoredJobs = 2;
     serve::VirtualPrinterServer front(options);
@@ -193,7 +192,7 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
       WaitForJobs(front.HttpPort(), [](const nlohmann::json& s) {
         return (*FindJob(s, 1))["forward"]["reason"].get<std::string>().find("refused") != std::string::npos;
       });
-      sink = std::make_unique<Sink>(row.way, port);
+      sink->ComeUp();
     }
     const nlohmann::json job = WaitForForward(front.HttpPort(), 1, row.expected);
     SendRaw(front.RawPort(), second);
