@@ -8,6 +8,8 @@ add_executable(qvr_core_tests ${core_test_sources})
 target_include_directories(qvr_core_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 target_link_libraries(qvr_core_tests PRIVATE qvr_core streamcheck_lib GTest::gtest GTest::gtest_main GTest::gmock)
 target_precompile_headers(qvr_core_tests PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+qvr_compile_in_batches(qvr_core_tests 10)
+qvr_test_code(qvr_core_tests)
 gtest_discover_tests(qvr_core_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 
@@ -17,6 +19,7 @@ add_executable(qvr_fault_tests ${PROJECT_SOURCE_DIR}/tests/faults/fault_injectio
   ${PROJECT_SOURCE_DIR}/tests/support/native/fakes.cpp)
 target_include_directories(qvr_fault_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools/streamcheck)
 target_link_libraries(qvr_fault_tests PRIVATE qvr_core streamcheck_lib GTest::gtest GTest::gtest_main)
+qvr_test_code(qvr_fault_tests)
 gtest_discover_tests(qvr_fault_tests DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1")
 

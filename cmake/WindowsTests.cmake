@@ -5,17 +5,23 @@ set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(${QVR_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+qvr_test_code(gtest)
+qvr_test_code(gmock)
 
 file(GLOB_RECURSE win_test_sources CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/tests/win32/*.cpp ${PROJECT_SOURCE_DIR}/tests/support/win32/*.cpp)
 add_executable(qvr_windows_tests ${win_test_sources})
 target_include_directories(qvr_windows_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests ${PROJECT_SOURCE_DIR}/tools)
 target_link_libraries(qvr_windows_tests PRIVATE qvr_shell qvr_host_support streamcheck_lib gtest gmock ${qvr_static_link})
-add_dependencies(qvr_windows_tests QVR_PLUGIN_ZK-R41x0)
+qvr_compile_in_batches(qvr_windows_tests 7)
+qvr_test_code(qvr_windows_tests)
 # The virtual printer's test runs streamcheck.exe serve and qvr_host.exe with
 # the sample job beside them, and talks to the server as a client.
 target_link_libraries(qvr_windows_tests PRIVATE streamcheck_test_http streamcheck_net)
-add_dependencies(qvr_windows_tests streamcheck qvr_host)
+# The suite loads the DLL and runs both programs: they are linked before it,
+# and its sources compile meanwhile.
+set_property(TARGET qvr_windows_tests APPEND PROPERTY LINK_DEPENDS
+  $<TARGET_FILE:QVR_PLUGIN_ZK-R41x0> $<TARGET_FILE:streamcheck> $<TARGET_FILE:qvr_host>)
 configure_file(${PROJECT_SOURCE_DIR}/samples/sample.job ${CMAKE_BINARY_DIR}/bin/sample.job COPYONLY)
 # The job files qvr_host.exe runs for the job-file table test.
 file(GLOB test_job_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/win32/tools/jobs/*.job)

@@ -10,7 +10,7 @@
 namespace {
 
 using Bgr = std::array<uint8_t, 3>;
-constexpr Bgr kWhitePixel{255, 255, 255};
+constexpr Bgr kBlankPixel{255, 255, 255};
 constexpr DotSize kPage{13, 9};
 
 Bgr BasePixel(int64_t x, int64_t y) { return {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 77}; }
@@ -102,7 +102,7 @@ struct Harness {
     for (const Interval& rows : area.rows)
       for (int64_t y = rows.begin; y < rows.end; ++y)
         for (const Interval& columns : area.columns)
-          for (int64_t x = columns.begin; x < columns.end; ++x) composed.At(x, y) = kWhitePixel;
+          for (int64_t x = columns.begin; x < columns.end; ++x) composed.At(x, y) = kBlankPixel;
     ledger.PlaceWhite(area);
     Send(area.Bounds());
   }

@@ -10,6 +10,9 @@
 #include "platform/win32/unique_handle.h"
 #include "support/win32/test_files.h"
 
+// How long a test waits for one of our programs to finish its job.
+inline constexpr DWORD kProgramWaitMs = 120000;
+
 class TestProgram {
  public:
   TestProgram(const std::wstring& name, const std::wstring& arguments, const std::filesystem::path& output) {

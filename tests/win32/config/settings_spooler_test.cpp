@@ -15,21 +15,21 @@ namespace {
 
 using namespace wholejob;
 
-constexpr const wchar_t* kPrinter = L"QVR Settings Spooler Printer";
+constexpr const wchar_t* kSpoolerPrinter = L"QVR Settings Spooler Printer";
 constexpr const wchar_t* kSettingsKey = L"NOVRA_ZK-R41x0_Config";
 
 class SettingsThroughSpooler : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(StoreNeutralSettings(kPrinter));
+    ASSERT_TRUE(StoreNeutralSettings(kSpoolerPrinter));
   }
 
   // Stores the settings, runs a header-only job and returns its one set-up label.
   streamcheck::LabelSetup SetupFor(std::initializer_list<std::pair<const wchar_t*, int64_t>> settings,
                                    int32_t width = 832, int32_t length = 1200) {
-    for (const auto& [name, value] : settings) EXPECT_TRUE(StorePrinterSetting(kPrinter, name, value)) << name;
-    HostSession host(plugin, kPrinter, L"settings.prn");
+    for (const auto& [name, value] : settings) EXPECT_TRUE(StorePrinterSetting(kSpoolerPrinter, name, value)) << name;
+    HostSession host(plugin, kSpoolerPrinter, L"settings.prn");
     EXPECT_TRUE(host.Ready());
     host.Initialize();
     EXPECT_TRUE(host.Header(width, length));
@@ -73,9 +73,9 @@ TEST_F(SettingsThroughSpooler, OnlyExactlyOneMeansBidirectional) {
 }
 
 TEST_F(SettingsThroughSpooler, ForcedPrintingWithoutErrorPageClampsTheLabel) {
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"ForcePrinting", 1));
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"PrintError", 0));
-  HostSession host(plugin, kPrinter, L"forced-clamped.prn");
+  ASSERT_TRUE(StorePrinterSetting(kSpoolerPrinter, L"ForcePrinting", 1));
+  ASSERT_TRUE(StorePrinterSetting(kSpoolerPrinter, L"PrintError", 0));
+  HostSession host(plugin, kSpoolerPrinter, L"forced-clamped.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
   ASSERT_TRUE(host.Header(2000, 20000));
@@ -97,7 +97,7 @@ TEST_F(SettingsThroughSpooler, ValueStoredWithMoreThanFourBytesReadsAsItsDefault
   auto storeEightBytes = [](const wchar_t* name, uint8_t first) {
     PRINTER_DEFAULTSW access{nullptr, nullptr, PRINTER_ALL_ACCESS};
     HANDLE printer = nullptr;
-    if (!OpenPrinterW(const_cast<wchar_t*>(kPrinter), &printer, &access)) return false;
+    if (!OpenPrinterW(const_cast<wchar_t*>(kSpoolerPrinter), &printer, &access)) return false;
     BYTE data[8] = {first, 0, 0, 0, 0, 0, 0, 0};
     const DWORD status = SetPrinterDataExW(printer, kSettingsKey, name, REG_BINARY, data, sizeof data);
     ClosePrinter(printer);

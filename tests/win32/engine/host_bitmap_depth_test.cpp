@@ -14,9 +14,9 @@ namespace {
 
 using namespace wholejob;
 
-constexpr const wchar_t* kPrinter = L"QVR Bitmap Depth Printer";
-constexpr int32_t kPageWidth = 832;
-constexpr int32_t kPageLength = 1200;
+constexpr const wchar_t* kDepthPrinter = L"QVR Bitmap Depth Printer";
+constexpr int32_t kDepthPageWidth = 832;
+constexpr int32_t kDepthPageLength = 1200;
 constexpr int kColourTableEntries = 256;
 
 enum class Kind { DibSection, DeviceDependent };
@@ -97,7 +97,7 @@ class HostBitmapDepth : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(StoreNeutralSettings(kPrinter));
+    ASSERT_TRUE(StoreNeutralSettings(kDepthPrinter));
   }
   LoadedPlugin plugin;
 };
@@ -110,7 +110,7 @@ TEST_F(HostBitmapDepth, OnlyOneAndTwentyFourBitsArePrintedEveryOtherDepthFailsWi
     for (const Size size : sizes) {
       SCOPED_TRACE((kind == Kind::DibSection ? "DIB section " : "device-dependent ") + std::to_string(size.width) +
                    " x " + std::to_string(size.height));
-      HostSession host(plugin, kPrinter, L"depth.prn");
+      HostSession host(plugin, kDepthPrinter, L"depth.prn");
       ASSERT_TRUE(host.Ready());
       std::vector<RgbImage> expected;
       for (const WORD bits : depths) {
@@ -123,7 +123,7 @@ TEST_F(HostBitmapDepth, OnlyOneAndTwentyFourBitsArePrintedEveryOtherDepthFailsWi
 
         // Every job starts afresh, also the one after a refusal.
         host.Initialize();
-        ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+        ASSERT_TRUE(host.Header(kDepthPageWidth, kDepthPageLength));
         const size_t logged = logfiles::ReadAll(log.file).size();
         UniqueScreenDc screen(GetDC(nullptr));
         const bool sent = host.T().sendBitmap(host.Object(), screen.get(), picture.bitmap.get(), "START01");
@@ -132,7 +132,7 @@ TEST_F(HostBitmapDepth, OnlyOneAndTwentyFourBitsArePrintedEveryOtherDepthFailsWi
           EXPECT_TRUE(sent);
           EXPECT_EQ(added, "");
           EXPECT_TRUE(host.StartLabel(0, 0));
-          RgbImage label = RgbImage::White(kPageWidth, kPageLength);
+          RgbImage label = RgbImage::White(kDepthPageWidth, kDepthPageLength);
           Blit(label, picture.expected, 0, 0);
           expected.push_back(label);
           EXPECT_TRUE(host.Write());
@@ -160,7 +160,7 @@ namespace {
 
 TEST_F(HostBitmapDepth, HandlesThatAreNoLongerOrNeverWereBitmapsFailWith401) {
   const logfiles::LogFiles log = logfiles::Files();
-  HostSession host(plugin, kPrinter, L"not-bitmaps.prn");
+  HostSession host(plugin, kDepthPrinter, L"not-bitmaps.prn");
   ASSERT_TRUE(host.Ready());
   HBITMAP deleted = CreateBitmap(8, 8, 1, 1, nullptr);
   ASSERT_NE(deleted, nullptr);
@@ -175,7 +175,7 @@ TEST_F(HostBitmapDepth, HandlesThatAreNoLongerOrNeverWereBitmapsFailWith401) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     host.Initialize();
-    ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+    ASSERT_TRUE(host.Header(kDepthPageWidth, kDepthPageLength));
     const size_t logged = logfiles::ReadAll(log.file).size();
     UniqueScreenDc screen(GetDC(nullptr));
     EXPECT_FALSE(host.T().sendBitmap(host.Object(), screen.get(), static_cast<HBITMAP>(c.handle), "START01"));
@@ -186,7 +186,7 @@ TEST_F(HostBitmapDepth, HandlesThatAreNoLongerOrNeverWereBitmapsFailWith401) {
   // The object takes a real bitmap in the next job.
   const DepthPicture picture = MakePicture(Kind::DibSection, 24, {40, 20});
   host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  ASSERT_TRUE(host.Header(kDepthPageWidth, kDepthPageLength));
   UniqueScreenDc screen(GetDC(nullptr));
   EXPECT_TRUE(host.T().sendBitmap(host.Object(), screen.get(), picture.bitmap.get(), "START01"));
   EXPECT_TRUE(host.StartLabel(0, 0));

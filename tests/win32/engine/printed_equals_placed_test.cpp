@@ -16,18 +16,15 @@ namespace {
 
 using namespace wholejob;
 
-constexpr const wchar_t* kPrinter = L"QVR Placed Printer";
-constexpr const wchar_t* kClockFace = L"Lucida Console";
-constexpr int32_t kClockHeight = 28;
-constexpr int32_t kClockMargin = 2;
-constexpr int32_t kPageWidth = 800;
-constexpr int32_t kPageLength = 400;
+constexpr const wchar_t* kPlacedPrinter = L"QVR Placed Printer";
+constexpr int32_t kPlacedPageWidth = 800;
+constexpr int32_t kPlacedPageLength = 400;
 
 class PrintedEqualsPlaced : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(StoreNeutralSettings(kPrinter));
+    ASSERT_TRUE(StoreNeutralSettings(kPlacedPrinter));
   }
   // Checks the job's stream and compares its labels with `expected`,
   // leaving the clocks' own boxes out.
@@ -51,7 +48,7 @@ class PrintedEqualsPlaced : public testing::Test {
 // A new job of one label per page on `host`'s current document.
 bool StartOneLabelJob(HostSession& host) {
   host.Initialize();
-  if (!host.Header(kPageWidth, kPageLength)) return false;
+  if (!host.Header(kPlacedPageWidth, kPlacedPageLength)) return false;
   host.Layout(0, 1, 1, 0, 0);
   return true;
 }
@@ -61,10 +58,10 @@ HostPicture Design(int32_t width, int32_t height) {
 }
 
 TEST_F(PrintedEqualsPlaced, FieldsThatMoveShrinkOrAreLeftOutAndClocksWithoutText) {
-  HostSession host(plugin, kPrinter, L"placed-fields.prn");
+  HostSession host(plugin, kPlacedPrinter, L"placed-fields.prn");
   ASSERT_TRUE(host.Ready());
   ASSERT_TRUE(StartOneLabelJob(host));
-  const HostPicture base = Design(kPageWidth, kPageLength);
+  const HostPicture base = Design(kPlacedPageWidth, kPlacedPageLength);
   const HostPicture wide = PaintColourPicture(300, 60, RGB(200, 230, 255), RGB(0, 120, 0));
   const HostPicture narrow = PaintColourPicture(200, 60, RGB(255, 220, 200), RGB(90, 0, 90));
   struct Step {
@@ -130,7 +127,7 @@ void PrintCellPages(HostSession& host, std::initializer_list<int> used, bool dyn
 }
 
 TEST_F(PrintedEqualsPlaced, CellsBlankedByADynamicCloseComeBackOnTheNextFullPage) {
-  HostSession host(plugin, kPrinter, L"placed-cells.prn");
+  HostSession host(plugin, kPlacedPrinter, L"placed-cells.prn");
   ASSERT_TRUE(host.Ready());
   std::vector<RgbImage> expected;
   PrintCellPages(host, {4, 6, 1, 6}, true, expected);
@@ -139,13 +136,13 @@ TEST_F(PrintedEqualsPlaced, CellsBlankedByADynamicCloseComeBackOnTheNextFullPage
 
 TEST_F(PrintedEqualsPlaced, PagesClosedPartlyUsedInTheMiddleOfAJobBlankOnlyTheirUnusedCells) {
   // Two cells 200 dots apart: the first page uses one, the second both.
-  HostSession host(plugin, kPrinter, L"placed-partly1.prn");
+  HostSession host(plugin, kPlacedPrinter, L"placed-partly1.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  ASSERT_TRUE(host.Header(kPlacedPageWidth, kPlacedPageLength));
   host.Layout(0, 2, 1, 141, 0);
   const HostPicture base = Design(200, 200);
-  RgbImage one = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage one = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(one, base.pixels, 0, 0);
   RgbImage both = one;
   Blit(both, base.pixels, TenthsToDots(141), 0);
@@ -169,15 +166,15 @@ TEST_F(PrintedEqualsPlaced, PagesClosedPartlyUsedInTheMiddleOfAJobBlankOnlyTheir
 }
 
 TEST_F(PrintedEqualsPlaced, AClearInsideAJobKeepsItsPagesPrintingWithOrWithoutANewBase) {
-  HostSession host(plugin, kPrinter, L"placed-clear.prn");
+  HostSession host(plugin, kPlacedPrinter, L"placed-clear.prn");
   ASSERT_TRUE(host.Ready());
-  const HostPicture first = Design(kPageWidth, kPageLength);
+  const HostPicture first = Design(kPlacedPageWidth, kPlacedPageLength);
   const HostPicture second = PaintColourPicture(300, 200, RGB(230, 255, 230), RGB(120, 0, 60));
   const HostPicture wide = PaintColourPicture(300, 60, RGB(200, 230, 255), RGB(0, 120, 0));
   const HostPicture narrow = PaintColourPicture(120, 40, RGB(255, 220, 200), RGB(90, 0, 90));
   ASSERT_TRUE(StartOneLabelJob(host));
   std::vector<RgbImage> expected;
-  RgbImage label = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label, first.pixels, 0, 0);
   const RgbImage onFirst = label;
   // Page 1: the design and a wide field.
@@ -217,7 +214,7 @@ TEST_F(PrintedEqualsPlaced, AClearInsideAJobKeepsItsPagesPrintingWithOrWithoutAN
   ASSERT_TRUE(host.Base(100, 50));
   ASSERT_TRUE(host.CloseStatic(1));
   ASSERT_TRUE(host.Final());
-  label = RgbImage::White(kPageWidth, kPageLength);
+  label = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label, second.pixels, 100, 50);
   const RgbImage onSecond = label;
   Blit(label, narrow.pixels, 400, 300);
@@ -232,7 +229,7 @@ TEST_F(PrintedEqualsPlaced, AClearInsideAJobKeepsItsPagesPrintingWithOrWithoutAN
 }
 
 TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle) {
-  HostSession host(plugin, kPrinter, L"placed-job1.prn");
+  HostSession host(plugin, kPlacedPrinter, L"placed-job1.prn");
   ASSERT_TRUE(host.Ready());
   const HostPicture first = Design(400, 300);
   const HostPicture second = PaintColourPicture(300, 200, RGB(230, 255, 230), RGB(120, 0, 60));
@@ -241,7 +238,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
 
   // Job 1: a design, a field, two labels of a 1 x 2 layout with one blanked.
   host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  ASSERT_TRUE(host.Header(kPlacedPageWidth, kPlacedPageLength));
   host.Layout(0, 2, 1, 300, 0);
   ASSERT_TRUE(host.Page());
   ASSERT_TRUE(host.Send("BASE01", first));
@@ -251,7 +248,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   ASSERT_TRUE(host.CloseDynamic(1));
   ASSERT_TRUE(host.Final());
   ASSERT_TRUE(host.Write());
-  RgbImage label1 = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label1 = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label1, first.pixels, 0, 0);
   Blit(label1, field.pixels, 40, 40);
   ExpectLabels(host.NextDocument(L"placed-job2.prn"), {label1});
@@ -266,7 +263,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   ASSERT_TRUE(host.CloseStatic(1));
   ASSERT_TRUE(host.Final());
   ASSERT_TRUE(host.Write());
-  RgbImage label2 = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label2 = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label2, second.pixels, 100, 50);
   Blit(label2, small.pixels, 120, 60);
   ExpectLabels(host.NextDocument(L"placed-job3.prn"), {label2});
@@ -281,7 +278,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   ASSERT_TRUE(host.Write());
   ASSERT_TRUE(host.Page());  // given up: a page never closed, a bitmap never placed
   ASSERT_TRUE(host.Send("SERIAL", field));
-  RgbImage label3 = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label3 = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label3, second.pixels, 300, 100);
   ExpectLabels(host.NextDocument(L"placed-job4.prn"), {label3});
 
@@ -297,7 +294,7 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   ASSERT_TRUE(host.Variable("SERIAL", 600, 300));  // only a field: the base stays under it
   ASSERT_TRUE(host.Final());
   ASSERT_TRUE(host.Write());
-  RgbImage label4 = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label4 = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label4, first.pixels, 0, 0);
   RgbImage label5 = label4;
   Blit(label5, small.pixels, 600, 300);
@@ -322,16 +319,16 @@ TEST_F(PrintedEqualsPlaced, EveryJobOnOneObjectPrintsOnItsOwnThroughItsOwnHandle
   ASSERT_TRUE(host.Variable("SERIAL", 10, 10));
   ASSERT_TRUE(host.Final());
   ASSERT_TRUE(host.Write());
-  RgbImage label6 = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label6 = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label6, second.pixels, 0, 0);
   Blit(label6, small.pixels, 10, 10);
   ExpectLabels(host.Finish(), {label6});
 }
 
 TEST_F(PrintedEqualsPlaced, AJobOfOnlyFieldsStartsFromAWhitePage) {
-  HostSession host(plugin, kPrinter, L"placed-fields-only1.prn");
+  HostSession host(plugin, kPlacedPrinter, L"placed-fields-only1.prn");
   ASSERT_TRUE(host.Ready());
-  const HostPicture design = Design(kPageWidth, kPageLength);
+  const HostPicture design = Design(kPlacedPageWidth, kPlacedPageLength);
   const HostPicture field = PaintColourPicture(200, 50, RGB(200, 230, 255), RGB(0, 120, 0));
   ASSERT_TRUE(StartOneLabelJob(host));
   ASSERT_TRUE(host.Page());
@@ -347,7 +344,7 @@ TEST_F(PrintedEqualsPlaced, AJobOfOnlyFieldsStartsFromAWhitePage) {
   ASSERT_TRUE(host.Variable("SERIAL", 100, 100));
   ASSERT_TRUE(host.Final());
   ASSERT_TRUE(host.Write());
-  RgbImage label = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage label = RgbImage::White(kPlacedPageWidth, kPlacedPageLength);
   Blit(label, field.pixels, 100, 100);
   const PrintedJob job = host.Finish();
   ExpectLabels(job, {label});

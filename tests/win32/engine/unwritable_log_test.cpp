@@ -14,9 +14,9 @@ namespace {
 
 using namespace wholejob;
 
-constexpr const wchar_t* kPrinter = L"QVR Unwritable Log Printer";
-constexpr int32_t kPageWidth = 900;
-constexpr int32_t kPageLength = 400;
+constexpr const wchar_t* kLogPrinter = L"QVR Unwritable Log Printer";
+constexpr int32_t kLogPageWidth = 900;
+constexpr int32_t kLogPageLength = 400;
 constexpr int32_t kTooNarrow = 300;  // below the printer's narrowest label
 constexpr const char kBlockerContent[] = "a file, not a folder";
 
@@ -48,13 +48,13 @@ JobRecord RunJobWithFailures(const LoadedPlugin& plugin, const std::wstring& fil
   const HostPicture base = PaintColourPicture(400, 300, RGB(255, 248, 220), RGB(20, 40, 140));
   const HostPicture field = PaintMonoPicture(120, 40, 4);
   const HostPicture deep = EightBitPicture();
-  HostSession host(plugin, kPrinter, file);
+  HostSession host(plugin, kLogPrinter, file);
   EXPECT_TRUE(host.Ready());
 
   host.Initialize();
-  a.push_back(host.Header(kTooNarrow, kPageLength));
+  a.push_back(host.Header(kTooNarrow, kLogPageLength));
   host.Initialize();
-  a.push_back(host.Header(kPageWidth, kPageLength));
+  a.push_back(host.Header(kLogPageWidth, kLogPageLength));
   host.Layout(0, 2, 1, 300, 0);
   a.push_back(host.Page());
   a.push_back(host.Send("BASE01", base));
@@ -71,7 +71,7 @@ JobRecord RunJobWithFailures(const LoadedPlugin& plugin, const std::wstring& fil
   a.push_back(host.Page());  // refused: the job failed
 
   host.Initialize();
-  a.push_back(host.Header(kPageWidth, kPageLength));
+  a.push_back(host.Header(kLogPageWidth, kLogPageLength));
   a.push_back(host.Page());
   a.push_back(host.Base(10, 20));
   a.push_back(host.Send("SERIAL", field));
@@ -126,7 +126,7 @@ class UnwritableLog : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(StoreNeutralSettings(kPrinter));
+    ASSERT_TRUE(StoreNeutralSettings(kLogPrinter));
   }
   LoadedPlugin plugin;
 };
@@ -174,9 +174,9 @@ TEST_F(UnwritableLog, JobsPrintAndAnswerAsWithAWritableLog) {
     }
     // The folders are back, and the next failure is logged again.
     ASSERT_TRUE(IsDirectory(files.productFolder));
-    HostSession host(plugin, kPrinter, L"log-restored.prn");
+    HostSession host(plugin, kLogPrinter, L"log-restored.prn");
     host.Initialize();
-    EXPECT_FALSE(host.Header(kTooNarrow, kPageLength));
+    EXPECT_FALSE(host.Header(kTooNarrow, kLogPageLength));
     EXPECT_EQ(logfiles::SplitLines(logfiles::ReadAll(files.file)).size(), 2u);
   }
 }

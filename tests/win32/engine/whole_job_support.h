@@ -25,6 +25,12 @@ using streamcheck::RgbImage;
 
 inline constexpr int16_t kResolution = 360;
 
+// The clock the jobs print: its face, its height, and how far its glyph edges
+// may reach past the box it was measured in.
+inline constexpr const wchar_t* kClockFace = L"Lucida Console";
+inline constexpr int32_t kClockHeight = 28;
+inline constexpr int32_t kClockMargin = 2;
+
 // A rectangle on a label, in dots.
 struct Box {
   int32_t x = 0;

@@ -16,14 +16,11 @@ namespace {
 using namespace wholejob;
 using streamcheck::CommandKind;
 
-constexpr const wchar_t* kPrinter = L"QVR Whole Job Printer";
-constexpr const wchar_t* kClockFace = L"Lucida Console";
-constexpr int32_t kClockHeight = 28;
-constexpr int32_t kClockMargin = 2;  // glyph edges may touch the measured box
+constexpr const wchar_t* kJobPrinter = L"QVR Whole Job Printer";
 
 // The job of the host's sample: a 2 x 3 layout on 1420 x 760 dot pages.
-constexpr int32_t kPageWidth = 1420;
-constexpr int32_t kPageLength = 760;
+constexpr int32_t kJobPageWidth = 1420;
+constexpr int32_t kJobPageLength = 760;
 constexpr int32_t kRows = 2;
 constexpr int32_t kColumns = 3;
 constexpr int32_t kHorizontalPitch = 330;  // 467.7 dots: 468
@@ -38,10 +35,10 @@ class WholeJob : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(StoreNeutralSettings(kPrinter));
+    ASSERT_TRUE(StoreNeutralSettings(kJobPrinter));
   }
   std::unique_ptr<HostSession> Open(const std::wstring& file) {
-    auto session = std::make_unique<HostSession>(plugin, kPrinter, file);
+    auto session = std::make_unique<HostSession>(plugin, kJobPrinter, file);
     EXPECT_TRUE(session->Ready());
     return session;
   }
@@ -77,10 +74,10 @@ struct SampleRun {
 // every page.
 SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file, bool writeEveryPage = false) {
   SampleRun run;
-  HostSession host(plugin, kPrinter, file);
+  HostSession host(plugin, kJobPrinter, file);
   EXPECT_TRUE(host.Ready());
   host.Initialize();
-  EXPECT_TRUE(host.Header(kPageWidth, kPageLength));
+  EXPECT_TRUE(host.Header(kJobPageWidth, kJobPageLength));
   host.Layout(0, kColumns, kRows, kHorizontalPitch, kVerticalPitch);
   const HostPicture base = SampleBase();
   const HostPicture start = PaintMonoPicture(600, 120, 6);
@@ -89,7 +86,7 @@ SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file, boo
 
   EXPECT_TRUE(host.Send("START01", start));
   EXPECT_TRUE(host.StartLabel(300, 200));
-  RgbImage startLabel = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage startLabel = RgbImage::White(kJobPageWidth, kJobPageLength);
   Blit(startLabel, start.pixels, 300, 200);
   run.expected.push_back({startLabel, {}});
 
@@ -118,7 +115,7 @@ SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file, boo
   bool baseSent = false;
   for (const PageFields& page : pages) {
     EXPECT_TRUE(host.Page());
-    ExpectedPage expected{RgbImage::White(kPageWidth, kPageLength), {}};
+    ExpectedPage expected{RgbImage::White(kJobPageWidth, kJobPageLength), {}};
     for (const Cell& cell : cells) {
       if (cell.index < page.labels) Blit(expected.label, base.pixels, cell.x, cell.y);
     }
@@ -140,10 +137,10 @@ SampleRun RunSampleJob(const LoadedPlugin& plugin, const std::wstring& file, boo
     for (int copy = 0; copy < page.copies; ++copy) run.expected.push_back(expected);
   }
   EXPECT_TRUE(host.EmptyPage());
-  run.expected.push_back({RgbImage::White(kPageWidth, kPageLength), {}});
+  run.expected.push_back({RgbImage::White(kJobPageWidth, kJobPageLength), {}});
   EXPECT_TRUE(host.Send("END01", end));
   EXPECT_TRUE(host.EndLabel(400, 300));
-  RgbImage endLabel = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage endLabel = RgbImage::White(kJobPageWidth, kJobPageLength);
   Blit(endLabel, end.pixels, 400, 300);
   run.expected.push_back({endLabel, {}});
   EXPECT_TRUE(host.Write());
@@ -176,10 +173,10 @@ TEST_F(WholeJob, SampleJobPrintsTheLabelsPaintedFromItsPictures) {
 
 TEST_F(WholeJob, CopiesOfTheLastStaticCloseRepeatDynamicPagesToo) {
   const HostPicture base = SampleBase();
-  HostSession host(plugin, kPrinter, L"copies.prn");
+  HostSession host(plugin, kJobPrinter, L"copies.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  ASSERT_TRUE(host.Header(kJobPageWidth, kJobPageLength));
   host.Layout(0, kColumns, kRows, kHorizontalPitch, kVerticalPitch);
   const std::vector<Cell> cells = SampleCells();
   ASSERT_TRUE(host.Page());
@@ -196,8 +193,8 @@ TEST_F(WholeJob, CopiesOfTheLastStaticCloseRepeatDynamicPagesToo) {
   ASSERT_NO_FATAL_FAILURE(ExpectSound(job));
   ASSERT_EQ(job.labels.size(), 6u);
 
-  RgbImage full = RgbImage::White(kPageWidth, kPageLength);
-  RgbImage four = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage full = RgbImage::White(kJobPageWidth, kJobPageLength);
+  RgbImage four = RgbImage::White(kJobPageWidth, kJobPageLength);
   for (const Cell& cell : cells) {
     Blit(full, base.pixels, cell.x, cell.y);
     if (cell.index < 4) Blit(four, base.pixels, cell.x, cell.y);
@@ -297,7 +294,7 @@ TEST_F(WholeJob, RotatedLayoutsPlaceCellsAndClocks) {
     // A rotated layout gets a base drawn on its side.
     const HostPicture base = turned ? PaintColourPicture(kBaseHeight, kBaseWidth, RGB(240, 240, 255), RGB(0, 90, 160))
                                     : PaintColourPicture(kBaseWidth, kBaseHeight, RGB(240, 240, 255), RGB(0, 90, 160));
-    HostSession host(plugin, kPrinter, L"rotation-" + std::to_wstring(c.rotation) + L".prn");
+    HostSession host(plugin, kJobPrinter, L"rotation-" + std::to_wstring(c.rotation) + L".prn");
     ASSERT_TRUE(host.Ready());
     host.Initialize();
     ASSERT_TRUE(host.Header(kSide, kSide));
@@ -329,8 +326,8 @@ TEST_F(WholeJob, RotatedLayoutsPlaceCellsAndClocks) {
 }
 
 TEST_F(WholeJob, PrintPositionAdjustmentMovesEverything) {
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"VOffset", 100));  // 141.7 dots: 142
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"HOffset", -30));  // -42.5 dots: -43
+  ASSERT_TRUE(StorePrinterSetting(kJobPrinter, L"VOffset", 100));  // 141.7 dots: 142
+  ASSERT_TRUE(StorePrinterSetting(kJobPrinter, L"HOffset", -30));  // -42.5 dots: -43
   constexpr POINT kShift{-43, 142};
   const HostPicture base = SampleBase();
   const HostPicture start = PaintMonoPicture(600, 120, 4);
@@ -338,10 +335,10 @@ TEST_F(WholeJob, PrintPositionAdjustmentMovesEverything) {
   std::vector<HostPicture> fields;
   for (int n = 0; n < 4; ++n) fields.push_back(PaintColourPicture(220, 60, RGB(255, 200, 40 * n), RGB(0, 0, 120)));
 
-  HostSession host(plugin, kPrinter, L"adjusted.prn");
+  HostSession host(plugin, kJobPrinter, L"adjusted.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
-  ASSERT_TRUE(host.Header(kPageWidth, kPageLength));
+  ASSERT_TRUE(host.Header(kJobPageWidth, kJobPageLength));
   host.Layout(0, kColumns, kRows, kHorizontalPitch, kVerticalPitch);
   ASSERT_TRUE(host.Send("START01", start));
   ASSERT_TRUE(host.StartLabel(10, 20));
@@ -367,11 +364,11 @@ TEST_F(WholeJob, PrintPositionAdjustmentMovesEverything) {
 
   // Everything lands shifted; what the shift pushes off the page is cut
   // (the left column on the left, the lower row and the end label at the bottom).
-  RgbImage startLabel = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage startLabel = RgbImage::White(kJobPageWidth, kJobPageLength);
   Blit(startLabel, start.pixels, 10 + kShift.x, 20 + kShift.y);
   EXPECT_TRUE(SameLabel(job.labels[0], startLabel)) << "start label";
 
-  RgbImage page = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage page = RgbImage::White(kJobPageWidth, kJobPageLength);
   for (const Cell& cell : cells) {
     if (cell.index < 4) Blit(page, base.pixels, cell.x + kShift.x, cell.y + kShift.y);
   }
@@ -382,7 +379,7 @@ TEST_F(WholeJob, PrintPositionAdjustmentMovesEverything) {
   EXPECT_GT(DarkPixelsIn(job.labels[1], clock), 20) << "no clock at " << clock.x << "," << clock.y;
   EXPECT_TRUE(SameLabel(job.labels[1], page, {clock.Grown(kClockMargin)})) << "page";
 
-  RgbImage endLabel = RgbImage::White(kPageWidth, kPageLength);
+  RgbImage endLabel = RgbImage::White(kJobPageWidth, kJobPageLength);
   Blit(endLabel, end.pixels, 900 + kShift.x, 600 + kShift.y);
   EXPECT_TRUE(SameLabel(job.labels[2], endLabel)) << "end label";
 }
@@ -391,7 +388,7 @@ TEST_F(WholeJob, LargestPageGoesOutIn675RowBands) {
   constexpr int32_t kWidth = 1587;
   constexpr int32_t kLength = 14400;
   const HostPicture base = PaintColourPicture(300, 200, RGB(250, 230, 230), RGB(0, 60, 0));
-  HostSession host(plugin, kPrinter, L"bands.prn");
+  HostSession host(plugin, kJobPrinter, L"bands.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
   ASSERT_TRUE(host.Header(kWidth, kLength));
@@ -432,9 +429,9 @@ TEST_F(WholeJob, LargestPageGoesOutIn675RowBands) {
 }
 
 TEST_F(WholeJob, RefusedJobLeavesExactlyTheErrorPage) {
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"PrintError", 1));
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"ForcePrinting", 0));
-  HostSession host(plugin, kPrinter, L"refused.prn");
+  ASSERT_TRUE(StorePrinterSetting(kJobPrinter, L"PrintError", 1));
+  ASSERT_TRUE(StorePrinterSetting(kJobPrinter, L"ForcePrinting", 0));
+  HostSession host(plugin, kJobPrinter, L"refused.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
   EXPECT_FALSE(host.Header(2000, 1000));
@@ -466,10 +463,10 @@ TEST_F(WholeJob, RefusedJobLeavesExactlyTheErrorPage) {
 }
 
 TEST_F(WholeJob, ForcedJobFollowsItsErrorPage) {
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"PrintError", 1));
-  ASSERT_TRUE(StorePrinterSetting(kPrinter, L"ForcePrinting", 1));
+  ASSERT_TRUE(StorePrinterSetting(kJobPrinter, L"PrintError", 1));
+  ASSERT_TRUE(StorePrinterSetting(kJobPrinter, L"ForcePrinting", 1));
   const HostPicture base = PaintColourPicture(300, 200, RGB(220, 240, 255), RGB(160, 0, 0));
-  HostSession host(plugin, kPrinter, L"forced.prn");
+  HostSession host(plugin, kJobPrinter, L"forced.prn");
   ASSERT_TRUE(host.Ready());
   host.Initialize();
   ASSERT_TRUE(host.Header(2000, 1000));

@@ -11,14 +11,14 @@
 
 namespace {
 
-constexpr const wchar_t* kPrinter = L"QVR ABI Test Printer";
+constexpr const wchar_t* kAbiPrinter = L"QVR ABI Test Printer";
 
 class PluginAbi : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(plugin.Loaded());
-    ASSERT_TRUE(InstallRawPrinter(kPrinter));
-    ASSERT_TRUE(ClearPrinterSettings(kPrinter));
+    ASSERT_TRUE(InstallRawPrinter(kAbiPrinter));
+    ASSERT_TRUE(ClearPrinterSettings(kAbiPrinter));
     object = plugin.Create();
     ASSERT_NE(object, nullptr);
   }
@@ -54,7 +54,7 @@ TEST_F(PluginAbi, FreshObjectRefusesJobCallsAndAnswersTheUncheckedOnes) {
   EXPECT_TRUE(T().clear(object));  // also without a job engine
   // Refusals changed nothing: a job still starts normally.
   TempFile out(L"fresh.prn");
-  SpoolJob job(kPrinter, out.Path());
+  SpoolJob job(kAbiPrinter, out.Path());
   ASSERT_TRUE(job.Started());
   Initialize(job.Printer());
   EXPECT_TRUE(Header(832, 1200));
@@ -63,7 +63,7 @@ TEST_F(PluginAbi, FreshObjectRefusesJobCallsAndAnswersTheUncheckedOnes) {
 TEST_F(PluginAbi, HeaderOnlyJobReachesTheSpoolerFileByteForByte) {
   TempFile out(L"header.prn");
   {
-    SpoolJob job(kPrinter, out.Path());
+    SpoolJob job(kAbiPrinter, out.Path());
     ASSERT_TRUE(job.Started());
     Initialize(job.Printer());
     ASSERT_TRUE(Header(832, 1200));
@@ -81,7 +81,7 @@ TEST_F(PluginAbi, HeaderOnlyJobReachesTheSpoolerFileByteForByte) {
 
 TEST_F(PluginAbi, CallStateMachine) {
   TempFile out(L"states.prn");
-  SpoolJob job(kPrinter, out.Path());
+  SpoolJob job(kAbiPrinter, out.Path());
   ASSERT_TRUE(job.Started());
   const HostDotPoint at{0, 0};
 
@@ -122,8 +122,8 @@ TEST_F(PluginAbi, CallStateMachine) {
 TEST_F(PluginAbi, SecondInitialisationStartsAFreshJobOnItsOwnHandle) {
   TempFile first(L"first.prn");
   TempFile second(L"second.prn");
-  SpoolJob job1(kPrinter, first.Path());
-  SpoolJob job2(kPrinter, second.Path());
+  SpoolJob job1(kAbiPrinter, first.Path());
+  SpoolJob job2(kAbiPrinter, second.Path());
   ASSERT_TRUE(job1.Started());
   ASSERT_TRUE(job2.Started());
   Initialize(job1.Printer(), 360);
@@ -148,7 +148,7 @@ TEST_F(PluginAbi, SecondInitialisationStartsAFreshJobOnItsOwnHandle) {
 
 TEST_F(PluginAbi, SpoolerRefusalFailsTheWriteWith304) {
   // A printer handle with no open document: the spooler refuses the bytes.
-  SpoolJob idle(kPrinter, L"", /*startDocument=*/false);
+  SpoolJob idle(kAbiPrinter, L"", /*startDocument=*/false);
   ASSERT_NE(idle.Printer(), nullptr);
   Initialize(idle.Printer());
   ASSERT_TRUE(Header(832, 1200));

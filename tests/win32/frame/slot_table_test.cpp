@@ -1,6 +1,7 @@
 // Every slot of the host's table reaches the operation of its place: each
 // operation announces itself on the debugger output before anything else.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace {
 TEST(SlotTable, EverySlotAnswersWithItsOwnOperation) {
   DebugTraceListener traces;
   ASSERT_TRUE(traces.Listening());
+  // The DLL announces itself when it is loaded, which is here unless a test
+  // before this one keeps it loaded (the dialog's tests do, for the process).
+  const bool loadedHere = GetModuleHandleW(L"QVR_PLUGIN_ZK-R41x0.dll") == nullptr;
   LoadedPlugin plugin;
   ASSERT_TRUE(plugin.Loaded());
   HostPluginObject* object = plugin.Create();
@@ -45,8 +49,7 @@ TEST(SlotTable, EverySlotAnswersWithItsOwnOperation) {
   t.writePrinter(object);
   EXPECT_EQ(t.destructor(object, 1), static_cast<void*>(object));
 
-  std::vector<std::string> expected = {"QVR_PLUGIN_ZK-R41x0.dllInitializing!\n",
-                                       "PluginNOVRA(): start\n",
+  std::vector<std::string> expected = {"PluginNOVRA(): start\n",
                                        "lpxInitialize(): start\n",
                                        "lpxSendBitmap(): start\n",
                                        "lpxCreateNewPage(): start\n",
@@ -68,6 +71,7 @@ TEST(SlotTable, EverySlotAnswersWithItsOwnOperation) {
                                        "lpxClear(): start\n",
                                        "lpxWritePrinter(): start\n",
                                        "~PluginNOVRA(): start\n"};
+  if (loadedHere) expected.insert(expected.begin(), "QVR_PLUGIN_ZK-R41x0.dllInitializing!\n");
   // The debugger output arrives asynchronously: wait for the last trace.
   std::vector<std::string> seen;
   for (int i = 0; i < 100 && (seen.empty() || seen.back() != expected.back()); ++i) {

@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr DWORD kProgramWaitMs = 120000;
-
 // Pixels of `box` on `label` that are not plain white paper.
 int InkedPixels(const streamcheck::RgbImage& label, wholejob::Box box) {
   int inked = 0;

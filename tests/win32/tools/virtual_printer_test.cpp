@@ -29,7 +29,6 @@ namespace {
 
 using namespace std::chrono_literals;
 using streamcheck::testing::HttpClient;
-constexpr DWORD kProgramWaitMs = 120000;
 constexpr auto kPatience = 60s;
 
 std::string ReadText(const std::filesystem::path& path) {

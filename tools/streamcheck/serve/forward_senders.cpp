@@ -22,7 +22,6 @@ std::unique_ptr<JobSender> MakeSpoolerSender(const ForwardTarget& target);
 
 namespace {
 
-constexpr size_t kPiece = 64 * 1024;
 constexpr char kLpdAccept = '\0';
 constexpr uint64_t kLpdJobNumbers = 1000;  // RFC 1179: three digits
 
@@ -30,7 +29,7 @@ constexpr uint64_t kLpdJobNumbers = 1000;  // RFC 1179: three digits
 bool SendStream(ForwardSocket& socket, const ForwardJob& job, const SendTimeouts& timeouts,
                 const std::atomic<bool>& stop, size_t& written, std::string& reason) {
   std::ifstream in(job.stream, std::ios::binary);
-  std::vector<char> piece(kPiece);
+  std::vector<char> piece(kSendPiece);
   size_t left = job.bytes;
   while (left > 0) {
     in.read(piece.data(), static_cast<std::streamsize>(std::min(left, piece.size())));

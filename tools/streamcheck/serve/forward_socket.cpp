@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "forward_target.h"
+#include "socket_calls.h"
 
 namespace streamcheck::serve {
 
@@ -35,13 +36,11 @@ constexpr Native kNone = INVALID_SOCKET;
 int LastError() { return WSAGetLastError(); }
 bool InProgress(int error) { return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS; }
 bool WouldBlock(int error) { return error == WSAEWOULDBLOCK; }
-int Poll(pollfd& fd, int ms) { return WSAPoll(&fd, 1, ms); }
 void CloseNative(Native s) { closesocket(s); }
 void NonBlocking(Native s) {
   u_long on = 1;
   ioctlsocket(s, FIONBIO, &on);
 }
-constexpr int kSendFlags = 0;
 constexpr int kShutWrite = SD_SEND;
 constexpr int kRefused = WSAECONNREFUSED;
 constexpr int kTimedOut = WSAETIMEDOUT;
@@ -51,10 +50,8 @@ constexpr Native kNone = -1;
 int LastError() { return errno; }
 bool InProgress(int error) { return error == EINPROGRESS; }
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
-int Poll(pollfd& fd, int ms) { return poll(&fd, 1, ms); }
 void CloseNative(Native s) { close(s); }
 void NonBlocking(Native s) { fcntl(s, F_SETFL, fcntl(s, F_GETFL, 0) | O_NONBLOCK); }
-constexpr int kSendFlags = MSG_NOSIGNAL;
 constexpr int kShutWrite = SHUT_WR;
 constexpr int kRefused = ECONNREFUSED;
 constexpr int kTimedOut = ETIMEDOUT;
@@ -95,7 +92,7 @@ int ForwardSocket::WaitFor(short events, std::chrono::milliseconds timeout, cons
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
     if (left.count() <= 0) return 0;
     pollfd fd{Of(socket_), events, 0};
-    const int ready = Poll(fd, static_cast<int>(std::min(left, std::chrono::milliseconds(kSlice)).count()));
+    const int ready = PollOne(fd, static_cast<int>(std::min(left, std::chrono::milliseconds(kSlice)).count()));
     if (ready > 0) return (fd.revents & (events | POLLHUP | POLLERR)) != 0 ? 1 : -1;
     if (ready < 0 && !WouldBlock(LastError())) return -1;
   }

@@ -17,8 +17,6 @@ namespace streamcheck::serve {
 
 namespace {
 
-constexpr size_t kPiece = 64 * 1024;
-
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return {};
   const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -57,7 +55,7 @@ class SpoolerSender final : public JobSender {
  private:
   static std::string WriteStream(HANDLE printer, const ForwardJob& job, const std::atomic<bool>& stop, size_t& sent) {
     std::ifstream in(job.stream, std::ios::binary);
-    std::vector<char> piece(kPiece);
+    std::vector<char> piece(kSendPiece);
     for (size_t left = job.bytes; left > 0;) {
       if (stop) return kStoppedWhileSending;
       in.read(piece.data(), static_cast<std::streamsize>(std::min(left, piece.size())));

@@ -34,6 +34,9 @@ struct ForwardJob {
   std::string user;
 };
 
+// A stored job is read and sent in pieces of this size.
+inline constexpr size_t kSendPiece = 64 * 1024;
+
 // Why a send ended when the virtual printer stopped in the middle of it.
 inline constexpr const char* kStoppedWhileSending = "the virtual printer was stopped while it sent the job";
 

@@ -19,6 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "socket_calls.h"
+
 namespace streamcheck::serve {
 
 namespace {
@@ -27,17 +29,13 @@ using Clock = std::chrono::steady_clock;
 constexpr size_t kMostSmallBody = 64 * 1024;  // a request other than a job carries no more
 
 #ifdef _WIN32
-int WaitFor(pollfd& waiting, int timeoutMs) { return WSAPoll(&waiting, 1, timeoutMs); }
 bool Interrupted() { return false; }
-constexpr int kSendFlags = 0;
 void CloseSocket(socket_t socket) {
   shutdown(socket, SD_BOTH);
   closesocket(socket);
 }
 #else
-int WaitFor(pollfd& waiting, int timeoutMs) { return poll(&waiting, 1, timeoutMs); }
 bool Interrupted() { return errno == EINTR; }
-constexpr int kSendFlags = MSG_NOSIGNAL;
 void CloseSocket(socket_t socket) {
   shutdown(socket, SHUT_RDWR);
   close(socket);
@@ -127,7 +125,7 @@ class DeadlineStream final : public httplib::Stream {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
       if (left <= 0) return false;
       pollfd waiting{socket_, events, 0};
-      const int ready = WaitFor(waiting, static_cast<int>(left));
+      const int ready = PollOne(waiting, static_cast<int>(left));
       if (ready > 0) return true;
       if (ready == 0 || !Interrupted()) return false;
     }

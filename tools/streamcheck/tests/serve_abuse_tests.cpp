@@ -21,6 +21,8 @@ namespace {
 
 using testing::Connect;
 using testing::FetchLabels;
+using testing::FindJob;
+using testing::FolderBytes;
 using testing::HttpClient;
 using testing::HttpHeaders;
 using testing::RenderAlone;
@@ -59,21 +61,6 @@ bool TrickleUntilCut(int port, const std::vector<std::string>& lines, std::chron
   }
   close(fd);
   return cut;
-}
-
-size_t FolderBytes(const std::filesystem::path& folder) {
-  size_t total = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    if (entry.is_regular_file()) total += entry.file_size();
-  }
-  return total;
-}
-
-const nlohmann::json* FindJob(const nlohmann::json& state, uint64_t id) {
-  for (const auto& job : state["jobs"]) {
-    if (job["id"].get<uint64_t>() == id) return &job;
-  }
-  return nullptr;
 }
 
 bool HasFaultWith(const nlohmann::json& job, const std::string& text) {

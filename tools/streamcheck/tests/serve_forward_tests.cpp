@@ -20,6 +20,9 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
+using testing::FindJob;
+using testing::GetBody;
+using testing::SendLpd;
 using testing::SendRaw;
 using testing::ServeProcess;
 using testing::Solid;
@@ -29,7 +32,7 @@ using testing::WaitForJobs;
 using namespace std::chrono_literals;
 
 // A job told apart by `n`; a tall one is noise, which no compression shrinks.
-std::string Job(int n, int32_t height = 150) {
+std::string NumberedJob(int n, int32_t height = 150) {
   RgbImage band = Solid(425, height, {static_cast<uint8_t>(n * 41), 20, 90});
   if (height > 150) {
     std::mt19937 noise(static_cast<uint32_t>(n));
@@ -130,13 +133,6 @@ nlohmann::json Post(int httpPort, const std::string& path) {
   return response ? nlohmann::json{{"status", response->status}, {"body", response->body}} : nlohmann::json();
 }
 
-const nlohmann::json* FindJob(const nlohmann::json& state, uint64_t id) {
-  for (const auto& job : state["jobs"]) {
-    if (job["id"].get<uint64_t>() == id) return &job;
-  }
-  return nullptr;
-}
-
 // Waits until job `id`'s forwarding state is `state`; its record then.
 nlohmann::json WaitForForward(int httpPort, uint64_t id, const std::string& state,
                               std::chrono::milliseconds patience = 20s) {
@@ -185,7 +181,7 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
     serve::VirtualPrinterServer front(options);
     std::string error;
     ASSERT_TRUE(front.Start(error)) << error;
-    const std::string first = Job(1, row.height), second = Job(2);
+    const std::string first = NumberedJob(1, row.height), second = NumberedJob(2);
     SendRaw(front.RawPort(), first);
     if (row.refusesFirst) {
       const nlohmann::json waiting = WaitForForward(front.HttpPort(), 1, "waiting");
@@ -216,9 +212,9 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
         (*FindJob(WaitForJobs(front.HttpPort(), [](const nlohmann::json&) { return true; }), 2))["forward"]["state"],
         "waiting");
     // Two held jobs fill a store of two: new jobs are refused, none is dropped.
-    SendRaw(front.RawPort(), Job(7));
+    SendRaw(front.RawPort(), NumberedJob(7));
     testing::HttpClient client("127.0.0.1", front.HttpPort());
-    const auto posted = client.Post("/api/jobs", Job(8), "application/octet-stream");
+    const auto posted = client.Post("/api/jobs", NumberedJob(8), "application/octet-stream");
     ASSERT_TRUE(posted) << posted.error;
     EXPECT_EQ(posted->status, 503);
     EXPECT_EQ(WaitForJobs(front.HttpPort(), [](const nlohmann::json&) { return true; })["jobs"].size(), 2u);
@@ -236,29 +232,6 @@ TEST(VirtualPrinterForwarding, PassesJobsOnByteForByteAndHoldsTheQueueWhenThePri
   }
 }
 
-// Sends `data` as an LPD job named "labels for Ann" by user "ann".
-bool SendLpd(int port, const std::string& data) {
-  const int fd = Connect(port);
-  timeval patience{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-  const std::string control = "Hdesk\nPann\nJlabels for Ann\nldfA001desk\n";
-  bool acknowledged = true;
-  for (const std::string& step : {std::string("\2labels\n"), "\2" + std::to_string(control.size()) + " cfA001desk\n",
-                                  control + '\0', "\3" + std::to_string(data.size()) + " dfA001desk\n", data + '\0'}) {
-    char answer = 1;
-    acknowledged = acknowledged && send(fd, step.data(), step.size(), MSG_NOSIGNAL) == ssize_t(step.size()) &&
-                   recv(fd, &answer, 1, 0) == 1 && answer == 0;
-  }
-  close(fd);
-  return acknowledged;
-}
-
-std::string Get(int httpPort, const std::string& path) {
-  testing::HttpClient client("127.0.0.1", httpPort);
-  const auto response = client.Get(path);
-  return response && response->status == 200 ? response->body : std::string("(no answer)");
-}
-
 TEST(VirtualPrinterForwarding, ASecondVirtualPrinterBehindGetsTheJobsInOrderWithTheirNames) {
   const auto behindDir = TestOptions("behind").out;
   ServeProcess behind({"--out", behindDir.string()});
@@ -273,8 +246,8 @@ TEST(VirtualPrinterForwarding, ASecondVirtualPrinterBehindGetsTheJobsInOrderWith
     serve::VirtualPrinterServer front(options);
     std::string error;
     ASSERT_TRUE(front.Start(error)) << error;
-    const std::vector<std::string> jobs = {Job(3), Job(4, 900), Job(5)};
-    for (const std::string& job : jobs) ASSERT_TRUE(SendLpd(front.LpdPort(), job));
+    const std::vector<std::string> jobs = {NumberedJob(3), NumberedJob(4, 900), NumberedJob(5)};
+    for (const std::string& job : jobs) ASSERT_TRUE(SendLpd(front.LpdPort(), job, {"desk", "ann", "labels for Ann"}));
     WaitForForward(front.HttpPort(), 3, "forwarded");
     total += jobs.size();
     const nlohmann::json far = WaitForJobs(behind.HttpPort(), [&](const nlohmann::json& s) {
@@ -282,7 +255,7 @@ TEST(VirtualPrinterForwarding, ASecondVirtualPrinterBehindGetsTheJobsInOrderWith
     });
     for (size_t i = 0; i < jobs.size(); ++i) {
       const nlohmann::json& got = far["jobs"][jobs.size() - 1 - i];  // newest first
-      EXPECT_TRUE(Get(behind.HttpPort(), got["stream"]) == jobs[i]) << "job " << i;
+      EXPECT_TRUE(GetBody(behind.HttpPort(), got["stream"]) == jobs[i]) << "job " << i;
       if (target.rfind("lpd:", 0) == 0) {
         EXPECT_EQ(got["title"], "labels for Ann");
         EXPECT_EQ(got["user"].get<std::string>().rfind("ann@", 0), 0u) << got["user"];
@@ -303,7 +276,7 @@ TEST(VirtualPrinterForwarding, ASecondVirtualPrinterBehindGetsTheJobsInOrderWith
     {
       ServeProcess front(args);
       ASSERT_TRUE(front.Running()) << front.Output();
-      sent.push_back(Job(static_cast<int>(sent.size()) + 10, 400));
+      sent.push_back(NumberedJob(static_cast<int>(sent.size()) + 10, 400));
       SendRaw(front.RawPort(), sent.back());
       std::this_thread::sleep_for(delay);
       front.Kill();
@@ -326,7 +299,7 @@ TEST(VirtualPrinterForwarding, ASecondVirtualPrinterBehindGetsTheJobsInOrderWith
     auto expectOnce = [&](const nlohmann::json& state) {
       const auto received = slow.Received();
       for (const auto& job : state["jobs"]) {
-        const std::string stream = Get(again.HttpPort(), job["stream"]);
+        const std::string stream = GetBody(again.HttpPort(), job["stream"]);
         const auto whole = std::count(received.begin(), received.end(), stream);
         if (job["forward"]["state"] == "forwarded") EXPECT_EQ(whole, 1) << job.dump();
         // Cut off by the kill: the far end may have had it whole, but it is not sent again unasked.

@@ -15,9 +15,9 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
-using testing::HttpClient;
 using testing::FetchLabels;
 using testing::HasFault;
+using testing::HttpClient;
 using testing::RenderAlone;
 using testing::Solid;
 using testing::StreamBuilder;
@@ -35,7 +35,7 @@ std::string File(char code, const std::string& body, const std::string& name) {
   return std::string(1, code) + std::to_string(body.size()) + " " + name + "\n" + body + std::string(1, '\0');
 }
 std::string Control(const std::string& body) { return File('\2', body, "cfA001host"); }
-std::string Data(const std::string& body) { return File('\3', body, "dfA001host"); }
+std::string DataFile(const std::string& body) { return File('\3', body, "dfA001host"); }
 
 // Sends `bytes` at once (a client need not wait for each answer), closes its
 // side unless `keepOpen`, and reads what the server answers until it closes
@@ -75,10 +75,10 @@ TEST(VirtualPrinterLpd, AnswersEveryConversationAndRecordsWhatCameOfIt) {
   };
   const std::string zero(1, '\0');
   const std::vector<Case> cases = {
-      {"control file first", Receive("labels") + Control(names) + Data(job), false, zero + zero + zero + zero + zero,
+      {"control file first", Receive("labels") + Control(names) + DataFile(job), false,
+       zero + zero + zero + zero + zero, true, "", job},
+      {"data file first", Receive("labels") + DataFile(job) + Control(names), false, zero + zero + zero + zero + zero,
        true, "", job},
-      {"data file first", Receive("labels") + Data(job) + Control(names), false, zero + zero + zero + zero + zero, true,
-       "", job},
       {"a count larger than the bytes sent", Receive("q") + "\3" + "5000 dfA\n" + job.substr(0, 100), false,
        zero + zero, true, "bytes short of the data file of 5000", job.substr(0, 100)},
       {"a count smaller than the bytes sent", Receive("q") + "\3" + "10 dfA\n" + job, false, std::nullopt, true,
@@ -92,11 +92,11 @@ TEST(VirtualPrinterLpd, AnswersEveryConversationAndRecordsWhatCameOfIt) {
       {"a client that stops mid-file", Receive("q") + Control(names) + "\3" + "800 dfA\n" + job.substr(0, 7), false,
        zero + zero + zero + zero, true, "793 bytes short", job.substr(0, 7)},
       {"control characters and path separators in the names",
-       Receive("q") + Control("J../../etc/\x1b[2Jpasswd\nP\x7froot\n") + Data(job), false,
+       Receive("q") + Control("J../../etc/\x1b[2Jpasswd\nP\x7froot\n") + DataFile(job), false,
        zero + zero + zero + zero + zero, true, "control characters or path separators", job},
-      {"a job with no control file", Receive("q") + Data(job), false, zero + zero + zero, true,
+      {"a job with no control file", Receive("q") + DataFile(job), false, zero + zero + zero, true,
        "without a control file", job},
-      {"an aborted job", Receive("q") + Data(job) + "\1\n", false, zero + zero + zero + zero, true,
+      {"an aborted job", Receive("q") + DataFile(job) + "\1\n", false, zero + zero + zero + zero, true,
        "the client aborted the job", job},
       {"an unknown subcommand", Receive("q") + "\7" + "1 x\n", false, zero + "\1", true,
        "refused an unknown subcommand", ""},
@@ -148,7 +148,7 @@ TEST(VirtualPrinterLpd, AnswersEveryConversationAndRecordsWhatCameOfIt) {
     idle.push_back(Connect(server.LpdPort()));
     send(idle.back(), "\2q\n", 3, MSG_NOSIGNAL);
   }
-  EXPECT_EQ(Converse(server.LpdPort(), Receive("labels") + Control(names) + Data(job)), std::string(5, '\0'));
+  EXPECT_EQ(Converse(server.LpdPort(), Receive("labels") + Control(names) + DataFile(job)), std::string(5, '\0'));
   const auto state = WaitForJobs(http, [&](const nlohmann::json& s) {
     for (const auto& record : s["jobs"]) {
       if (record["finished"] && record["title"] == "shipping labels" && record["id"].get<uint64_t>() > jobs)

@@ -17,6 +17,7 @@ namespace {
 
 using testing::Connect;
 using testing::FetchLabels;
+using testing::FindJob;
 using testing::RenderAlone;
 using testing::SendRaw;
 using testing::Solid;
@@ -24,13 +25,6 @@ using testing::StreamBuilder;
 using testing::TestOptions;
 using testing::WaitForJobs;
 using namespace std::chrono_literals;
-
-const nlohmann::json* FindJob(const nlohmann::json& state, uint64_t id) {
-  for (const auto& job : state["jobs"]) {
-    if (job["id"].get<uint64_t>() == id) return &job;
-  }
-  return nullptr;
-}
 
 bool Finished(const nlohmann::json& state, uint64_t id) {
   const nlohmann::json* job = FindJob(state, id);

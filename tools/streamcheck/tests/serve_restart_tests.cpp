@@ -20,6 +20,8 @@ namespace streamcheck {
 namespace {
 
 using testing::Connect;
+using testing::GetBody;
+using testing::SendLpd;
 using testing::SendRaw;
 using testing::ServeProcess;
 using testing::Solid;
@@ -30,7 +32,7 @@ using namespace std::chrono_literals;
 
 // A job that takes the printer and the pictures a while, told apart from the
 // others by the colour `n` gives it (and so by its bytes).
-std::string Job(int n, int32_t height = 150) {
+std::string ShadedJob(int n, int32_t height = 150) {
   const uint8_t shade = static_cast<uint8_t>(n * 37);
   return StreamBuilder()
       .Setup(425, height)
@@ -40,43 +42,10 @@ std::string Job(int n, int32_t height = 150) {
       .Text();
 }
 
-// Sends `data` as one LPD job; true when the server acknowledged its last
-// file, after which the client may forget the job.
-bool SendLpd(int port, const std::string& data) {
-  const int fd = Connect(port);
-  timeval patience{5, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-  const std::string control = "Hhost\nPtester\nJrestart\nldfA001host\n";
-  const std::vector<std::string> steps = {
-      "\2labels\n",
-      "\2" + std::to_string(control.size()) + " cfA001host\n",
-      control + std::string(1, '\0'),
-      "\3" + std::to_string(data.size()) + " dfA001host\n",
-      data + std::string(1, '\0'),
-  };
-  bool acknowledged = true;
-  for (const std::string& step : steps) {
-    char answer = 1;
-    if (send(fd, step.data(), step.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(step.size()) ||
-        recv(fd, &answer, 1, 0) != 1 || answer != 0) {
-      acknowledged = false;
-      break;
-    }
-  }
-  close(fd);
-  return acknowledged;
-}
-
 nlohmann::json Jobs(int httpPort) {
   testing::HttpClient client("127.0.0.1", httpPort);
   const auto response = client.Get("/api/jobs");
   return response && response->status == 200 ? nlohmann::json::parse(response->body) : nlohmann::json();
-}
-
-std::string Get(int httpPort, const std::string& path) {
-  testing::HttpClient client("127.0.0.1", httpPort);
-  const auto response = client.Get(path);
-  return response && response->status == 200 ? response->body : std::string("(no answer)");
 }
 
 std::set<uint64_t> FoldersOnDisk(const std::filesystem::path& out) {
@@ -106,13 +75,13 @@ void ExpectRestartedAsOnDisk(const std::filesystem::path& out, const std::map<st
     if (jobState == "interrupted" && job["id"].get<uint64_t>() > highest) ++interrupted;
     if (job["stream"].get<std::string>().empty()) continue;
     // Whole or not at all: what the record counts is what the stream holds.
-    const std::string stream = Get(server.HttpPort(), job["stream"]);
+    const std::string stream = GetBody(server.HttpPort(), job["stream"]);
     EXPECT_EQ(stream.size(), job["bytes"].get<size_t>()) << job.dump();
     if (jobState == "finished") streams.insert(stream);
     for (const auto& label : job["labels"]) {
       if (label["url"].get<std::string>().empty()) continue;
       RgbImage image;
-      const std::string png = Get(server.HttpPort(), label["url"]);
+      const std::string png = GetBody(server.HttpPort(), label["url"]);
       EXPECT_EQ(DecodePng(reinterpret_cast<const uint8_t*>(png.data()), png.size(), PngLimits{}, image), "");
     }
   }
@@ -121,18 +90,18 @@ void ExpectRestartedAsOnDisk(const std::filesystem::path& out, const std::map<st
     if (!acked) continue;
     bool found = false;
     for (const auto& job : state["jobs"]) {
-      found = found || (!job["stream"].get<std::string>().empty() && Get(server.HttpPort(), job["stream"]) == data);
+      found = found || (!job["stream"].get<std::string>().empty() && GetBody(server.HttpPort(), job["stream"]) == data);
     }
     EXPECT_TRUE(found) << "an acknowledged job of " << data.size() << " bytes is lost";
   }
   // A power cycle's start: the printer holds nothing, and the page is told of the earlier jobs.
-  const nlohmann::json memory = nlohmann::json::parse(Get(server.HttpPort(), "/api/memory"));
+  const nlohmann::json memory = nlohmann::json::parse(GetBody(server.HttpPort(), "/api/memory"));
   EXPECT_TRUE(memory["empty"].get<bool>());
   EXPECT_EQ(state["earlierJobs"].get<size_t>(), onDisk.size());
   // The numbers go on.
   const uint64_t before = onDisk.empty() ? 0 : *onDisk.rbegin();
   EXPECT_GE(before, highest);
-  SendRaw(server.RawPort(), Job(99));
+  SendRaw(server.RawPort(), ShadedJob(99));
   const nlohmann::json after = WaitForJobs(server.HttpPort(), [&](const nlohmann::json& s) {
     return !s["jobs"].empty() && s["jobs"][0]["id"].get<uint64_t>() > before && s["jobs"][0]["finished"].get<bool>();
   });
@@ -152,11 +121,11 @@ TEST(VirtualPrinterRestart, ListsWhatAKillLeftOnDiskAndLosesNoAcknowledgedJob) {
     {
       ServeProcess server({"--out", out.string(), "--read-timeout-ms", "2000"});
       ASSERT_TRUE(server.Running()) << server.Output();
-      const std::string big = Job(static_cast<int>(round), 2400);
-      const std::string lpd = Job(static_cast<int>(round) + 50);
-      std::thread trickle([&] { SendRaw(server.RawPort(), Job(static_cast<int>(round) + 20), 512, 1); });
+      const std::string big = ShadedJob(static_cast<int>(round), 2400);
+      const std::string lpd = ShadedJob(static_cast<int>(round) + 50);
+      std::thread trickle([&] { SendRaw(server.RawPort(), ShadedJob(static_cast<int>(round) + 20), 512, 1); });
       std::thread whole([&] { SendRaw(server.RawPort(), big); });
-      const bool acked = SendLpd(server.LpdPort(), lpd);
+      const bool acked = SendLpd(server.LpdPort(), lpd, {"host", "tester", "restart"});
       acknowledged[lpd] = acked;
       std::this_thread::sleep_for(kills[round]);
       server.Kill();

@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +70,67 @@ inline void SendRaw(int port, const std::string& stream, size_t piece = 0, int p
     }
   }
   close(fd);
+}
+
+// Job `id` of a /api/jobs answer, or null.
+inline const nlohmann::json* FindJob(const nlohmann::json& state, uint64_t id) {
+  for (const auto& job : state["jobs"]) {
+    if (job["id"].get<uint64_t>() == id) return &job;
+  }
+  return nullptr;
+}
+
+// The body of a GET answered 200, or "(no answer)".
+inline std::string GetBody(int httpPort, const std::string& path) {
+  HttpClient client("127.0.0.1", httpPort);
+  const auto response = client.Get(path);
+  return response && response->status == 200 ? response->body : std::string("(no answer)");
+}
+
+// The bytes of the files under `folder`, a file of several names once.
+inline size_t FolderBytes(const std::filesystem::path& folder) {
+  std::set<std::pair<dev_t, ino_t>> seen;
+  size_t total = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    struct stat status {};
+    if (entry.is_regular_file() && stat(entry.path().c_str(), &status) == 0 &&
+        seen.emplace(status.st_dev, status.st_ino).second) {
+      total += static_cast<size_t>(status.st_size);
+    }
+  }
+  return total;
+}
+
+// Who an LPD job comes from, as its control file says.
+struct LpdSender {
+  std::string host, user, title;
+};
+
+// Sends `data` as one LPD job; true when the server acknowledged its last
+// file, after which the client may forget the job.
+inline bool SendLpd(int port, const std::string& data, const LpdSender& from) {
+  const int fd = Connect(port);
+  timeval patience{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  const std::string control = "H" + from.host + "\nP" + from.user + "\nJ" + from.title + "\nldfA001" + from.host + "\n";
+  const std::vector<std::string> steps = {
+      "\2labels\n",
+      "\2" + std::to_string(control.size()) + " cfA001" + from.host + "\n",
+      control + std::string(1, '\0'),
+      "\3" + std::to_string(data.size()) + " dfA001" + from.host + "\n",
+      data + std::string(1, '\0'),
+  };
+  bool acknowledged = true;
+  for (const std::string& step : steps) {
+    char answer = 1;
+    if (send(fd, step.data(), step.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(step.size()) ||
+        recv(fd, &answer, 1, 0) != 1 || answer != 0) {
+      acknowledged = false;
+      break;
+    }
+  }
+  close(fd);
+  return acknowledged;
 }
 
 // Reads /api/jobs until `ready` holds (waiting on the server's long poll).

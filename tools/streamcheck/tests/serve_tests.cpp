@@ -18,6 +18,7 @@ namespace {
 
 using testing::Connect;
 using testing::FetchLabels;
+using testing::FolderBytes;
 using testing::HasFault;
 using testing::HttpClient;
 using testing::PluginPng;
@@ -259,20 +260,6 @@ nlohmann::json PicturesDone(int httpPort, uint64_t id) {
   return testing::WaitForJobs(httpPort, [id](const nlohmann::json& state) {
     return !state["jobs"].empty() && state["jobs"][0]["id"] == id && state["jobs"][0]["picturesDone"].get<bool>();
   });
-}
-
-// The bytes of the files under `folder`, a file of several names once.
-size_t FolderBytes(const std::filesystem::path& folder) {
-  std::set<std::pair<dev_t, ino_t>> seen;
-  size_t total = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    struct stat status {};
-    if (entry.is_regular_file() && stat(entry.path().c_str(), &status) == 0 &&
-        seen.emplace(status.st_dev, status.st_ino).second) {
-      total += static_cast<size_t>(status.st_size);
-    }
-  }
-  return total;
 }
 
 TEST(VirtualPrinter, DrawsPicturesBehindThePrinterAndSharesThoseOfIdenticalLabels) {
