@@ -17,6 +17,7 @@ function(qvr_fuzz_target name)
   add_executable(${name}_replay ${PROJECT_SOURCE_DIR}/tests/fuzz/replay_main.cpp ${arg_SOURCES})
   target_include_directories(${name}_replay PRIVATE ${arg_INCLUDES})
   target_link_libraries(${name}_replay PRIVATE ${arg_REPLAY_LIBS})
+  qvr_compile_in_batches(${name}_replay 4)
   add_test(NAME FuzzReplay.${name} COMMAND ${name}_replay ${arg_CORPUS})
   # Two worker processes. The longest test of the suite: started first, so
   # that the short tests fill the time its workers wait rather than run after it.
