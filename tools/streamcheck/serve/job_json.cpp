@@ -17,7 +17,8 @@ std::optional<Enum> EnumFromName(const std::string& name, const char* const (&na
   return std::nullopt;
 }
 
-nlohmann::json Optional(const std::optional<int64_t>& value) {
+template <typename Number>
+nlohmann::json Optional(const std::optional<Number>& value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
@@ -137,7 +138,7 @@ nlohmann::json SetupJson(const LabelSetup& s) {
 
 nlohmann::json FaultJson(const Fault& fault) {
   nlohmann::json json{{"message", fault.message}, {"before", fault.before}, {"after", fault.after}};
-  json["offset"] = fault.offset ? nlohmann::json(*fault.offset) : nlohmann::json(nullptr);
+  json["offset"] = Optional(fault.offset);
   return json;
 }
 
